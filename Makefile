@@ -1,0 +1,44 @@
+# Entry points: `make run` and `make check` are the quick start; see README.md.
+JOBS ?= 2
+DEPS := tools/install-deps.sh
+CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+
+.PHONY: deps build run check check-asan check-tsan bench fuzz format clean
+
+deps:
+	@bash $(DEPS)
+
+build: deps
+	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release $(CMAKE_COMMON) >/dev/null
+	@cmake --build build/release -j$(JOBS)
+
+run: build
+	@bash tools/run.sh build/release
+
+check: check-asan check-tsan
+
+check-asan: deps
+	@cmake -S . -B build/check -DCMAKE_BUILD_TYPE=Debug -DVANDREL_SANITIZE=ON $(CMAKE_COMMON) >/dev/null
+	@cmake --build build/check -j$(JOBS)
+	@cd build/check && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS)
+
+check-tsan: deps
+	@cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVANDREL_TSAN=ON -DVANDREL_GUI=OFF $(CMAKE_COMMON) >/dev/null
+	@cmake --build build/tsan -j$(JOBS) --target vandrel_thread_tests
+	@cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L thread
+
+bench: deps
+	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANDREL_BENCH=ON -DVANDREL_GUI=OFF $(CMAKE_COMMON) >/dev/null
+	@cmake --build build/bench -j$(JOBS) --target vandrel_bench
+	@build/bench/bench/vandrel_bench
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DVANDREL_FUZZ=ON -DVANDREL_GUI=OFF $(CMAKE_COMMON) >/dev/null
+	@cmake --build build/fuzz -j$(JOBS)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

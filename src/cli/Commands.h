@@ -1,0 +1,22 @@
+// The subcommands of vandrel-shopper-cli; each lives in its own file and returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vandrel::cli {
+
+using Args = std::vector<std::string>;  // the words after the subcommand
+
+struct Command {
+  const char* name;
+  const char* usage;  // one line for the help text
+  int (*run)(const Args& args);
+};
+
+// Every subcommand, in the order the help text lists them.
+const std::vector<Command>& AllCommands();
+
+int RunVersion(const Args& args);
+
+}  // namespace vandrel::cli

@@ -1,0 +1,44 @@
+// vandrel-shopper-cli: the headless front end over the core.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/Commands.h"
+#include "kernel/BuildInfo.h"
+
+namespace vandrel::cli {
+
+const std::vector<Command>& AllCommands() {
+  static const std::vector<Command> commands = {
+      {"version", "version                 print the program's version", RunVersion},
+  };
+  return commands;
+}
+
+int RunVersion(const Args&) {
+  std::printf("Vandrel Shopper %s\n", build::kVersionText);
+  return 0;
+}
+
+namespace {
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: vandrel-shopper-cli COMMAND [ARGS...]\n\ncommands:\n");
+  for (const auto& c : AllCommands()) std::fprintf(out, "  %s\n", c.usage);
+}
+
+}  // namespace
+}  // namespace vandrel::cli
+
+int main(int argc, char** argv) {
+  using namespace vandrel::cli;
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
+    PrintUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  Args args(argv + 2, argv + argc);
+  for (const auto& c : AllCommands())
+    if (std::strcmp(c.name, argv[1]) == 0) return c.run(args);
+  std::fprintf(stderr, "vandrel-shopper-cli: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}

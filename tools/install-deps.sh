@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running VandrelShopper needs.
+# Idempotent: prints nothing and touches nothing when everything is present.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ccache pkg-config clang clang-format libclang-rt-14-dev
+  # libraries of the core and the desktop program
+  libssl-dev zlib1g-dev libgif-dev libglib2.0-dev
+  qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libgl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  tinyproxy dante-server openssl python3 python3-dbfread pgdbf
+  # benchmark peers
+  libgumbo-dev liblua5.4-dev libsqlite3-dev libcurl4-openssl-dev curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
