@@ -328,7 +328,7 @@ bool TRegistryFileStore::CopyKey(TRegRoot fromRoot, std::string_view fromPath, T
     if (key == nullptr) return std::nullopt;
     return *key;
   });
-  if (!source) return false;
+  if (!source || to->size() + RegKeyHeight(*source) > kMaxRegKeyDepth) return false;
   return Modify(toRoot, [&](TRegNode& tree) {
     MergeRegKey(*CreateRegKey(tree, *to), *source);
     return TChange::chChanged;

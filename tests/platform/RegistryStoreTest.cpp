@@ -103,6 +103,11 @@ TEST_F(RegistryFileStoreTest, KeyOperations) {
   ASSERT_TRUE(store->CopyKey(kUser, "A", kUser, "A\\D\\Nested"));  // into its own subtree
   EXPECT_EQ(store->ReadValue(kUser, "A\\D\\Nested\\B\\C", "v"), TRegValue::String("deep"));
   EXPECT_FALSE(store->CopyKey(kUser, "Nowhere", kUser, "X"));
+  std::string deep;
+  for (size_t i = 0; i < kMaxRegKeyDepth; ++i) deep += "\\k";
+  EXPECT_TRUE(store->CreateKey(kUser, deep));
+  EXPECT_FALSE(store->CreateKey(kUser, deep + "\\tooDeep"));
+  EXPECT_FALSE(store->CopyKey(kUser, "A", kUser, deep.substr(0, deep.size() - 4)));
 
   EXPECT_TRUE(store->DeleteKey(kUser, "a\\B"));
   EXPECT_FALSE(store->KeyExists(kUser, "A\\B\\C"));
