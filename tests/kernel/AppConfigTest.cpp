@@ -149,6 +149,13 @@ TEST_F(AppConfigTest, ValuesOfTheWrongTypeOrIndexReadAsDefaults) {
   store->WriteValue(TRegRoot::rrLocalMachine, std::string(kRoot) + "System", "LastChannelUpdate",
                     TRegValue::Binary("1234"));  // not 8 bytes
   EXPECT_EQ(config.GlobalSystem().LastChannelUpdate(), 0.0);
+  // 4 bytes of binary data are the other form of a Boolean or integer.
+  store->WriteValue(TRegRoot::rrCurrentUser, key, "Timeout",
+                    TRegValue::Binary(std::string("\x2c\x01\0\0", 4)));
+  store->WriteValue(TRegRoot::rrCurrentUser, key, "AdvancedUser",
+                    TRegValue::Binary(std::string("\0\0\0\1", 4)));
+  EXPECT_EQ(config.Preferences().Timeout(), 300);
+  EXPECT_TRUE(config.Preferences().AdvancedUser());
   // An index of another type, or none at all, reads as that type's default and writes nothing.
   EXPECT_EQ(config.Preferences().GetInteger(3), 0);
   config.Preferences().SetString(0, "x");
