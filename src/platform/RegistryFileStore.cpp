@@ -176,7 +176,8 @@ bool TRegistryFileStore::WriteFile(TRegRoot root, const TRegNode& tree, TFileId&
   const std::string text = SerializeRegistry(tree, std::string("The ") + kPartNames[Index(root)] +
                                                        " settings of Vandrel Shopper; the last line marks a "
                                                        "complete file.");
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  unlink(temp.c_str());  // whatever a crashed writer left there
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = fchmod(fd, 0600) == 0 && WriteAll(fd, text) && fsync(fd) == 0 && fstat(fd, &st) == 0;
