@@ -123,7 +123,7 @@ bool TRegistryFileStore::MoveAside(TRegRoot root) {
 bool TRegistryFileStore::Refresh(TRegRoot root, bool locked) {
   TPart& part = parts_[Index(root)];
   const std::string path = FilePath(root);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // never hang on a planted FIFO
   if (fd < 0) {
     const bool missing = errno == ENOENT;
     part = TPart{};
