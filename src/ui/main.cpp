@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
 
   if (log.Enabled())
     processor.SetExecuteObserver([&log](const std::string& command, const std::string& argument) {
-      log.Write(command + " " + argument);
+      log.Write(argument.empty() ? command : command + " " + argument);
     });
 
   form = std::make_unique<TVandrelShopperForm>(kernel, processor);
