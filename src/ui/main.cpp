@@ -1,6 +1,5 @@
 // VandrelShopper: the desktop program.
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <fstream>
 #include <memory>
 
+#include "kernel/AppConfig.h"
 #include "kernel/AppErrors.h"
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
@@ -24,12 +24,6 @@
 
 namespace {
 using namespace vandrel;
-
-// Stands in for the configured user name until the configuration store provides it.
-std::string LogonUserName() {
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_name && *pw->pw_name) return pw->pw_name;
-  return "Default User";
-}
 
 std::string ExecutablePath(const char* argv0) {
   std::error_code ec;
@@ -129,7 +123,8 @@ int main(int argc, char** argv) {
     if (form) form->BringToFront();
   };
   hooks.InstallationFolder = FindInstallationFolder(ExecutablePath(argv[0]));
-  hooks.UserName = LogonUserName();
+  hooks.UserName = AppConfig().UserName();
+  hooks.RootFolderChosen = [](const std::string& root) { AppConfig().SetRootFolder(root); };
 
   switch (kernel.Start(options, std::move(hooks))) {
     case TStartResult::srRun:

@@ -89,6 +89,7 @@ class ProgramTest : public ::testing::Test {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_RUNTIME_DIR", RuntimeDir());
     env.insert("VANDREL_COMMAND_LOG", LogPath());
+    env.insert("XDG_CONFIG_HOME", temp_.filePath("config"));
     return env;
   }
   std::unique_ptr<QProcess> Start(const QStringList& arguments) {
@@ -128,6 +129,7 @@ TEST_F(ProgramTest, FirstStartShowsTheHomePageUnderItsTitle) {
       << "windows: " << TopLevelTitles().join(" | ").toStdString();
   EXPECT_TRUE(QFile::exists(temp_.filePath("root/Web/Welcome.htm")));
   EXPECT_TRUE(QDir(temp_.filePath("root/UserData")).exists());
+  EXPECT_TRUE(QDir(temp_.filePath("config/VandrelSoft")).exists()) << "the root folder was not stored";
 
   QTest::qWait(1500);  // let the page paint
   QImage shot = Screenshot("main-window.png");
