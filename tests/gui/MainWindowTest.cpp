@@ -178,6 +178,7 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // the main window tests embed a web view
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
