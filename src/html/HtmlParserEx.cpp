@@ -34,28 +34,20 @@ int TLinkList::IndexOf(std::string_view address) const {
 }
 
 TUniqueUrlItem& TUniqueUrlList::Add(std::string_view url, TLinkItem* link) {
-  auto it = std::lower_bound(items_.begin(), items_.end(), url,
-                             [](const TUniqueUrlItem& item, std::string_view u) { return item.Url < u; });
-  if (it == items_.end() || it->Url != url) it = items_.insert(it, TUniqueUrlItem{std::string(url), {}, {}});
-  if (link) it->Links.push_back(link);
-  return *it;
+  auto it = items_.find(url);
+  if (it == items_.end())
+    it = items_.emplace(std::string(url), TUniqueUrlItem{std::string(url), {}, {}}).first;
+  if (link) it->second.Links.push_back(link);
+  return it->second;
 }
 
 const TUniqueUrlItem* TUniqueUrlList::Find(std::string_view url) const {
-  auto it = std::lower_bound(items_.begin(), items_.end(), url,
-                             [](const TUniqueUrlItem& item, std::string_view u) { return item.Url < u; });
-  return (it != items_.end() && it->Url == url) ? &*it : nullptr;
-}
-
-void TMetaList::Add(std::string name, std::string content) {
-  auto it = std::upper_bound(items_.begin(), items_.end(), name,
-                             [](const std::string& n, const auto& item) { return n < item.first; });
-  items_.insert(it, {std::move(name), std::move(content)});
+  auto it = items_.find(url);
+  return it != items_.end() ? &it->second : nullptr;
 }
 
 std::string TMetaList::Value(std::string_view name) const {
-  auto it = std::lower_bound(items_.begin(), items_.end(), name,
-                             [](const auto& item, std::string_view n) { return item.first < n; });
+  auto it = items_.lower_bound(name);  // the first of equal names is the earliest in the page
   return (it != items_.end() && it->first == name) ? it->second : std::string();
 }
 
@@ -234,8 +226,9 @@ void THtmlParserEx::Parse() {
   // unclosed tags cannot exhaust the stack.
   while (NextToken()) {
     if (Token() == tkText) {
-      // Every open collector gets the text, so words inside a <span> still belong to the anchor.
-      for (std::string& t : texts_) t.append(TokenText());
+      // The innermost collector gets the text even from inside a <span> or <td> of its own, so an
+      // anchor keeps all its words; an anchor nested in another keeps its text to itself.
+      if (!texts_.empty()) texts_.back().append(TokenText());
       continue;
     }
     if (Token() != tkTagOpen) continue;

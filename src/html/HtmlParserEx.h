@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,26 +68,30 @@ class TUniqueUrlList {
   TUniqueUrlItem& Add(std::string_view url, TLinkItem* link);
   const TUniqueUrlItem* Find(std::string_view url) const;
   size_t Count() const { return items_.size(); }
-  TUniqueUrlItem& operator[](size_t i) { return items_[i]; }
-  const TUniqueUrlItem& operator[](size_t i) const { return items_[i]; }
+  // Iterates pairs of address and item, in address order.
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+  auto begin() { return items_.begin(); }
+  auto end() { return items_.end(); }
   void Clear() { items_.clear(); }
 
  private:
-  std::vector<TUniqueUrlItem> items_;
+  std::map<std::string, TUniqueUrlItem, std::less<>> items_;
 };
 
 // http-equiv names and contents (both lower-case), sorted by name, duplicates kept in page order.
 class TMetaList {
  public:
-  void Add(std::string name, std::string content);
+  void Add(std::string name, std::string content) { items_.emplace(std::move(name), std::move(content)); }
   // Content of the first entry of that name, or empty.
   std::string Value(std::string_view name) const;
   size_t Count() const { return items_.size(); }
-  const std::pair<std::string, std::string>& operator[](size_t i) const { return items_[i]; }
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
   void Clear() { items_.clear(); }
 
  private:
-  std::vector<std::pair<std::string, std::string>> items_;
+  std::multimap<std::string, std::string, std::less<>> items_;
 };
 
 // Joins the lines of a title or anchor text with single spaces, dropping the blanks around each break.

@@ -26,6 +26,8 @@ class TScanner {
  public:
   TScanner();
   virtual ~TScanner();
+  TScanner(const TScanner&) = delete;  // tokens point into the scanner's own buffers
+  TScanner& operator=(const TScanner&) = delete;
 
   bool LoadFromFile(const std::string& fileName);
   // Reads from the stream's position to its end.
