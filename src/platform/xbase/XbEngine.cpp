@@ -137,6 +137,13 @@ class TXbEngineImpl final : public IXbEngine {
     bool Memo = false;
   };
   bool CommitSwaps(const std::shared_ptr<TXbDataFile>& file, std::vector<Swap>& swaps);
+  // Journals the files about to be built, so a crash while building them leaves nothing behind.
+  bool AnnounceSwaps(const std::vector<std::pair<std::string, std::string>>& targetAndReplacement);
+  void Unannounce() {
+    announced_ = false;
+    fs_->Remove(journalPath_);
+    fs_->SyncDir(XbDirName(journalPath_));
+  }
 
   IXbFileSystem& Fs() { return *fs_; }
   void Register(TXbTableImpl* t) { handles_.insert(t); }
@@ -159,7 +166,8 @@ class TXbEngineImpl final : public IXbEngine {
   uint32_t blockSize_ = 64;
   uint32_t salt_ = 0;
   int depth_ = 0;
-  bool broken_ = false;  // a commit failed and its rollback too: only a restart can recover
+  bool announced_ = false;  // the journal on disk already lists the swaps of the coming commit
+  bool broken_ = false;     // a commit failed and its rollback too: only a restart can recover
   int error_ = 0;
   std::string errorText_;
   std::map<std::string, std::weak_ptr<TXbDataFile>> files_;  // by canonical path
@@ -449,6 +457,26 @@ void TXbEngineImpl::Discard() {
   batch_.clear();
 }
 
+bool TXbEngineImpl::AnnounceSwaps(
+    const std::vector<std::pair<std::string, std::string>>& targetAndReplacement) {
+  if (depth_ > 0) return Fail(xbeBatch, "cannot rebuild a table while a batch is open");
+  TXbJournal journal(++salt_);
+  for (const auto& [target, replacement] : targetAndReplacement) {
+    journal.AddSwap(target, replacement, target + kBackupSuffix);
+  }
+  int err = 0;
+  auto j = fs_->Open(journalPath_, TXbOpenMode::xomReplace, err);
+  const std::string& bytes = journal.Bytes();
+  if (!j || !j->WriteAt(0, bytes.data(), bytes.size()) || !j->Sync() ||
+      !fs_->SyncDir(XbDirName(journalPath_))) {
+    j.reset();
+    Unannounce();
+    return Fail(xbeWrite, "Cannot write the journal " + journalPath_);
+  }
+  announced_ = true;
+  return true;
+}
+
 bool TXbEngineImpl::CommitSwaps(const std::shared_ptr<TXbDataFile>& file, std::vector<Swap>& swaps) {
   if (depth_ > 0) return Fail(xbeBatch, "cannot rebuild a table while a batch is open");
   return Commit(&swaps, file);
@@ -474,12 +502,14 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
 
   TXbJournal journal(++salt_);
   uint32_t id = 0;
-  for (auto* p : dirty) p->AddToJournal(journal, ++id);
   if (hasSwaps) {
     for (const auto& s : *swaps) journal.AddSwap(s.Target, s.Replacement, s.Target + kBackupSuffix);
   }
+  for (auto* p : dirty) p->AddToJournal(journal, ++id);
   int err = 0;
-  {
+  bool rewrite = !(announced_ && dirty.empty());
+  announced_ = false;
+  if (rewrite) {
     auto j = fs_->Open(journalPath, TXbOpenMode::xomReplace, err);
     const std::string& bytes = journal.Bytes();
     if (!j || !j->WriteAt(0, bytes.data(), bytes.size()) || !j->Sync() || !fs_->SyncDir(journalDir)) {
@@ -956,6 +986,9 @@ int TXbTableImpl::Rebuild(bool dropDeleted, bool compactMemo) {
   std::string memoExt = SplitExtension(f.MemoPath()).second;
   std::string stem = engine_.FreeName(base, {ext, memoExt}, "%s(%d)");
   std::vector<TXbEngineImpl::Swap> swaps;
+  std::vector<std::pair<std::string, std::string>> planned{{f.Path(), stem + ext}};
+  if (compactMemo) planned.emplace_back(f.MemoPath(), stem + memoExt);
+  if (!engine_.AnnounceSwaps(planned)) return -4;
   auto build = [&](const std::string& target, const std::string& name, const std::string& bytes,
                    bool isMemo) {
     int err = 0;
@@ -972,6 +1005,7 @@ int TXbTableImpl::Rebuild(bool dropDeleted, bool compactMemo) {
     for (auto& s : swaps) s.File.reset();
     fs.Remove(stem + ext);
     fs.Remove(stem + memoExt);
+    engine_.Unannounce();
     engine_.Fail(xbeWrite, "Cannot write the rebuilt table");
     return -4;
   }
