@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/TextUtils.h"
+
 namespace vandrel {
 
 class TVariable;
@@ -222,6 +224,6 @@ class TVRecStack {
 // ASCII-only case folding: names are compared without regard to case, byte for byte otherwise.
 std::string LowerAscii(std::string_view s);
 std::string UpperAscii(std::string_view s);
-bool SameText(std::string_view a, std::string_view b);
+// SameText comes from platform/TextUtils.h.
 
 }  // namespace vandrel
