@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/ExceptionForm.h"
+
 namespace {
 
 const QString kTitle = "Vandrel Shopper Beta 2";
@@ -179,7 +181,7 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
 
 int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // the main window tests embed a web view
-  QApplication app(argc, argv);
+  vandrel::TVandrelApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
