@@ -102,8 +102,8 @@ class ProgramTest : public ::testing::Test {
     return process;
   }
   // Starts the first instance and waits until its home page has loaded.
-  void StartFirst() {
-    first_ = Start({});
+  void StartFirst(const QStringList& arguments = {}) {
+    first_ = Start(arguments);
     ASSERT_TRUE(first_->waitForStarted(10000));
     ASSERT_TRUE(WaitFor([&] { return Log().contains("# home page loaded"); }, 90000))
         << "log: " << Log().join(" | ").toStdString();
@@ -175,6 +175,12 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
   ASSERT_TRUE(first_->waitForFinished(15000));
   EXPECT_EQ(first_->exitCode(), 0);
   EXPECT_FALSE(QFile::exists(RuntimeDir() + "/VandrelShopper.sock"));
+}
+
+TEST_F(ProgramTest, FirstStartRunsItsOwnCommandLineOnceTheWindowIsUp) {
+  StartFirst({"shop:reviews"});
+  EXPECT_TRUE(WaitFor([&] { return Log().contains("reviews") && Log().contains("# page 2"); }, 5000))
+      << "log: " << Log().join(" | ").toStdString();
 }
 
 }  // namespace
