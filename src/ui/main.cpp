@@ -160,6 +160,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   int status = app->exec();
   kernel.ShutDown();  // no later start is taken from here on
   dispatcher.SetWakeHandler(nullptr);
+  processor.SetExecuteObserver(nullptr);
   form.reset();
   return status;
 }
