@@ -282,8 +282,12 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
           f.OldSize = GetLe(q + 4, 8);
           f.Path.assign(reinterpret_cast<const char*>(q + 12), len - 12);
         } else if (type == 'P' && len >= 12) {
-          auto& f = files[static_cast<uint32_t>(GetLe(q, 4))];
-          f.Pages.emplace_back(GetLe(q + 4, 8), std::string(reinterpret_cast<const char*>(q + 12), len - 12));
+          // Old bytes only ever come from inside a file's old length; anything else is not ours.
+          auto it = files.find(static_cast<uint32_t>(GetLe(q, 4)));
+          uint64_t offset = GetLe(q + 4, 8);
+          if (it == files.end() || offset > it->second.OldSize || len - 12 > it->second.OldSize - offset)
+            break;
+          it->second.Pages.emplace_back(offset, std::string(reinterpret_cast<const char*>(q + 12), len - 12));
         } else if (type == 'S') {
           Swap s;
           if (!GetString(q, qend, s.Target) || !GetString(q, qend, s.Replacement) ||
