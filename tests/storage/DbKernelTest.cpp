@@ -209,6 +209,7 @@ TEST(DbKernel, TablesOpenFromTheDictionaryUnderOtherNames) {
   TTable* a = db.OpenDefinedTable("Result1", dir.str() + "Result.ctb", false, "Result");
   TTable* b = db.OpenDefinedTable("Result2", dir.str() + "Result.ctb", false, "Result");
   ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->FileName(), dir.str() + "Result.ctb");
   a->SetPath(dir.str());
   b->SetPath(dir.str());
   ASSERT_EQ(a->Fields().Count(), 8);
