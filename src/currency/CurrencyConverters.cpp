@@ -1,0 +1,187 @@
+#include "currency/CurrencyConverters.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "platform/Format.h"
+
+namespace vandrel {
+
+namespace {
+
+constexpr size_t kAmountBytes = 8;  // flag, 4-byte float, 3 code characters
+
+enum class TAmountRead { Ok, Truncated };
+
+TAmountRead ReadAmount(std::string_view s, size_t& pos, TAmount& amount) {
+  if (pos >= s.size() || s[pos] == 0) {
+    amount.Clear();
+    ++pos;
+    return TAmountRead::Ok;
+  }
+  if (s.size() - pos < kAmountBytes) return TAmountRead::Truncated;
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= static_cast<uint32_t>(static_cast<uint8_t>(s[pos + 1 + i])) << (8 * i);
+  amount.Value = std::bit_cast<float>(bits);
+  amount.Code.assign(s.data() + pos + 5, 3);
+  // Codes shorter than three characters were padded with zero bytes.
+  while (!amount.Code.empty() && amount.Code.back() == '\0') amount.Code.pop_back();
+  pos += kAmountBytes;
+  return TAmountRead::Ok;
+}
+
+void WriteAmount(std::string& out, const TAmount& amount) {
+  if (amount.Code.empty()) {
+    out.push_back('\0');
+    return;
+  }
+  out.push_back('\1');
+  uint32_t bits = std::bit_cast<uint32_t>(amount.Value);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+  for (size_t i = 0; i < 3; ++i) out.push_back(i < amount.Code.size() ? amount.Code[i] : '\0');
+}
+
+}  // namespace
+
+void TCurrencyMap::Clear() {
+  FromAmount.Clear();
+  AxisAmount.Clear();
+  ToAmount.Clear();
+}
+
+void TCurrencyMap::Parse(std::string_view moneyString, std::string_view axisCode) {
+  Clear();
+  if (moneyString.empty()) return;
+  size_t pos = 0;
+  for (TAmount* amount : {&FromAmount, &AxisAmount, &ToAmount}) {
+    if (ReadAmount(moneyString, pos, *amount) == TAmountRead::Truncated) {
+      Clear();
+      FromAmount.Value = kNoPrice;
+      return;
+    }
+  }
+  if (FromAmount.Code == axisCode) AxisAmount = FromAmount;
+}
+
+std::string TCurrencyMap::Serialize() const {
+  std::string out;
+  WriteAmount(out, FromAmount);
+  WriteAmount(out, AxisAmount);
+  WriteAmount(out, ToAmount);
+  return out;
+}
+
+std::string FormatMoney(double value, const TCurrencyDefinitionItem& currency) {
+  int decimals = std::min<int>(currency.CurrencyDecimals, 18);
+  std::string digits = FormatFixed(std::fabs(value), decimals);
+  size_t dot = digits.find('.');
+  std::string whole = digits.substr(0, dot);
+  std::string number;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && (whole.size() - i) % 3 == 0) number += currency.ThousandSeparator;
+    number += whole[i];
+  }
+  if (dot != std::string::npos) {
+    number += currency.DecimalSeparator;
+    number += digits.substr(dot + 1);
+  }
+  std::string text;
+  const std::string& symbol = currency.CurrencyString;
+  switch (currency.CurrencyFormat) {
+    case 1:
+      text = number + symbol;
+      break;
+    case 2:
+      text = symbol + " " + number;
+      break;
+    case 3:
+      text = number + " " + symbol;
+      break;
+    default:
+      text = symbol + number;
+  }
+  // A value that rounds to zero is not shown as a debt.
+  bool negative = value < 0 && digits.find_first_not_of("0.") != std::string::npos;
+  return negative ? "(" + text + ")" : text;
+}
+
+TCurrencyConverter::TCurrencyConverter() {
+  Definitions_.SetDefaultTable();
+}
+
+void TCurrencyConverter::Convert(TCurrencyMap& map) const {
+  TAmount& from = map.FromAmount;
+  TAmount& axis = map.AxisAmount;
+  TAmount& to = map.ToAmount;
+  to.Code = TargetCode;
+  axis.Code = (from.Code != TargetCode && from.Code != AxisCode) ? AxisCode : std::string();
+  if (from.Code == to.Code) {
+    axis.Value = from.Value;
+    to.Value = from.Value;
+    return;
+  }
+  axis.Value = from.Value;
+  if (from.Code != axis.Code) {
+    // An unknown currency is taken to be the axis currency.
+    if (const auto* def = Definitions_.Find(from.Code)) axis.Value = from.Value / def->ExchangeRate;
+  }
+  to.Value = axis.Value;
+  if (axis.Code != to.Code) {
+    if (const auto* def = Definitions_.Find(to.Code)) to.Value = axis.Value * def->ExchangeRate;
+  }
+}
+
+std::string TCurrencyConverter::FormatAmount(const TAmount& amount, bool withCode) const {
+  const auto* def = Definitions_.Find(amount.Code);
+  if (!def) return {};
+  std::string text = FormatMoney(amount.Value, *def);
+  return withCode ? text + " (" + amount.Code + ")" : text;
+}
+
+std::string TCurrencyConverter::DisplayText(const TCurrencyMap& map) const {
+  if (map.FromAmount.Value == TCurrencyMap::kNoPrice) return "(n/a)";
+  if (ShowConverted) return FormatAmount(map.ToAmount, false);
+  return FormatAmount(map.FromAmount, map.FromAmount.Code != TargetCode);
+}
+
+std::string TCurrencyConverter::TodayRateText(const std::string& code, std::string_view pattern) {
+  TCurrencyMap map;
+  map.FromAmount.Code = "USD";
+  map.FromAmount.Value = 1.0f;
+  std::string saved = TargetCode;
+  TargetCode = code;
+  Convert(map);
+  TargetCode = saved;
+  std::string rate =
+      Format("%0:s = %1:s", {FormatAmount(map.FromAmount, true), FormatAmount(map.ToAmount, true)});
+  return Format(pattern, {rate});
+}
+
+std::vector<std::string> TCurrencyConverter::PickerItems() const {
+  std::vector<std::string> items;
+  for (size_t i = 0; i < Definitions_.Count(); ++i)
+    items.push_back(Definitions_[i].DisplayName + "  (" + Definitions_[i].Code + ")");
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+void TCurrencyConverter::LoadTable(ICurrencyTableScript* script, const std::string& dataFolder,
+                                   const std::string& localCode, bool showConverted) {
+  LoadCurrencyTable(script, dataFolder, AxisCode, Definitions_);
+  TargetCode = localCode.empty() ? "USD" : localCode;
+  ShowConverted = showConverted;
+}
+
+TCurrencyConverter& CurrencyConverter() {
+  static TCurrencyConverter converter;
+  return converter;
+}
+
+TCurrencyMap& CurrencyMap() {
+  static TCurrencyMap map;
+  return map;
+}
+
+}  // namespace vandrel
