@@ -312,6 +312,7 @@ int TZHttp::ApplyHeaders(std::vector<std::string> lines) {
       if (space != std::string::npos) {
         size_t end = space + 1;
         while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+        // At most nine digits, so that the code fits an int.
         if (end > space + 1)
           StatusCode =
               static_cast<int>(ToInt64(line.substr(space + 1, std::min<size_t>(end - space - 1, 9)), 0));
