@@ -62,14 +62,20 @@ TEST(ZHttpIntegration, DirectGetSendsExactBytes) {
   EXPECT_EQ(client.Http.Headers.Lines.front(), "HTTP/1.1 200 Test");
 }
 
-TEST(ZHttpIntegration, ControlBytesInThePathCannotSplitTheRequest) {
+TEST(ZHttpIntegration, ControlBytesCannotSplitTheRequest) {
   TestOriginServer server;
   server.SetFallback(TestOriginServer::Reply(200, ""));
   TClient client;
   EXPECT_EQ(client.Run(server.Url("/a\r\nX-Evil: 1\x7f")), "200");
-  ASSERT_EQ(server.Requests().size(), 1u);
+  TClient header;
+  header.Http.ExtraHeaders = {"X-A: 1\r\nX-Evil: 2"};
+  header.Http.UserAgent = "agent\nX-Evil: 3";
+  EXPECT_EQ(header.Run(server.Url("/h")), "200");
+  ASSERT_EQ(server.Requests().size(), 2u);
   EXPECT_EQ(server.Requests()[0].Target, "/a%0D%0AX-Evil:%201%7F");
   EXPECT_EQ(server.Requests()[0].Header("X-Evil"), "");
+  EXPECT_EQ(server.Requests()[1].Header("X-A"), "1  X-Evil: 2");
+  EXPECT_EQ(server.Requests()[1].Header("X-Evil"), "");
 }
 
 TEST(ZHttpIntegration, ProxiedGetSendsAbsoluteTargetAndCredentials) {
