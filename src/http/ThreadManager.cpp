@@ -526,6 +526,10 @@ class TThreadManagerCore : public std::enable_shared_from_this<TThreadManagerCor
   void NotifyStarted(const TThreadItemImplPtr& item);
   void NotifyDone(const TThreadItemImplPtr& item);
   void ReleaseWorkers(MainDispatcher& dispatcher);
+  // Items that will never run let go of their clients, which usually hold the items in turn.
+  static void ReleaseAll(TSafeThreadItemList& list) {
+    for (auto& item : list.TakeAll()) item->SetClient(nullptr);
+  }
 
   MainDispatcher& dispatcher_;
   std::atomic<milliseconds> endWait_{
@@ -776,7 +780,7 @@ void TThreadManagerCore::Shutdown() {
     if (timeLimitThread_) timeLimitThread_->End(dispatcher_, endWait_.load());
   }
   for (auto* list : {&added_, &startQueue_, &priorityStartQueue_, &waiting_, &priorityWaiting_})
-    list->TakeAll();
+    ReleaseAll(*list);
   ReleaseWorkers(dispatcher_);
   {
     auto done = [this] {
@@ -800,8 +804,11 @@ void TThreadManagerCore::ReleaseWorkers(MainDispatcher& dispatcher) {
     std::lock_guard<std::mutex> g(slotsLock_);
     slots.swap(slots_);
   }
-  for (auto& slot : slots)
+  for (auto& slot : slots) {
     if (slot.Thread) slot.Thread->Terminate();
+    // A worker still executing keeps its own reference to the client.
+    if (slot.Item) slot.Item->SetClient(nullptr);
+  }
   auto deadline = Clock::now() + endWait_.load();
   for (auto& slot : slots) {
     if (!slot.Thread) continue;
@@ -1037,8 +1044,8 @@ void TThreadManagerCore::HandleItemDone(int slot) {
 
 void TThreadManagerCore::EndRunIfFinished() {
   if (GetState() == tmsIdle || runningCount_.load() != 0 || pendingStarts_.load() != 0) return;
-  waiting_.TakeAll();
-  priorityWaiting_.TakeAll();
+  ReleaseAll(waiting_);
+  ReleaseAll(priorityWaiting_);
   ReleaseWorkers(dispatcher_);
   SetState(tmsIdle);
   if (auto cb = CopyCallbacks().runDone) DeliverOnMain(cb);

@@ -439,7 +439,7 @@ void TUrlParser::Parse(std::string_view url) {
       FileName.clear();
     }
   }
-  if (Path.front() != '/') Path.insert(0, "/");
+  if (Path.front() != '/') Path = '/' + Path;
   if (!FileName.empty() && FileName.find('.') == std::string::npos) {
     Path += FileName + '/';
     FileName.clear();

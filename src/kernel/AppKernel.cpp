@@ -104,6 +104,8 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   }
 
   folders_ = TAppFolders(ResolveRootFolder(options.RootFolder), hooks_.UserName);
+  if (hooks_.RootFolderChosen) hooks_.RootFolderChosen(folders_.Root());
+
   if (!hooks_.InstallationFolder.empty() &&
       SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root()) < 0)
     std::fprintf(stderr, "Vandrel Shopper: some installed files could not be copied to %s\n",

@@ -48,6 +48,8 @@ class TAppKernel {
     std::function<std::optional<TDisplayInfo>()> PrepareDisplay;
     // A later start without a command line asks for the main window. Main thread.
     std::function<void()> RestoreMainWindow;
+    // Learns the root folder before anything is created in it (the configuration keeps it as RootFolder).
+    std::function<void(const std::string& root)> RootFolderChosen;
     std::string InstallationFolder;  // where Data/ and Web/ are copied from; empty: nothing is copied
     std::string UserName;            // names the user's history folder
   };

@@ -26,6 +26,17 @@ double BytesDouble(std::string_view bytes) {
   return std::bit_cast<double>(bits);
 }
 
+// Booleans and integers are 32-bit integer values; 4 bytes of binary data, the other form the store
+// knows for them, are read as well.
+std::optional<int32_t> OrdinalOf(const std::optional<TRegValue>& value) {
+  if (!value) return std::nullopt;
+  if (value->Type == TRegDataType::rdInteger) return value->Integer;
+  if (value->Type != TRegDataType::rdBinary || value->Data.size() != 4) return std::nullopt;
+  uint32_t bits = 0;
+  for (int i = 3; i >= 0; --i) bits = bits << 8 | static_cast<uint8_t>(value->Data[i]);
+  return static_cast<int32_t>(bits);
+}
+
 }  // namespace
 
 TConfigSection::TConfigSection(TApplicationConfig& owner, std::string publishedName, TConfigScope scope,
@@ -60,19 +71,8 @@ const TConfigProperty* TConfigSection::Find(int index, TConfigType type) const {
 }
 
 std::optional<TRegValue> TConfigSection::Read(const TConfigProperty& property) const {
-  TRegistryKey key(owner_.store_, kScopeRoots[static_cast<int>(scope_)]);
-  if (!key.OpenKeyReadOnly(Key())) return std::nullopt;
-  switch (key.GetDataType(property.Name)) {
-    case TRegDataType::rdString:
-      return TRegValue::String(key.ReadString(property.Name));
-    case TRegDataType::rdInteger:
-      return TRegValue::Int(key.ReadInteger(property.Name));
-    case TRegDataType::rdBinary:
-      return TRegValue::Binary(key.ReadBinary(property.Name).value_or(""));
-    case TRegDataType::rdNone:
-      break;
-  }
-  return std::nullopt;
+  // One look-up rather than open, query type, read: the store answers nothing for a missing key.
+  return owner_.store_->ReadValue(kScopeRoots[static_cast<int>(scope_)], Key(), property.Name);
 }
 
 void TConfigSection::Write(const TConfigProperty& property, const std::optional<TRegValue>& value) {
@@ -102,9 +102,7 @@ void TConfigSection::Write(const TConfigProperty& property, const std::optional<
 bool TConfigSection::GetBoolean(int index) const {
   const TConfigProperty* p = Find(index, TConfigType::ctBoolean);
   if (p == nullptr) return false;
-  const auto value = Read(*p);
-  if (value && value->Type == TRegDataType::rdInteger) return value->Integer != 0;
-  return p->Default != 0;
+  return OrdinalOf(Read(*p)).value_or(p->Default) != 0;
 }
 
 void TConfigSection::SetBoolean(int index, bool value) {
@@ -115,8 +113,7 @@ void TConfigSection::SetBoolean(int index, bool value) {
 int32_t TConfigSection::GetInteger(int index) const {
   const TConfigProperty* p = Find(index, TConfigType::ctInteger);
   if (p == nullptr) return 0;
-  const auto value = Read(*p);
-  return value && value->Type == TRegDataType::rdInteger ? value->Integer : p->Default;
+  return OrdinalOf(Read(*p)).value_or(p->Default);
 }
 
 void TConfigSection::SetInteger(int index, int32_t value) {

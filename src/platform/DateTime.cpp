@@ -9,7 +9,7 @@ namespace {
 
 constexpr int64_t kMSecsPerDayInt = 86400000;
 // Days from 0001-01-01 to 1899-12-30, counting the proleptic Gregorian calendar.
-constexpr int64_t kDateDelta = 693594;
+constexpr int64_t kDateDelta = 693593;
 // Serial numbers of 0001-01-01 and 9999-12-31.
 constexpr double kMinDate = -693593.0;
 constexpr double kMaxDate = 2958465.99999999;

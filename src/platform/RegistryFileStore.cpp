@@ -123,7 +123,7 @@ bool TRegistryFileStore::MoveAside(TRegRoot root) {
 bool TRegistryFileStore::Refresh(TRegRoot root, bool locked) {
   TPart& part = parts_[Index(root)];
   const std::string path = FilePath(root);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // never hang on a planted FIFO
   if (fd < 0) {
     const bool missing = errno == ENOENT;
     part = TPart{};
@@ -176,7 +176,8 @@ bool TRegistryFileStore::WriteFile(TRegRoot root, const TRegNode& tree, TFileId&
   const std::string text = SerializeRegistry(tree, std::string("The ") + kPartNames[Index(root)] +
                                                        " settings of Vandrel Shopper; the last line marks a "
                                                        "complete file.");
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  unlink(temp.c_str());  // whatever a crashed writer left there
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = fchmod(fd, 0600) == 0 && WriteAll(fd, text) && fsync(fd) == 0 && fstat(fd, &st) == 0;
@@ -328,7 +329,7 @@ bool TRegistryFileStore::CopyKey(TRegRoot fromRoot, std::string_view fromPath, T
     if (key == nullptr) return std::nullopt;
     return *key;
   });
-  if (!source) return false;
+  if (!source || to->size() + RegKeyHeight(*source) > kMaxRegKeyDepth) return false;
   return Modify(toRoot, [&](TRegNode& tree) {
     MergeRegKey(*CreateRegKey(tree, *to), *source);
     return TChange::chChanged;

@@ -211,6 +211,7 @@ std::optional<std::vector<std::string>> SplitRegPath(std::string_view path) {
                     [](char c) { return IsControl(static_cast<unsigned char>(c)); }))
       return std::nullopt;
     if (!name.empty()) names.emplace_back(name);
+    if (names.size() > kMaxRegKeyDepth) return std::nullopt;
     start = end + 1;
   }
   return names;
@@ -267,6 +268,12 @@ bool DeleteRegValue(TRegNode& key, std::string_view name) {
   if (it == key.Values.end()) return false;
   key.Values.erase(it);
   return true;
+}
+
+size_t RegKeyHeight(const TRegNode& key) {
+  size_t height = 0;
+  for (const auto& child : key.SubKeys) height = std::max(height, RegKeyHeight(child) + 1);
+  return height;
 }
 
 void MergeRegKey(TRegNode& target, const TRegNode& source) {

@@ -21,8 +21,12 @@ struct TRegNode {
   std::vector<TRegNode> SubKeys;       // in the order they were first created
 };
 
+// Keys nest at most this deep, so that a hand-edited file cannot make saving or freeing a tree recurse
+// without bound.
+inline constexpr size_t kMaxRegKeyDepth = 512;
+
 // Splits a key path at "\"; empty names are dropped. Nothing when a name holds a control character,
-// which the text form could not keep.
+// which the text form could not keep, or when the path is deeper than kMaxRegKeyDepth.
 std::optional<std::vector<std::string>> SplitRegPath(std::string_view path);
 
 TRegNode* FindRegKey(TRegNode& root, const std::vector<std::string>& names);
@@ -33,6 +37,8 @@ TRegNamedValue* FindRegValue(TRegNode& key, std::string_view name);
 // Replaces a value's data and type, keeping the name's first case, or appends a new value.
 void SetRegValue(TRegNode& key, std::string_view name, const TRegValue& value);
 bool DeleteRegValue(TRegNode& key, std::string_view name);
+// Levels of keys below `key` (0 for a key without subkeys).
+size_t RegKeyHeight(const TRegNode& key);
 // Merges `source`'s values and subkeys into `target`, recursively.
 void MergeRegKey(TRegNode& target, const TRegNode& source);
 

@@ -35,6 +35,7 @@ struct TPropInfo {
   std::string Name;
   TPropKind Kind = TPropKind::Integer;
   int64_t Default = 0;             // ordinal kinds: a value equal to it is not written
+  bool AlwaysWritten = false;      // written even when equal to Default
   std::vector<std::string> Names;  // Enum and Set member names, in ordinal order
   std::function<int64_t(const TPersistent&)> GetOrdinal;
   std::function<void(TPersistent&, int64_t)> SetOrdinal;
@@ -252,6 +253,12 @@ class TClassBuilder {
       else
         return &(c.*field);
     });
+  }
+
+  // The property just added is written even at its default value.
+  TClassBuilder& AlwaysWritten() {
+    info_.Properties.back().AlwaysWritten = true;
+    return *this;
   }
 
   TClassInfo Build() { return std::move(info_); }

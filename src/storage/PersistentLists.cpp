@@ -49,6 +49,14 @@ std::unique_ptr<TPersistent> TPersistentList::Extract(size_t index) {
   return owned;
 }
 
+std::vector<std::unique_ptr<TPersistent>> TPersistentList::ExtractAll() {
+  std::vector<std::unique_ptr<TPersistent>> owned;
+  for (auto& entry : Entries_)
+    if (entry.Owned) owned.push_back(std::move(entry.Owned));
+  Entries_.clear();
+  return owned;
+}
+
 void TPersistentList::Clear() {
   std::vector<TEntry> entries;
   entries.swap(Entries_);

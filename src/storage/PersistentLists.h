@@ -40,6 +40,8 @@ class TPersistentList : public TPersistentEx {
   void Delete(size_t index);
   // Takes an entry out without destroying it; null when the entry was only referenced.
   std::unique_ptr<TPersistent> Extract(size_t index);
+  // Empties the list, handing over the owned entries in order.
+  std::vector<std::unique_ptr<TPersistent>> ExtractAll();
   void Clear();
   int IndexOf(const TPersistent* object) const;
   void Sort(const std::function<bool(TPersistent*, TPersistent*)>& less);

@@ -555,7 +555,7 @@ void WriteProperties(TPropertyWriter& writer, const TPersistent& object, const s
       case TPropKind::Enum:
       case TPropKind::Set: {
         int64_t v = prop.GetOrdinal(object);
-        if (v == prop.Default) break;
+        if (v == prop.Default && !prop.AlwaysWritten) break;
         writer.WritePropName(name);
         if (prop.Kind == TPropKind::Integer) {
           writer.WriteInteger(v);

@@ -84,7 +84,11 @@ TEST_F(AppKernelStartTest, LaterStartsHandTheirCommandLineToTheRunningOne) {
   std::vector<std::string> ran;
   processor.Register("prices", [&](const std::string& arg) { ran.push_back("prices " + arg); });
   TAppKernel running(processor, dispatcher_);
-  ASSERT_EQ(running.Start(Options({}), Hooks((dir_ / "install").string())), TStartResult::srRun);
+  auto hooks = Hooks((dir_ / "install").string());
+  std::string root;
+  hooks.RootFolderChosen = [&](const std::string& r) { root = r; };
+  ASSERT_EQ(running.Start(Options({}), hooks), TStartResult::srRun);
+  EXPECT_EQ(root, (dir_ / "root/").string());
   EXPECT_TRUE(fs::is_regular_file(dir_ / "root/Web/Welcome.htm"));
   EXPECT_TRUE(fs::is_directory(dir_ / "root/UserData/tester"));
 

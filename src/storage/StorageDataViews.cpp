@@ -1,0 +1,556 @@
+#include "storage/StorageDataViews.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/Format.h"
+
+namespace vandrel {
+
+// ---- managers ----
+
+const TClassInfo& TStorageDataViewManager::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TStorageDataViewManager>("TStorageDataViewManager", TPersistentList::StaticClass())
+          .String("Name", &TStorageDataViewManager::Name)
+          .Build();
+  return info;
+}
+
+void TStorageDataViewManager::EndUpdate(bool changed) {
+  if (LockCount_ > 0) --LockCount_;
+  if (LockCount_ == 0 && changed) ManagerChanged();
+}
+
+const TClassInfo& TStorageDataFilterItem::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TStorageDataFilterItem>("TStorageDataFilterItem", TPersistentEx::StaticClass()).Build();
+  return info;
+}
+
+void TStorageDataFilterItem::Changed() {
+  if (Manager && !Manager->Locked() && Manager->View) Manager->View->Refilter();
+}
+
+const TClassInfo& TStorageDataFilterManager::StaticClass() {
+  static const TClassInfo info = TClassBuilder<TStorageDataFilterManager>(
+                                     "TStorageDataFilterManager", TStorageDataViewManager::StaticClass())
+                                     .Build();
+  return info;
+}
+
+bool TStorageDataFilterManager::Accepts(const TStorageDataItem& item) const {
+  for (size_t i = 0; i < Count(); ++i)
+    if (const auto* filter = Filter(i); filter && !filter->Accepts(item)) return false;
+  return true;
+}
+
+void TStorageDataFilterManager::Added(TPersistent* object) {
+  if (auto* filter = dynamic_cast<TStorageDataFilterItem*>(object)) filter->Manager = this;
+}
+
+void TStorageDataFilterManager::ManagerChanged() {
+  if (View) View->Refilter();
+}
+
+const TClassInfo& TStorageDataGroupDefinition::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TStorageDataGroupDefinition>("TStorageDataGroupDefinition", TPersistentEx::StaticClass())
+          .Build();
+  return info;
+}
+
+const TClassInfo& TStorageDataGroupItem::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TStorageDataGroupItem>("TStorageDataGroupItem", TPersistentEx::StaticClass())
+          .Boolean("Expanded", &TStorageDataGroupItem::Expanded_)
+          .Build();
+  return info;
+}
+
+void TStorageDataGroupItem::SetExpanded(bool expanded) {
+  if (expanded == Expanded_) return;
+  TStorageDataListView* view = Manager ? Manager->View : nullptr;
+  if (!view) {
+    Expanded_ = expanded;
+    return;
+  }
+  view->GroupExpanding(this, expanded);
+  Expanded_ = expanded;
+  view->StoreGroups();
+  view->GroupsChanged();
+}
+
+bool TStorageDataGroupItem::Contains(const TStorageDataItem* item) const {
+  return IndexOfItem(item) >= 0;
+}
+
+int TStorageDataGroupItem::IndexOfItem(const TStorageDataItem* item) const {
+  auto it = std::find(Items.begin(), Items.end(), item);
+  return it == Items.end() ? -1 : static_cast<int>(it - Items.begin());
+}
+
+const TClassInfo& TStorageDataGroupManager::StaticClass() {
+  static const TClassInfo info = TClassBuilder<TStorageDataGroupManager>(
+                                     "TStorageDataGroupManager", TStorageDataViewManager::StaticClass())
+                                     .Build();
+  return info;
+}
+
+void TStorageDataGroupManager::SetDefinition(std::unique_ptr<TStorageDataGroupDefinition> definition) {
+  Definition_ = std::move(definition);
+  if (Definition_) Definition_->Manager = this;
+}
+
+void TStorageDataGroupManager::Added(TPersistent* object) {
+  if (auto* group = dynamic_cast<TStorageDataGroupItem*>(object)) group->Manager = this;
+}
+
+void TStorageDataGroupManager::ManagerChanged() {
+  if (View) View->GroupsChanged();
+}
+
+void TStorageDataGroupManager::DefineProperties(TFiler& filer) {
+  TStorageDataViewManager::DefineProperties(filer);
+  filer.DefineProperty(
+      "GroupDefinition",
+      [this](TPropertyReader& reader) {
+        std::string className = reader.ReadString();
+        const TClassInfo* cls = FindClass(className);
+        if (!cls || !cls->InheritsFrom(TStorageDataGroupDefinition::StaticClass()) || !cls->Create)
+          throw EReadError("Invalid GroupDefinition class");
+        std::unique_ptr<TPersistent> object = cls->Create();
+        auto* definition = static_cast<TStorageDataGroupDefinition*>(object.get());
+        reader.ReadListBegin();
+        ReadProperties(reader, *definition);
+        object.release();
+        SetDefinition(std::unique_ptr<TStorageDataGroupDefinition>(definition));
+      },
+      [this](TPropertyWriter& writer) { WriteListedObject(writer, *Definition_); }, Definition_ != nullptr);
+}
+
+const TClassInfo& TStorageDataFilterManagerList::StaticClass() {
+  static const TClassInfo info = TClassBuilder<TStorageDataFilterManagerList>("TStorageDataFilterManagerList",
+                                                                              TPersistentList::StaticClass())
+                                     .Build();
+  return info;
+}
+
+TStorageDataFilterManager* TStorageDataFilterManagerList::Find(const std::string& name) const {
+  for (size_t i = 0; i < Count(); ++i)
+    if (auto* m = Manager(i); m && m->Name == name) return m;
+  return nullptr;
+}
+
+const TClassInfo& TStorageDataGroupManagerList::StaticClass() {
+  static const TClassInfo info = TClassBuilder<TStorageDataGroupManagerList>("TStorageDataGroupManagerList",
+                                                                             TPersistentList::StaticClass())
+                                     .Build();
+  return info;
+}
+
+TStorageDataGroupManager* TStorageDataGroupManagerList::Find(const std::string& name) const {
+  for (size_t i = 0; i < Count(); ++i)
+    if (auto* m = Manager(i); m && m->Name == name) return m;
+  return nullptr;
+}
+
+namespace {
+
+std::vector<std::pair<const TClassInfo*, const TClassInfo*>>& GroupRegistry() {
+  static std::vector<std::pair<const TClassInfo*, const TClassInfo*>> registry;
+  return registry;
+}
+
+template <class T>
+void Forget(std::vector<T*>& observers, T* observer) {
+  observers.erase(std::remove(observers.begin(), observers.end(), observer), observers.end());
+}
+
+// Copies a stored manager into a view's own, replacing its content.
+void CopyManager(const TPersistentList& source, TPersistentList& target) {
+  target.Clear();
+  AssignByStream(source, target);
+}
+
+}  // namespace
+
+void RegisterGroupDefinition(const TClassInfo& definitionClass, const TClassInfo& groupItemClass) {
+  if (FindGroupItemClass(definitionClass)) return;
+  GroupRegistry().emplace_back(&definitionClass, &groupItemClass);
+  RegisterClass(definitionClass);
+  RegisterClass(groupItemClass);
+}
+
+const TClassInfo* FindGroupItemClass(const TClassInfo& definitionClass) {
+  for (const auto& [definition, group] : GroupRegistry())
+    if (definition == &definitionClass) return group;
+  return nullptr;
+}
+
+// ---- the view ----
+
+TStorageDataListView::TStorageDataListView(TStorageDataList& list, std::string name)
+    : List_(list),
+      Name_(std::move(name)),
+      Filters_(std::make_unique<TStorageDataFilterManager>()),
+      Groups_(std::make_unique<TStorageDataGroupManager>()) {
+  Filters_->Name = Name_;
+  Filters_->View = this;
+  Groups_->Name = Name_;
+  Groups_->View = this;
+}
+
+TStorageDataListView::~TStorageDataListView() = default;
+
+template <class F>
+void TStorageDataListView::Notify(F&& call) {
+  for (auto* observer : std::vector(Observers_)) call(observer);
+}
+
+void TStorageDataListView::AddObserver(IStorageDataListViewObserver* observer) {
+  if (observer && std::find(Observers_.begin(), Observers_.end(), observer) == Observers_.end())
+    Observers_.push_back(observer);
+}
+
+void TStorageDataListView::RemoveObserver(IStorageDataListViewObserver* observer) {
+  Forget(Observers_, observer);
+}
+
+int TStorageDataListView::IndexOf(const TStorageDataItem* item) const {
+  auto it = std::find(Visible_.begin(), Visible_.end(), item);
+  return it == Visible_.end() ? -1 : static_cast<int>(it - Visible_.begin());
+}
+
+void TStorageDataListView::TestItem(TStorageDataItem* item) {
+  if (Filters_->Accepts(*item)) {
+    if (VisibleSet_.insert(item).second) {
+      Visible_.push_back(item);
+      if (!List_.Locked()) Notify([&](auto* o) { o->ItemChanged(this, item); });
+    }
+    if (Grouped_ && !Refilling_) PlaceItem(item);
+  } else {
+    Notify([&](auto* o) { o->ItemFilteredOut(this, item); });
+    if (IsVisible(item)) RemoveItem(item);
+  }
+}
+
+void TStorageDataListView::PassItemChanged(TStorageDataItem* item) {
+  if (!item || IsVisible(item)) Notify([&](auto* o) { o->ItemChanged(this, item); });
+}
+
+void TStorageDataListView::RemoveItem(TStorageDataItem* item) {
+  if (!IsVisible(item)) return;
+  if (!List_.Locked()) Notify([&](auto* o) { o->ItemDeleted(this, item); });
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    TStorageDataGroupItem* group = Groups_->Group(i);
+    int at = group->IndexOfItem(item);
+    if (at < 0) continue;
+    group->Items.erase(group->Items.begin() + at);
+    if (group->Items.empty()) {
+      RemoveGroupAt(i);
+      Notify([&](auto* o) { o->ItemChanged(this, nullptr); });
+    }
+    break;
+  }
+  Visible_.erase(std::find(Visible_.begin(), Visible_.end(), item));
+  VisibleSet_.erase(item);
+}
+
+void TStorageDataListView::ClearVisible() {
+  Visible_.clear();
+  VisibleSet_.clear();
+}
+
+void TStorageDataListView::Refill() {
+  ClearVisible();
+  if (List_.Count() > 0) {
+    List_.BeginUpdate();
+    Filters_->BeginUpdate();
+    Refilling_ = true;
+    for (size_t i = 0; i < List_.Count(); ++i) TestItem(List_.Item(i));
+    Refilling_ = false;
+    Filters_->EndUpdate(false);
+    List_.EndUpdate(false);
+  }
+  if (Grouped_)
+    RebuildGroups();
+  else
+    DropGroups();
+  if (!Visible_.empty()) Notify([&](auto* o) { o->Refilled(this); });
+}
+
+void TStorageDataListView::Refilter() {
+  if (Filters_->Locked()) return;
+  Refill();
+  StoreFilters();
+  Notify([&](auto* o) { o->Refiltered(this); });
+}
+
+void TStorageDataListView::StoreFilters() {
+  if (!List_.InTransaction()) List_.RunTransaction(lsUpdating, kStoreFilterManagers);
+}
+
+void TStorageDataListView::StoreGroups() {
+  if (!List_.InTransaction()) List_.RunTransaction(lsUpdating, kStoreGroupManagers);
+}
+
+TStorageDataFilterItem* TStorageDataListView::AddFilter(std::unique_ptr<TStorageDataFilterItem> filter) {
+  auto* added = static_cast<TStorageDataFilterItem*>(Filters_->Add(std::move(filter)));
+  if (!Filters_->Locked()) Refilter();
+  return added;
+}
+
+void TStorageDataListView::RemoveFilter(TStorageDataFilterItem* filter) {
+  if (!Filters_->Remove(filter)) return;
+  if (!Filters_->Locked()) Refilter();
+}
+
+TStorageDataFilterItem* TStorageDataListView::FindNextFilter(const TClassInfo& cls,
+                                                             const TStorageDataFilterItem* after) const {
+  size_t start = 0;
+  if (after) {
+    int at = Filters_->IndexOf(after);
+    if (at < 0) return nullptr;
+    start = static_cast<size_t>(at) + 1;
+  }
+  for (size_t i = start; i < Filters_->Count(); ++i)
+    if (auto* f = Filters_->Filter(i); f && f->InheritsFrom(cls)) return f;
+  return nullptr;
+}
+
+void TStorageDataListView::ClearFilters() {
+  // Memory only: the stored filters are not touched.
+  Filters_->BeginUpdate();
+  Filters_->Clear();
+  Filters_->EndUpdate(false);
+}
+
+void TStorageDataListView::TakeStoredManagers() {
+  if (TStorageDataFilterManager* stored = List_.StoredFilterManagers().Find(Name_)) {
+    Filters_->BeginUpdate();
+    CopyManager(*stored, *Filters_);
+    Filters_->Name = Name_;
+    List_.StoredFilterManagers().Remove(stored);
+    for (size_t i = 0; i < Filters_->Count(); ++i)
+      if (auto* filter = Filters_->Filter(i)) filter->Loaded();
+    Filters_->EndUpdate(false);
+    Notify([&](auto* o) { o->FiltersLoaded(this); });
+  }
+  if (TStorageDataGroupManager* stored = List_.StoredGroupManagers().Find(Name_)) {
+    DropGroups();
+    Groups_->SetDefinition(nullptr);
+    Groups_->BeginUpdate();
+    CopyManager(*stored, *Groups_);
+    Groups_->Name = Name_;
+    Groups_->EndUpdate(false);
+    List_.StoredGroupManagers().Remove(stored);
+    Grouped_ = Groups_->Definition() != nullptr;
+    Notify([&](auto* o) { o->GroupsLoaded(this); });
+  }
+}
+
+void TStorageDataListView::RemoveGroupAt(size_t index) {
+  TStorageDataGroupItem* group = Groups_->Group(index);
+  Notify([&](auto* o) { o->GroupRemoved(this, group); });
+  Groups_->Delete(index);
+}
+
+void TStorageDataListView::DropGroups() {
+  while (Groups_->Count() > 0) RemoveGroupAt(Groups_->Count() - 1);
+}
+
+TStorageDataGroupItem* TStorageDataListView::GroupOf(const TStorageDataItem* item) const {
+  for (size_t i = 0; i < Groups_->Count(); ++i)
+    if (Groups_->Group(i)->Contains(item)) return Groups_->Group(i);
+  return nullptr;
+}
+
+void TStorageDataListView::PlaceItem(TStorageDataItem* item) {
+  bool accepted = false;
+  bool removed = false;
+  // Later groups win: the last group that accepts the item takes it.
+  for (size_t i = Groups_->Count(); i-- > 0;) {
+    TStorageDataGroupItem* group = Groups_->Group(i);
+    int at = group->IndexOfItem(item);
+    if (!accepted && group->Accepts(*item)) {
+      accepted = true;
+      if (at < 0) group->Items.push_back(item);
+    } else if (at >= 0) {
+      group->Items.erase(group->Items.begin() + at);
+      if (group->Items.empty()) {
+        RemoveGroupAt(i);
+        removed = true;
+      }
+    }
+  }
+  if (removed) Notify([&](auto* o) { o->ItemChanged(this, nullptr); });
+  TStorageDataGroupDefinition* definition = Groups_->Definition();
+  if (accepted || !definition) return;
+  const TClassInfo* groupClass = FindGroupItemClass(definition->ClassType());
+  if (!groupClass || !groupClass->Create) throw std::logic_error("Invalid GroupDefinition");
+  std::unique_ptr<TPersistent> object = groupClass->Create();
+  auto* group = dynamic_cast<TStorageDataGroupItem*>(object.get());
+  if (!group) throw std::logic_error("Invalid GroupDefinition");
+  group->Initialize(*Groups_, *item);
+  group->Items.push_back(item);
+  Groups_->Add(std::move(object));
+}
+
+void TStorageDataListView::SortGroups() {
+  const TStorageDataGroupDefinition* definition = Groups_->Definition();
+  if (!definition) return;
+  Groups_->Sort([definition](TPersistent* a, TPersistent* b) {
+    return definition->Compare(*static_cast<TStorageDataGroupItem*>(a),
+                               *static_cast<TStorageDataGroupItem*>(b)) < 0;
+  });
+}
+
+void TStorageDataListView::RebuildGroups() {
+  Groups_->BeginUpdate();
+  for (size_t i = 0; i < Groups_->Count(); ++i) Groups_->Group(i)->Items.clear();
+  for (auto* item : Visible_) PlaceItem(item);
+  for (size_t i = Groups_->Count(); i-- > 0;)
+    if (Groups_->Group(i)->Items.empty()) RemoveGroupAt(i);
+  SortGroups();
+  Groups_->EndUpdate(true);
+}
+
+void TStorageDataListView::GroupsChanged() {
+  Notify([&](auto* o) { o->GroupsRebuilt(this); });
+}
+
+void TStorageDataListView::GroupExpanding(TStorageDataGroupItem* group, bool expanded) {
+  if (!expanded)
+    for (auto* item : std::vector(group->Items)) Notify([&](auto* o) { o->ItemDeleted(this, item); });
+}
+
+void TStorageDataListView::SetGrouped(bool grouped) {
+  if (grouped == Grouped_) return;
+  Grouped_ = grouped;
+  if (grouped) {
+    RebuildGroups();
+  } else {
+    DropGroups();
+    Groups_->SetDefinition(nullptr);
+    GroupsChanged();
+  }
+  StoreGroups();
+}
+
+void TStorageDataListView::SetGroupDefinition(std::unique_ptr<TStorageDataGroupDefinition> definition) {
+  if (definition && !FindGroupItemClass(definition->ClassType()))
+    throw std::logic_error("Invalid GroupDefinition");
+  DropGroups();
+  Groups_->SetDefinition(std::move(definition));
+  if (Grouped_) RebuildGroups();
+  StoreGroups();
+}
+
+void TStorageDataListView::Sort(const TItemCompare& compare) {
+  auto less = [&compare](TStorageDataItem* a, TStorageDataItem* b) { return compare(a, b) < 0; };
+  std::stable_sort(Visible_.begin(), Visible_.end(), less);
+  if (Grouped_) {
+    for (size_t i = 0; i < Groups_->Count(); ++i) {
+      auto& items = Groups_->Group(i)->Items;
+      std::stable_sort(items.begin(), items.end(), less);
+    }
+    SortGroups();
+  }
+  Notify([&](auto* o) { o->ItemChanged(this, nullptr); });
+  Notify([&](auto* o) { o->Sorted(this, nullptr); });
+}
+
+namespace {
+
+// Moves one item to its sorted place; equal items keep their former relative order.
+void RepositionIn(std::vector<TStorageDataItem*>& items, TStorageDataItem* item,
+                  const TItemCompare& compare) {
+  auto it = std::find(items.begin(), items.end(), item);
+  if (it == items.end()) return;
+  const int old = static_cast<int>(it - items.begin());
+  items.erase(it);
+  int lo = 0;
+  int hi = static_cast<int>(items.size()) - 1;
+  while (lo <= hi) {
+    int mid = (lo + hi) / 2;
+    int c = compare(items[static_cast<size_t>(mid)], item);
+    if (c < 0 || (c == 0 && mid < old))
+      lo = mid + 1;
+    else
+      hi = mid - 1;
+  }
+  items.insert(items.begin() + lo, item);
+}
+
+}  // namespace
+
+void TStorageDataListView::Reposition(TStorageDataItem* item, const TItemCompare& compare) {
+  if (!IsVisible(item)) return;
+  RepositionIn(Visible_, item, compare);
+  if (Grouped_) {
+    SortGroups();
+    if (TStorageDataGroupItem* group = GroupOf(item)) RepositionIn(group->Items, item, compare);
+  }
+  Notify([&](auto* o) { o->ItemChanged(this, nullptr); });
+  Notify([&](auto* o) { o->Sorted(this, item); });
+}
+
+size_t TStorageDataListView::RowCount() const {
+  if (!Grouped_) return Visible_.size();
+  size_t rows = 0;
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    const TStorageDataGroupItem* group = Groups_->Group(i);
+    rows += 1 + (group->Expanded() ? group->Items.size() : 0);
+  }
+  return rows;
+}
+
+TStorageDataGroupItem* TStorageDataListView::RowGroup(size_t row) const {
+  if (!Grouped_) return nullptr;
+  size_t first = 0;
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    TStorageDataGroupItem* group = Groups_->Group(i);
+    size_t rows = 1 + (group->Expanded() ? group->Items.size() : 0);
+    if (row < first + rows) return group;
+    first += rows;
+  }
+  return nullptr;
+}
+
+TStorageDataItem* TStorageDataListView::RowItem(size_t row) const {
+  if (!Grouped_) return row < Visible_.size() ? Visible_[row] : nullptr;
+  size_t first = 0;
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    TStorageDataGroupItem* group = Groups_->Group(i);
+    size_t rows = 1 + (group->Expanded() ? group->Items.size() : 0);
+    if (row < first + rows) return row == first ? nullptr : group->Items[row - first - 1];
+    first += rows;
+  }
+  return nullptr;
+}
+
+int TStorageDataListView::ItemRow(const TStorageDataItem* item) const {
+  if (!Grouped_) return IndexOf(item);
+  int rows = 0;
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    const TStorageDataGroupItem* group = Groups_->Group(i);
+    int at = group->IndexOfItem(item);
+    if (at >= 0) return group->Expanded() ? rows + 1 + at : -1;
+    rows += 1 + (group->Expanded() ? static_cast<int>(group->Items.size()) : 0);
+  }
+  return -1;
+}
+
+int TStorageDataListView::GroupRow(const TStorageDataGroupItem* group) const {
+  int rows = 0;
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    const TStorageDataGroupItem* g = Groups_->Group(i);
+    if (g == group) return rows;
+    rows += 1 + (g->Expanded() ? static_cast<int>(g->Items.size()) : 0);
+  }
+  return -1;
+}
+
+}  // namespace vandrel
