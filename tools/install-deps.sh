@@ -10,7 +10,7 @@ packages=(
   libssl-dev zlib1g-dev libgif-dev libglib2.0-dev
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libgl-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libxcb1-dev
   tinyproxy dante-server openssl python3 python3-dbfread pgdbf
   # benchmark peers
   libgumbo-dev liblua5.4-dev libsqlite3-dev libcurl4-openssl-dev curl

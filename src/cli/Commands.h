@@ -18,5 +18,6 @@ struct Command {
 const std::vector<Command>& AllCommands();
 
 int RunVersion(const Args& args);
+int RunConfig(const Args& args);
 
 }  // namespace vandrel::cli

@@ -10,6 +10,7 @@ namespace vandrel::cli {
 const std::vector<Command>& AllCommands() {
   static const std::vector<Command> commands = {
       {"version", "version                 print the program's version", RunVersion},
+      {"config", "config get|set|list ... show or change a setting (--config-dir DIR)", RunConfig},
   };
   return commands;
 }

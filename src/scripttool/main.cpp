@@ -1,9 +1,168 @@
 // vandrel-script: compile, run and inspect script files for engine authors.
+#include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/Format.h"
+#include "script/BaseCompiler.h"
+
+using namespace vandrel;
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: vandrel-script run FILE PROC [PROC...] [--set NAME=VALUE]... [--dump NAME]...\n"
+               "       vandrel-script compile SOURCE OUT\n"
+               "       vandrel-script show COMPILED\n");
+  return 2;
+}
+
+void PrintError(const TCompilerMsgItem& m) {
+  std::cerr << "error " << m.Code << ": " << m.Text << " (line " << m.Line << ")\n";
+}
+
+// A whole number becomes an Integer, another number a Float, anything else a String.
+THostValue ParseValue(const std::string& text) {
+  int64_t i = 0;
+  auto ri = std::from_chars(text.data(), text.data() + text.size(), i);
+  if (!text.empty() && ri.ec == std::errc() && ri.ptr == text.data() + text.size()) return THostValue(i);
+  double d = 0;
+  auto rd = std::from_chars(text.data(), text.data() + text.size(), d, std::chars_format::fixed);
+  if (!text.empty() && rd.ec == std::errc() && rd.ptr == text.data() + text.size()) {
+    int64_t whole = 0;
+    // Whole numbers too large for the integer reading stay exact as Floats.
+    if (DoubleToInt64(d, whole) && static_cast<double>(whole) == d && text.find('.') == std::string::npos)
+      return THostValue(whole);
+    return THostValue(d);
+  }
+  return THostValue(text);
+}
+
+std::string RenderValue(const TBaseEvalItem& v) {
+  if (IsNumericType(v.DataType)) return FormatGeneral(v.Number);
+  if (v.DataType == dtString) return v.Text;
+  return "";
+}
+
+bool Load(TBaseCompiler& c, const std::string& file) {
+  c.ResetVariables();
+  if (!c.LoadFromFile(file)) {
+    std::fprintf(stderr, "vandrel-script: cannot read %s\n", file.c_str());
+    return false;
+  }
+  return true;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 4) return Usage();
+  std::string file = argv[2];
+  std::vector<std::string> procs;
+  std::vector<std::pair<std::string, std::string>> sets;
+  std::vector<std::string> dumps;
+  for (int i = 3; i < argc; ++i) {
+    std::string a = argv[i];
+    if ((a == "--set" || a == "--dump") && i + 1 < argc) {
+      std::string v = argv[++i];
+      if (a == "--dump") {
+        dumps.push_back(v);
+        continue;
+      }
+      size_t eq = v.find('=');
+      if (eq == std::string::npos || eq == 0) return Usage();
+      sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+    } else if (a.rfind("--", 0) == 0) {
+      return Usage();
+    } else {
+      procs.push_back(a);
+    }
+  }
+  if (procs.empty()) return Usage();
+  TBaseCompiler c;
+  c.OnOutput = [](TBaseCompiler&, const std::string& text) { std::cout << text << "\n"; };
+  c.OnMessageBox = [](TBaseCompiler&, const std::string& text, const std::string&) {
+    std::cout << text << "\n";
+  };
+  if (!Load(c, file)) return 2;
+  if (c.Compile() != 0) {
+    for (const auto& m : c.Errors) PrintError(m);
+    return 2;
+  }
+  for (const auto& [name, value] : sets) c.Variables().SetValue(name, ParseValue(value));
+  int rc = 0;
+  for (const std::string& p : procs) {
+    size_t before = c.Errors.size();
+    if (c.ExecuteProcedure(p) != 0) {
+      if (c.Errors.size() > before) PrintError(c.Errors[before]);
+      rc = 1;
+      break;
+    }
+  }
+  std::cout.flush();
+  for (const std::string& d : dumps) {
+    TVariable* v = c.Variables().Find(d);
+    std::string value = v ? RenderValue(*v) : "";
+    std::cout << d << ": " << DataTypeName(v ? static_cast<int>(v->DataType) : 0)
+              << (value.empty() ? "" : " " + value) << "\n";
+  }
+  return rc;
+}
+
+int Compile(int argc, char** argv) {
+  if (argc != 4) return Usage();
+  TBaseCompiler c;
+  c.OnOutput = [](TBaseCompiler&, const std::string& text) { std::cout << text << "\n"; };
+  if (!Load(c, argv[2])) return 2;
+  if (c.Compile() != 0) {
+    for (const auto& m : c.Errors) PrintError(m);
+    return 2;
+  }
+  size_t before = c.Errors.size();
+  if (c.SaveToFile(argv[3]) != 0) {
+    if (c.Errors.size() > before) PrintError(c.Errors[before]);
+    return 1;
+  }
+  return 0;
+}
+
+int Show(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  std::ifstream in(argv[2], std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "vandrel-script: cannot read %s\n", argv[2]);
+    return 2;
+  }
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 4 || UnscrambleBytes(bytes.substr(0, 4)) != "FF01") {
+    std::fprintf(stderr, "vandrel-script: %s is not a compiled script\n", argv[2]);
+    return 2;
+  }
+  std::string text = UnscrambleBytes(bytes);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  std::cout << out;
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::fprintf(stderr, "vandrel-script: not yet available\n");
-  return 2;
+  if (argc < 2) return Usage();
+  std::string cmd = argv[1];
+  if (cmd == "run") return Run(argc, argv);
+  if (cmd == "compile") return Compile(argc, argv);
+  if (cmd == "show") return Show(argc, argv);
+  return Usage();
 }

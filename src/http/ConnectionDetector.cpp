@@ -1,0 +1,124 @@
+#include "http/ConnectionDetector.h"
+
+#include <netdb.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace vandrel {
+
+namespace {
+
+constexpr int kInterruptedCall = 10004;  // the status of an abandoned look-up
+
+// getaddrinfo's answer as the socket error numbers whose texts the client shows.
+int LookupErrorStatus(int eai) {
+  switch (eai) {
+    case 0:
+      return 0;
+    case EAI_AGAIN:
+      return 11002;
+    case EAI_FAIL:
+      return 11003;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+      return 11004;
+#endif
+    default:
+      return 11001;
+  }
+}
+
+}  // namespace
+
+int TConnectionDetector::ResolveHost(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  int eai = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  if (result) ::freeaddrinfo(result);
+  return LookupErrorStatus(eai);
+}
+
+// One detection, shared with its resolver thread; whichever of the thread and Cancel comes first
+// finishes it, so detection done fires exactly once.
+struct TDetectionRun {
+  std::mutex lock;
+  bool finished = false;
+  TConnectionDetector* owner = nullptr;  // main thread only; cleared when the detector goes away
+};
+
+TConnectionDetector::TConnectionDetector(MainDispatcher& dispatcher) : dispatcher_(dispatcher) {}
+
+TConnectionDetector::~TConnectionDetector() {
+  if (!run_) return;
+  run_->owner = nullptr;
+  std::lock_guard<std::mutex> g(run_->lock);
+  run_->finished = true;
+}
+
+std::string TConnectionDetector::ProbeHost(const std::string& link) {
+  std::string host = link;
+  auto scheme = host.find("://");
+  if (scheme != std::string::npos) host.erase(0, scheme + 3);
+  auto end = host.find_first_of("/?#");
+  if (end != std::string::npos) host.erase(end);
+  auto at = host.rfind('@');
+  if (at != std::string::npos) host.erase(0, at + 1);
+  auto colon = host.find(':');
+  if (colon != std::string::npos) host.erase(colon);
+  return host;
+}
+
+void TConnectionDetector::Start() {
+  if (running_) return;
+  auto run = std::make_shared<TDetectionRun>();
+  run->owner = this;
+  run_ = run;
+  std::string host = ProbeHost(link_);
+  MainDispatcher* dispatcher = &dispatcher_;
+  std::thread([run, host, dispatcher, resolve = resolver_] {
+    pthread_setname_np(pthread_self(), "vandrel-detect");
+    int status = resolve(host);
+    {
+      std::lock_guard<std::mutex> g(run->lock);
+      if (run->finished) return;  // canceled meanwhile: its status has been reported
+      run->finished = true;
+    }
+    dispatcher->Post(
+        [run, status] {
+          if (run->owner) run->owner->Finished(status);
+        },
+        kMsgNone);
+  }).detach();
+  running_ = true;
+  if (OnDetectStart) OnDetectStart(*this);
+}
+
+void TConnectionDetector::Cancel() {
+  auto run = run_;
+  if (!run) return;
+  {
+    std::lock_guard<std::mutex> g(run->lock);
+    if (run->finished) return;
+    run->finished = true;
+  }
+  dispatcher_.Post(
+      [run] {
+        if (run->owner) run->owner->Finished(kInterruptedCall);
+      },
+      kMsgNone);
+}
+
+void TConnectionDetector::Finished(int status) {
+  status_ = status;
+  running_ = false;
+  run_.reset();
+  if (OnDetectDone) OnDetectDone(*this, status);
+}
+
+}  // namespace vandrel

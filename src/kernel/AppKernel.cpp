@@ -1,0 +1,154 @@
+#include "kernel/AppKernel.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace vandrel {
+namespace {
+
+// How long a later start waits for the running program to take its command line.
+constexpr auto kForwardTimeout = std::chrono::milliseconds(900);
+
+bool IsDebugSwitch(const std::string& arg) {
+  static const char kSwitch[] = "debug+";
+  if (arg.size() != sizeof(kSwitch) || (arg[0] != '-' && arg[0] != '/')) return false;
+  for (size_t i = 1; i < arg.size(); ++i) {
+    char c = arg[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kSwitch[i - 1]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TStartOptions ParseStartArguments(int argc, const char* const* argv) {
+  TStartOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i] ? argv[i] : "";
+    if (arg == "--root" && i + 1 < argc) {
+      options.RootFolder = argv[++i];
+      continue;
+    }
+    if (arg.rfind("--root=", 0) == 0) {
+      options.RootFolder = arg.substr(7);
+      continue;
+    }
+    if (IsDebugSwitch(arg)) options.DebugMode = true;
+    options.Arguments.push_back(std::move(arg));
+  }
+  return options;
+}
+
+std::string JoinArguments(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const auto& arg : arguments) {
+    if (!line.empty()) line += ' ';
+    line += arg;
+  }
+  return line;
+}
+
+TAppError CheckDisplay(const TDisplayInfo& display) {
+  if (display.Width < 640 || display.Height < 480 || display.BitsPerPixel < 8) return aeScreenTooSmall;
+  if (display.Width < 800 || display.Height < 600) return aeLowResolution;
+  return aeNoError;
+}
+
+TAppKernel& TAppKernel::Instance() {
+  static TAppKernel kernel(TCommandLineProcessor::Instance(), MainDispatcher::Default());
+  return kernel;
+}
+
+TAppKernel::TAppKernel(TCommandLineProcessor& processor, MainDispatcher& dispatcher)
+    : processor_(processor), dispatcher_(dispatcher) {}
+
+TAppKernel::~TAppKernel() {
+  ShutDown();
+}
+
+TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
+  hooks_ = std::move(hooks);
+  debugMode_ = options.DebugMode;
+  startCommandLine_ = JoinArguments(options.Arguments);
+
+  std::string error;
+  instance_ = std::make_unique<TSingleInstance>(TSingleInstance::ResolveFolder(&error));
+  switch (instance_->Claim()) {
+    case TInstanceRole::irOther: {
+      TForwardedRequest request{options.Arguments.empty(), startCommandLine_};
+      if (instance_->Forward(request, kForwardTimeout)) return TStartResult::srForwarded;
+      std::fprintf(stderr, "Vandrel Shopper is already running: %s\n", instance_->Error().c_str());
+      return TStartResult::srForwardFailed;
+    }
+    case TInstanceRole::irUnavailable:
+      // Running alone beats refusing to start because of a folder another user planted.
+      std::fprintf(stderr, "Vandrel Shopper: single instance unavailable: %s\n",
+                   (error.empty() ? instance_->Error() : error).c_str());
+      instance_.reset();
+      break;
+    case TInstanceRole::irFirst:
+      if (!instance_->Listen([this](const TForwardedRequest& r) { HandleRequest(r); }, dispatcher_))
+        std::fprintf(stderr, "Vandrel Shopper: not taking later starts: %s\n", instance_->Error().c_str());
+      break;
+  }
+
+  if (hooks_.PrepareDisplay) {
+    if (auto display = hooks_.PrepareDisplay()) {
+      TAppError check = CheckDisplay(*display);
+      if (check != aeNoError) {
+        ShowAppError(check);
+        if (IsFatalAppError(check)) return TStartResult::srFailed;
+      }
+    }
+  }
+
+  folders_ = TAppFolders(ResolveRootFolder(options.RootFolder), hooks_.UserName);
+  if (hooks_.RootFolderChosen) hooks_.RootFolderChosen(folders_.Root());
+
+  if (!hooks_.InstallationFolder.empty() &&
+      SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root()) < 0)
+    std::fprintf(stderr, "Vandrel Shopper: some installed files could not be copied to %s\n",
+                 folders_.Root().c_str());
+  if (TAppError folders = folders_.Prepare(); folders != aeNoError) {
+    ShowAppError(folders);
+    return TStartResult::srFailed;
+  }
+  return TStartResult::srRun;
+}
+
+void TAppKernel::ShutDown() {
+  instance_.reset();
+}
+
+void TAppKernel::Terminate() {
+  if (!mainFormShown_) {
+    if (immediate_) {
+      immediate_();
+    } else {
+      std::exit(1);
+    }
+    return;
+  }
+  if (orderly_) {
+    orderly_();
+  } else {
+    std::exit(1);
+  }
+  dispatcher_.ProcessPending();
+}
+
+void TAppKernel::SetTerminateHandlers(std::function<void()> immediate, std::function<void()> orderly) {
+  immediate_ = std::move(immediate);
+  orderly_ = std::move(orderly);
+}
+
+void TAppKernel::HandleRequest(const TForwardedRequest& request) {
+  if (request.Restore) {
+    if (hooks_.RestoreMainWindow) hooks_.RestoreMainWindow();
+    return;
+  }
+  processor_.Execute(request.CommandLine);
+}
+
+}  // namespace vandrel

@@ -1,0 +1,93 @@
+// The program's spine: the start-up order, one running instance, the folders, and how it ends on a fatal
+// error.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernel/AppErrors.h"
+#include "kernel/AppFolders.h"
+#include "kernel/CommandLineProcessor.h"
+#include "platform/MainDispatcher.h"
+#include "platform/SingleInstance.h"
+
+namespace vandrel {
+
+// The command line split into what the program itself uses and what goes to the command-line processor.
+struct TStartOptions {
+  std::vector<std::string> Arguments;  // everything but --root DIR, in order
+  std::string RootFolder;              // --root DIR or --root=DIR; empty when absent
+  bool DebugMode = false;              // "-debug+" or "/debug+", any case
+};
+TStartOptions ParseStartArguments(int argc, const char* const* argv);
+std::string JoinArguments(const std::vector<std::string>& arguments);
+
+struct TDisplayInfo {
+  int Width = 0;
+  int Height = 0;
+  int BitsPerPixel = 0;
+};
+// aeScreenTooSmall below 640x480 or 8 bits per pixel, aeLowResolution below 800x600, else aeNoError.
+TAppError CheckDisplay(const TDisplayInfo& display);
+
+enum class TStartResult {
+  srRun,            // this is the running instance; go on and show the main window
+  srForwarded,      // another instance runs and took this start's command line: exit with 0
+  srForwardFailed,  // another instance runs but did not answer: exit with 1
+  srFailed,         // a fatal error was shown and the terminate handler returned
+};
+
+class TAppKernel {
+ public:
+  // What the front end supplies to the start-up sequence.
+  struct THooks {
+    // Brings up the display and measures it; nullopt skips the display checks (no desktop).
+    std::function<std::optional<TDisplayInfo>()> PrepareDisplay;
+    // A later start without a command line asks for the main window. Main thread.
+    std::function<void()> RestoreMainWindow;
+    // Learns the root folder before anything is created in it (the configuration keeps it as RootFolder).
+    std::function<void(const std::string& root)> RootFolderChosen;
+    std::string InstallationFolder;  // where Data/ and Web/ are copied from; empty: nothing is copied
+    std::string UserName;            // names the user's history folder
+  };
+
+  static TAppKernel& Instance();
+  explicit TAppKernel(TCommandLineProcessor& processor, MainDispatcher& dispatcher);
+  ~TAppKernel();
+
+  // The start-up sequence, up to where the main window takes over. Main thread only.
+  TStartResult Start(const TStartOptions& options, THooks hooks);
+  // Stops taking later starts' command lines. Called when the main window goes.
+  void ShutDown();
+
+  // Ends the program: at once while no main window was shown, else through the orderly handler.
+  void Terminate();
+  // `immediate` defaults to exiting with status 1; `orderly` (asking the event loop to quit) to the same.
+  void SetTerminateHandlers(std::function<void()> immediate, std::function<void()> orderly);
+
+  void SetMainFormShown() { mainFormShown_ = true; }
+  bool MainFormShown() const { return mainFormShown_; }
+  bool DebugMode() const { return debugMode_; }
+  const TAppFolders& Folders() const { return folders_; }
+  // The start's own command line, joined; the main window runs it once it is shown.
+  const std::string& StartCommandLine() const { return startCommandLine_; }
+
+ private:
+  void HandleRequest(const TForwardedRequest& request);
+
+  TCommandLineProcessor& processor_;
+  MainDispatcher& dispatcher_;
+  THooks hooks_;
+  TAppFolders folders_;
+  std::unique_ptr<TSingleInstance> instance_;  // holds the lock while this program runs
+  std::function<void()> immediate_;
+  std::function<void()> orderly_;
+  std::string startCommandLine_;
+  bool debugMode_ = false;
+  bool mainFormShown_ = false;  // decides between exiting at once and quitting in order
+};
+
+}  // namespace vandrel

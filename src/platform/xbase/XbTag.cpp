@@ -1,0 +1,228 @@
+#include "platform/xbase/XbTag.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+#include "platform/Format.h"
+#include "platform/xbase/XbEngine.h"
+
+namespace vandrel {
+
+namespace {
+
+void SkipBlanks(std::string_view& s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+}
+
+bool EatWord(std::string_view& s, std::string_view word) {
+  SkipBlanks(s);
+  if (s.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(s[i])) != word[i]) return false;
+  }
+  s.remove_prefix(word.size());
+  return true;
+}
+
+bool EatChar(std::string_view& s, char c) {
+  SkipBlanks(s);
+  if (s.empty() || s.front() != c) return false;
+  s.remove_prefix(1);
+  return true;
+}
+
+std::string Identifier(std::string_view& s) {
+  SkipBlanks(s);
+  size_t n = 0;
+  while (n < s.size() && (std::isalnum(static_cast<unsigned char>(s[n])) || s[n] == '_')) ++n;
+  std::string id(s.substr(0, n));
+  s.remove_prefix(n);
+  return id;
+}
+
+bool Integer(std::string_view& s, int& v) {
+  SkipBlanks(s);
+  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (r.ec != std::errc()) return false;
+  s.remove_prefix(static_cast<size_t>(r.ptr - s.data()));
+  return true;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+double NumberOf(std::string_view raw) {
+  size_t b = raw.find_first_not_of(' ');
+  if (b == std::string_view::npos) return 0;
+  raw.remove_prefix(b);
+  while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
+  double v = 0;
+  std::from_chars(raw.data(), raw.data() + raw.size(), v);
+  return v;
+}
+
+// A number in `width` characters, right-aligned; asterisks when it does not fit. Descending keys are
+// zero-padded, the way seek keys for descending fields are built, so both meet.
+std::string FormatNumber(double v, int width, int decimals, bool zeroPad) {
+  std::string text = FormatFixed(v, decimals);
+  if (static_cast<int>(text.size()) > width) return std::string(static_cast<size_t>(width), '*');
+  size_t pad = static_cast<size_t>(width) - text.size();
+  if (!zeroPad) return std::string(pad, ' ') + text;
+  if (!text.empty() && text[0] == '-') return "-" + std::string(pad, '0') + text.substr(1);
+  return std::string(pad, '0') + text;
+}
+
+}  // namespace
+
+bool TXbKeyExpression::ParseTerm(std::string_view& s, bool descend, std::string& why) {
+  std::string_view save = s;
+  if (EatWord(s, "DESCEND") && EatChar(s, '(')) {
+    if (!ParseSum(s, !descend, why)) return false;
+    if (!EatChar(s, ')')) {
+      why = "missing ')'";
+      return false;
+    }
+    return true;
+  }
+  s = save;
+  Part part;
+  part.Descend = descend;
+  bool str = EatWord(s, "STR") && EatChar(s, '(');
+  if (!str) s = save;
+  std::string name = Identifier(s);
+  part.Field = -1;
+  for (size_t i = 0; i < fields_->size(); ++i) {
+    if (SameName((*fields_)[i].Name, name)) {
+      part.Field = static_cast<int>(i);
+      break;
+    }
+  }
+  if (part.Field < 0) {
+    why = "unknown field '" + name + "'";
+    return false;
+  }
+  const auto& f = (*fields_)[static_cast<size_t>(part.Field)];
+  part.Width = f.Length;
+  part.Decimals = f.Decimals;
+  if (str) {
+    part.Str = true;
+    part.Decimals = 0;
+    if (EatChar(s, ',')) {
+      if (!Integer(s, part.Width)) {
+        why = "bad STR width";
+        return false;
+      }
+      if (EatChar(s, ',') && !Integer(s, part.Decimals)) {
+        why = "bad STR decimals";
+        return false;
+      }
+    } else {
+      part.Width = 10;
+    }
+    if (!EatChar(s, ')') || part.Width < 1 || part.Width > 255 || part.Decimals < 0 ||
+        part.Decimals >= part.Width) {
+      why = "bad STR()";
+      return false;
+    }
+  }
+  parts_.push_back(part);
+  return true;
+}
+
+bool TXbKeyExpression::ParseSum(std::string_view& s, bool descend, std::string& why) {
+  if (!ParseTerm(s, descend, why)) return false;
+  while (EatChar(s, '+')) {
+    if (!ParseTerm(s, descend, why)) return false;
+  }
+  return true;
+}
+
+bool TXbKeyExpression::Parse(std::string_view text, const std::vector<TXbFieldDef>& fields,
+                             std::string& why) {
+  fields_ = &fields;
+  parts_.clear();
+  if (!ParseSum(text, false, why)) return false;
+  SkipBlanks(text);
+  if (!text.empty()) {
+    why = "unexpected text in the expression";
+    return false;
+  }
+  return true;
+}
+
+std::string TXbKeyExpression::Evaluate(std::string_view record) const {
+  std::string key;
+  for (const auto& p : parts_) {
+    const auto& f = (*fields_)[static_cast<size_t>(p.Field)];
+    std::string_view raw = record.substr(static_cast<size_t>(f.Offset), static_cast<size_t>(f.Length));
+    bool numeric = f.Type == 'N' || f.Type == 'F';
+    std::string part;
+    if (numeric && (p.Str || p.Descend)) {
+      part = FormatNumber(NumberOf(raw), p.Width, p.Decimals, p.Descend);
+    } else if (p.Str) {
+      part = std::string(raw.substr(0, static_cast<size_t>(p.Width)));
+      part.resize(static_cast<size_t>(p.Width), ' ');
+    } else {
+      part = std::string(raw);
+    }
+    if (p.Descend) {
+      for (char& c : part) c = static_cast<char>(256 - static_cast<unsigned char>(c));
+    }
+    key += part;
+  }
+  return key;
+}
+
+bool TXbTag::Define(const TXbTagDef& def, const std::vector<TXbFieldDef>& fields, std::string& why) {
+  def_ = def;
+  std::string filter;
+  for (char c : def.Filter) {
+    if (!std::isspace(static_cast<unsigned char>(c))) filter += static_cast<char>(std::toupper(c));
+  }
+  if (!filter.empty() && filter != ".NOT.DELETED()") {
+    why = "unsupported filter";
+    return false;
+  }
+  skipDeleted_ = !filter.empty();
+  entries_.clear();
+  return expression_.Parse(def.Expression, fields, why);
+}
+
+bool TXbTag::KeyOf(std::string_view record, std::string& key) const {
+  if (skipDeleted_ && !record.empty() && record[0] == '*') return false;
+  key = expression_.Evaluate(record);
+  return true;
+}
+
+TXbTag::Entries::const_iterator TXbTag::Find(std::string_view key, uint32_t recno) const {
+  auto it = entries_.find(Entry(std::string(key), recno));
+  return it;
+}
+
+void TXbTag::Insert(std::string_view record, uint32_t recno) {
+  std::string key;
+  if (!KeyOf(record, key)) return;
+  if (def_.Unique) {
+    auto it = entries_.lower_bound(Entry(key, 0));
+    if (it != entries_.end() && it->first == key) return;
+  }
+  entries_.emplace(std::move(key), recno);
+}
+
+void TXbTag::Update(std::string_view oldRecord, std::string_view newRecord, uint32_t recno) {
+  std::string oldKey, newKey;
+  bool hadOld = KeyOf(oldRecord, oldKey);
+  bool hasNew = KeyOf(newRecord, newKey);
+  if (hadOld && hasNew && oldKey == newKey) return;
+  if (hadOld) entries_.erase(Entry(oldKey, recno));
+  if (hasNew) Insert(newRecord, recno);
+}
+
+}  // namespace vandrel

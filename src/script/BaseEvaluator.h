@@ -1,0 +1,219 @@
+// Turns an expression text into a value: tokenizer, two-level postfix builder and stack machine.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "script/EvalTypes.h"
+#include "script/Variables.h"
+
+namespace vandrel {
+
+class TBaseEvaluator;
+
+// A fault raised inside a function, a wrapper or an operator. The evaluator turns it into its error:
+// 104 "Division by zero", 121 "Invalid floating point operation", 122 "Overflow", 123 "Access
+// violation", 125 "Invalid object operation", and, followed by Message, 124 "Index out of range: ",
+// 126 "Convert error: ", 127 "Stream error: ", 128 "List error: ".
+class EScriptFault : public std::runtime_error {
+ public:
+  EScriptFault(int code, const std::string& message) : std::runtime_error(message), Code(code) {}
+  int Code;
+};
+// The error text of a fault as the evaluator reports it.
+std::string FaultText(int code, const std::string& message);
+
+// Token kinds. The design's token classes map onto them: TNullToken, TFop, TQuote, TOpenParenthesis,
+// TClosedParenthesis, TSeparator, TBoph, TBopl, TUop, TBaseFunction, TVariableToken, TMemberToken.
+enum TTokenKind : uint8_t {
+  tkNull,
+  tkNumber,
+  tkQuote,
+  tkOpen,
+  tkClose,
+  tkSeparator,
+  tkBoph,
+  tkBopl,
+  tkUop,
+  tkFunction,
+  tkVariable,
+  tkMember,
+};
+
+enum TOperatorId : uint8_t {
+  opNone,
+  opSeparator,
+  opPlus,
+  opMinus,
+  opUnaryMinus,
+  opTimes,
+  opDivide,
+  opExponentiate,
+  opOpen,
+  opClose,
+  opGreater,
+  opGreaterEqual,
+  opLower,
+  opLowerEqual,
+  opEqual,
+  opNotEqual,
+  opAnd,
+  opOr,
+  opXor,
+  opBitAnd,
+  opBitOr,
+  opBitXor,
+  opMod,
+  opDiv,
+};
+
+enum TOperatorKind : uint8_t { okBracket = 0, okBinary = 1, okUnary = 2 };
+
+struct TOperatorDecl {
+  std::string Name;
+  TOperatorId Op;
+  TTokenKind TokenClass;
+  TOperatorKind Kind;
+  bool OperandAfter;  // the token counts as an operand for what follows: only ")" and "]"
+};
+
+// A function runs with the evaluator: it sees the whole stack, checks its arguments (CheckArgs), pops
+// them (last argument first) and pushes one result, or sets an error and pushes nothing.
+using TFunctionProc = std::function<void(TBaseEvaluator& ev)>;
+
+struct TFunctionItem {
+  std::string Name;
+  // Only whether the list is empty matters to the parser: a function with parameters takes the next
+  // operand (normally its bracket group) as its arguments.
+  std::vector<uint8_t> ParamTypes;
+  TFunctionProc Proc;
+};
+
+struct TToken {
+  TTokenKind Kind = tkNull;
+  TOperatorId Op = opNone;
+  double Value = 0;          // number literal
+  std::string Text;          // string literal, or member name
+  int MemberParamCount = 0;  // member token
+  const TFunctionItem* Func = nullptr;
+  TVariableRec Ref;         // variable token: the whole reference
+  std::string LowerName;    // variable token: Ref.Name lower-cased
+  TVariablePtr Var;         // variable token: resolved again at every evaluation
+  uint8_t ParsedFlags = 0;  // variable token: the flags the cached postfix was built with
+};
+
+// An expression slot: a text with its tokens and the postfix sequence built from them. Statements and
+// field formulas each keep their own slot, so a text is tokenized once however often it runs. Variable
+// tokens resolve their name at every evaluation, so a variable replaced meanwhile is never used stale.
+class TEvalItem {
+ public:
+  void SetExpression(std::string_view text);
+  const std::string& Expression() const { return expression_; }
+
+  int Cursor = -1;
+  bool Tokenized = false;
+  std::vector<TToken> Tokens;
+
+ private:
+  friend class TBaseEvaluator;
+  std::string expression_;
+  std::vector<uint32_t> postfix_;  // indexes into Tokens
+  bool postfixValid_ = false;
+};
+using TEvalSlot = std::shared_ptr<TEvalItem>;
+
+// Main thread only; not re-entrant while an evaluation runs.
+class TBaseEvaluator : public TBaseEvalItem {
+ public:
+  // Without a list the evaluator makes and owns an empty one.
+  explicit TBaseEvaluator(TVariableList* variables = nullptr);
+  ~TBaseEvaluator() override;
+  TBaseEvaluator(const TBaseEvaluator&) = delete;
+  TBaseEvaluator& operator=(const TBaseEvaluator&) = delete;
+
+  void SetExpression(std::string_view text);
+  // Runs the current slot; true when no error was set. After success the evaluator holds the value of
+  // the BOTTOM stack item (Unknown when the stack is empty).
+  bool Evaluate();
+  bool Evaluate(std::string_view text);
+  // Evaluate, then exactly one value that fits `type` (118 "Missing operator", 106).
+  bool EvaluateAs(uint8_t type);
+  bool EvaluateAs(std::string_view text, uint8_t type);
+  // Evaluate, then check the stack from the bottom against `types` (commands with several arguments
+  // read the values with Stack.At(i) afterwards).
+  bool EvaluateList(std::string_view text, const std::vector<uint8_t>& types);
+
+  TVariableList* Variables() const { return variables_; }
+  // Uses `list` without owning it (drops an owned list).
+  void SetVariables(TVariableList* list);
+
+  // Long-lived slots for formulas: make one, keep it, select it before each evaluation.
+  TEvalSlot NewSlot() { return std::make_shared<TEvalItem>(); }
+  void SetCurrentSlot(TEvalSlot slot) { currentSlot_ = slot ? std::move(slot) : defaultSlot_; }
+  const TEvalSlot& CurrentSlot() const { return currentSlot_; }
+
+  void ClearError();
+  // The first error wins.
+  void SetError(int code, const std::string& text);
+  bool HasError() const { return ErrorCode != 0; }
+
+  // Declaration tables. Names are case-insensitive; a later function replaces an earlier one.
+  void AddFunction(const std::string& name, std::vector<uint8_t> paramTypes, TFunctionProc proc);
+  const TFunctionItem* FindFunction(std::string_view name) const;
+  bool IsFunctionName(std::string_view name) const { return FindFunction(name) != nullptr; }
+  const TOperatorDecl* FindOperator(std::string_view name, bool binary) const;
+
+  // For functions: CheckSignature of the top values against the argument types written in argument
+  // order; sets 113 or 106 and returns false on a mismatch.
+  bool CheckArgs(std::initializer_list<uint8_t> argTypes);
+  // Sets 106 "Incompatible data types: '%s' and '%s'".
+  void SetTypeError(uint8_t actual, uint8_t expected);
+
+  int ErrorCode = 0;  // first error of the current evaluation, 0 = none
+  std::string ErrorText;
+  int Phase = 0;  // 0 idle, 1 tokenizing, 2 parsing, 3 running
+  TValueStack Stack;
+
+  // Deepest bracket and operator nesting the parser follows before it reports 122 "Overflow".
+  static constexpr int kMaxParseDepth = 800;
+
+ protected:
+  // Derived evaluators add their variables and functions after construction.
+  virtual void RunToken(TToken& token);
+
+ private:
+  enum TContext { ctxStart = 0, ctxOperand = 1, ctxEnd = 2, ctxClose = 3, ctxAdditiveRight = 4, ctxFail = 6 };
+
+  void Tokenize(TEvalItem& slot);
+  bool ResolveVariables(TEvalItem& slot, bool& changed);
+  int ParseLoop(TEvalItem& slot);
+  int ParseNext(TEvalItem& slot, int context);
+  int ParseToken(TEvalItem& slot, int context);
+  void Emit(TEvalItem& slot) { slot.postfix_.push_back(static_cast<uint32_t>(slot.Cursor)); }
+  void RunOperator(TOperatorId op);
+  void RunVariable(TToken& token);
+  bool CheckTop(std::initializer_list<uint8_t> topFirst);
+  void TakeResult();
+
+  TVariableList* variables_;
+  std::unique_ptr<TVariableList> ownedVariables_;
+  TEvalSlot defaultSlot_;
+  TEvalSlot currentSlot_;
+  std::vector<TOperatorDecl> operators_;
+  std::unordered_map<std::string, std::unique_ptr<TFunctionItem>> functions_;  // by lower-cased name
+  TVRecStack vrecs_;
+  int depth_ = 0;
+};
+
+// Reads a variable reference starting at `pos` (a letter or "_"): the name, its bracketed arguments and
+// one member with its own arguments. Returns the position just after the name.
+size_t ReadVariableRec(std::string_view text, size_t pos, TVariableRec& rec,
+                       size_t* endOfReference = nullptr);
+
+}  // namespace vandrel

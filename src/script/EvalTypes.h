@@ -1,0 +1,227 @@
+// Values of the script language: data types, the typed value record, host values and the value stack.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace vandrel {
+
+class TVariable;
+class TBaseCompiler;
+
+// Data type codes. They are stored in compiled scripts and result tables and scripts see them as DT_*
+// constants: never renumber.
+enum TDataType : uint8_t {
+  dtUnknown = 0,
+  dtFloat = 1,
+  dtString = 2,
+  dtInteger = 3,
+  dtBoolean = 4,
+  dtSmallInteger = 5,
+  dtByte = 6,
+  dtMoney = 7,
+  dtObject = 8,
+  dtVariant = 9,  // only in signatures: matches any type
+};
+
+// "Float", "String", ... as error messages print them; "Unknown" outside 0..9.
+std::string DataTypeName(int code);
+// Float, Integer, Boolean, Byte, Money. SmallInteger is deliberately not numeric.
+bool IsNumericType(int code);
+// Integer, Boolean, Byte.
+bool IsIntegralType(int code);
+// Whether `number` can be stored as `type` without the script noticing a change.
+bool FitsType(int type, double number);
+
+// Base of every host object a script can hold (collections, string lists, records, carriers). Script
+// objects are reference-counted: whoever still holds one (a variable, a stack slot, a record field)
+// keeps it alive.
+class TScriptObject : public std::enable_shared_from_this<TScriptObject> {
+ public:
+  virtual ~TScriptObject() = default;
+  // The variable that exposes this object to scripts under `name` (used when an Object is assigned to a
+  // plain name). Null when the object has no wrapper kind.
+  virtual std::shared_ptr<TVariable> MakeWrapper(const std::string& name, TBaseCompiler* compiler);
+  // The object a carrier stands for; the object itself for everything else.
+  virtual const TScriptObject* Identity() const { return this; }
+};
+using TObjectRef = std::shared_ptr<TScriptObject>;
+
+// Makes the wrapper variable of a wrapper kind for `target`.
+using TWrapperFactory = std::shared_ptr<TVariable> (*)(const std::string& name, const TObjectRef& target,
+                                                       TBaseCompiler* compiler);
+
+// The object carrier: every Object on the value stack that a wrapper produced. The same host object can
+// be exposed by different wrapper kinds (a collection, or its records view), so the carrier says which.
+class TTransporter : public TScriptObject {
+ public:
+  TTransporter(TObjectRef target, TWrapperFactory wrapperClass)
+      : Target(std::move(target)), WrapperClass(wrapperClass) {}
+  std::shared_ptr<TVariable> MakeWrapper(const std::string& name, TBaseCompiler* compiler) override;
+  const TScriptObject* Identity() const override { return Target ? Target->Identity() : this; }
+
+  TObjectRef Target;
+  TWrapperFactory WrapperClass;
+};
+
+// The dynamic value through which hosts read and write script values. Objects cross as object
+// references, never as integers holding an address.
+struct THostValue {
+  std::variant<std::monostate, int64_t, double, std::string, bool, TObjectRef> V;
+
+  THostValue() = default;
+  THostValue(int v) : V(static_cast<int64_t>(v)) {}
+  THostValue(int64_t v) : V(v) {}
+  THostValue(double v) : V(v) {}
+  THostValue(const char* v) : V(std::string(v)) {}
+  THostValue(std::string v) : V(std::move(v)) {}
+  THostValue(bool v) : V(v) {}
+  THostValue(TObjectRef v) : V(std::move(v)) {}
+
+  bool IsEmpty() const { return V.index() == 0; }
+  bool IsInteger() const { return V.index() == 1; }
+  bool IsFloat() const { return V.index() == 2; }
+  bool IsString() const { return V.index() == 3; }
+  bool IsBoolean() const { return V.index() == 4; }
+  bool IsObject() const { return V.index() == 5; }
+  // Loose readers for hosts: numbers from any numeric kind, text of strings only.
+  double AsFloat() const;
+  int64_t AsInteger() const;
+  std::string AsString() const;
+  bool AsBoolean() const;
+  TObjectRef AsObject() const { return IsObject() ? std::get<TObjectRef>(V) : nullptr; }
+};
+
+// One typed script value. Each slot keeps its content when the type changes.
+class TBaseEvalItem {
+ public:
+  TBaseEvalItem() = default;
+  explicit TBaseEvalItem(uint8_t dataType) : DataType(dataType) {}
+  TBaseEvalItem(const TBaseEvalItem&) = default;
+  TBaseEvalItem& operator=(const TBaseEvalItem&) = default;
+  virtual ~TBaseEvalItem() = default;
+
+  // Called after every setter; variables that act on assignment override it.
+  virtual void Changed() {}
+
+  void SetBoolean(bool b);
+  // Integers are kept in 64 bits so that whole numbers of 2^31 and more (an ISBN-13) survive.
+  void SetInteger(int64_t i);
+  void SetFloat(double x);
+  void SetMoneyValue(double x);
+  void SetMoneyCode(std::string code);
+  void SetString(std::string s);
+  void SetObject(TObjectRef o);
+
+  bool AsBoolean() const { return Number != 0; }
+  // Truncated toward zero; saturates outside the 64-bit range.
+  int64_t AsInteger() const;
+  double AsFloat() const { return Number; }
+  const std::string& AsString() const { return Text; }
+  const TObjectRef& AsObject() const { return ObjectRef; }
+  // Copies every slot and the type, not TypeFixed.
+  void Assign(const TBaseEvalItem& other);
+
+  uint8_t DataType = dtUnknown;
+  bool TypeFixed = false;  // writes never change DataType (declared variables, search fields)
+  std::string MoneyCode;   // currency of a Money value
+  double Number = 0;       // every numeric type, Money's amount, Boolean as 0 or 1
+  TObjectRef ObjectRef;    // the host object of an Object value
+  std::string Text;        // the String value
+};
+
+THostValue ToHostValue(const TBaseEvalItem& item);
+void FromHostValue(TBaseEvalItem& item, const THostValue& v);
+// FromHostValue(item, ToHostValue(from)) without the intermediate copy; `from` may be consumed.
+void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from);
+
+// Truncates toward zero into 64 bits; false when the value is not finite or out of range.
+bool DoubleToInt64(double x, int64_t& out);
+
+class TStackItem : public TBaseEvalItem {};
+
+// The evaluator's operand stack. Popped items keep their buffers for reuse; the top is the last item.
+class TValueStack {
+ public:
+  size_t Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
+  void Clear();
+  // 0-based from the bottom.
+  TStackItem& At(size_t i) { return items_[i]; }
+  const TStackItem& At(size_t i) const { return items_[i]; }
+  TStackItem& Top() { return items_[count_ - 1]; }
+  // A fresh item on top, with type Unknown and no object.
+  TStackItem& PushNew();
+  void Push(const TBaseEvalItem& item);
+
+  void PushBoolean(bool b) { PushNew().SetBoolean(b); }
+  void PushInteger(int64_t i) { PushNew().SetInteger(i); }
+  void PushFloat(double x) { PushNew().SetFloat(x); }
+  void PushString(std::string s) { PushNew().SetString(std::move(s)); }
+  void PushObject(TObjectRef o) { PushNew().SetObject(std::move(o)); }
+  void PushHostValue(const THostValue& v) { FromHostValue(PushNew(), v); }
+
+  // Read the top with the matching getter and remove it; never checks the type. On an empty stack they
+  // return the empty value.
+  bool PopBoolean();
+  int64_t PopInteger();
+  double PopFloat();
+  std::string PopString();
+  TObjectRef PopObject();
+  THostValue PopHostValue();
+  void Pop();
+
+  // Type of the n-th item from the top (1 = top); Unknown when there are fewer.
+  uint8_t PeekType(size_t n) const;
+  void CopyFrom(const TValueStack& other);
+  // -1: fewer than highIndex + 1 items; i + 1: the first incompatible item; 0: all compatible.
+  int CheckSignature(const uint8_t* types, int highIndex, bool fromTop) const;
+  int CheckSignature(std::initializer_list<uint8_t> types, bool fromTop) const {
+    return CheckSignature(types.begin(), static_cast<int>(types.size()) - 1, fromTop);
+  }
+
+ private:
+  std::vector<TStackItem> items_;
+  size_t count_ = 0;
+};
+
+bool TypesCompatible(uint8_t actual, uint8_t expected);
+
+// A parsed variable reference: `Name(params).Member(memberParams)`.
+struct TVariableRec {
+  std::string Name;
+  std::vector<std::string> Params;  // raw text of each argument
+  int ParamCount = 0;
+  std::string Member;
+  std::vector<std::string> MemberParams;
+  int MemberParamCount = 0;
+};
+
+// For messages: `Name(p1, p2).Member`, trimmed.
+std::string VariableRecText(const TVariableRec& rec);
+
+// Pending member references of the tokenizer; 32 deep, pushes beyond that are dropped.
+class TVRecStack {
+ public:
+  static constexpr int kCapacity = 32;
+  void Push(const TVariableRec& rec);
+  // Leaves `out` unchanged when empty.
+  bool Pop(TVariableRec& out);
+  int Count() const { return count_; }
+  void Clear() { count_ = 0; }
+
+ private:
+  TVariableRec items_[kCapacity];
+  int count_ = 0;
+};
+
+// ASCII-only case folding: names are compared without regard to case, byte for byte otherwise.
+std::string LowerAscii(std::string_view s);
+std::string UpperAscii(std::string_view s);
+bool SameText(std::string_view a, std::string_view b);
+
+}  // namespace vandrel

@@ -1,0 +1,339 @@
+#include "script/Variables.h"
+
+#include "platform/Format.h"
+
+namespace vandrel {
+
+TVariablePtr TVariable::Clone() const {
+  auto v = std::make_shared<TVariable>();
+  v->CopyFrom(*this);
+  return v;
+}
+
+void TVariable::CopyFrom(const TVariable& other) {
+  Assign(other);
+  TypeFixed = other.TypeFixed;
+  Name = other.Name;
+  HasMembers = other.HasMembers;
+  DefaultAccess = other.DefaultAccess;
+  TakesArguments = other.TakesArguments;
+  ReadOnly = other.ReadOnly;
+  Compiler = other.Compiler;
+}
+
+THostValue TVariable::GetIndexed(const THostValue&, const std::string&) {
+  return {};
+}
+
+THostValue TVariable::GetProperty(const std::string&) {
+  HasObject = false;
+  return {};
+}
+
+void TVariable::SetIndexed(const THostValue&, const std::string&, const THostValue&, const THostValue&) {}
+void TVariable::SetIndexedObject(const THostValue&, const std::string&, const TObjectRef&,
+                                 const THostValue&) {}
+
+void TVariable::SetError(int code, const std::string& text) {
+  if (ErrorCode != 0) return;  // the first error wins
+  ErrorCode = code;
+  ErrorText = text;
+}
+
+void TVariable::SetProperty(const std::string&, const THostValue&) {}
+void TVariable::SetPropertyObject(const std::string&, const TObjectRef&) {}
+
+// ---------------------------------------------------------------------------------------------------
+
+TVariableList::~TVariableList() {
+  Clear();
+}
+
+TVariable* TVariableList::FindLower(const std::string& lowerName) const {
+  for (const TVariableList* l = this; l; l = l->parent_) {
+    auto it = l->items_.find(lowerName);
+    if (it != l->items_.end()) return it->second.Var.get();
+  }
+  return nullptr;
+}
+
+TVariable* TVariableList::Find(std::string_view name) const {
+  return FindLower(LowerAscii(name));
+}
+
+TVariablePtr TVariableList::FindShared(std::string_view name) const {
+  std::string key = LowerAscii(name);
+  for (const TVariableList* l = this; l; l = l->parent_) {
+    auto it = l->items_.find(key);
+    if (it != l->items_.end()) return it->second.Var;
+  }
+  return nullptr;
+}
+
+TVariable* TVariableList::FindLocal(std::string_view name) const {
+  auto it = items_.find(LowerAscii(name));
+  return it == items_.end() ? nullptr : it->second.Var.get();
+}
+
+TVariableList* TVariableList::ListOf(const TVariable* v) {
+  if (!v) return nullptr;
+  std::string key = LowerAscii(v->Name);
+  for (TVariableList* l = this; l; l = l->parent_) {
+    auto it = l->items_.find(key);
+    if (it != l->items_.end() && it->second.Var.get() == v) return l;
+  }
+  return nullptr;
+}
+
+TVariableList* TVariableList::Root() {
+  if (!parent_) return nullptr;
+  TVariableList* l = parent_;
+  while (l->parent_) l = l->parent_;
+  return l;
+}
+
+void TVariableList::SetParent(TVariableList* list) {
+  if (list == this) return;
+  for (TVariableList* l = list; l; l = l->parent_)
+    if (l == this) return;  // would close a cycle and make every lookup endless
+  parent_ = list;
+}
+
+void TVariableList::AppendParent(TVariableList* list) {
+  Outermost()->SetParent(list);
+}
+
+void TVariableList::Add(TVariablePtr v) {
+  if (!v) return;
+  std::string key = LowerAscii(v->Name);
+  auto it = items_.find(key);
+  if (it != items_.end() && !it->second.Shared && it->second.Var->Owner == this)
+    it->second.Var->Owner = nullptr;
+  v->Owner = this;
+  items_[key] = TEntry{std::move(v), false};
+}
+
+void TVariableList::AddShared(const std::string& name, TVariablePtr wrapper) {
+  if (!wrapper) return;
+  std::string key = LowerAscii(name);
+  auto it = items_.find(key);
+  if (it != items_.end() && !it->second.Shared && it->second.Var->Owner == this)
+    it->second.Var->Owner = nullptr;
+  items_[key] = TEntry{std::move(wrapper), true};
+}
+
+TVariablePtr TVariableList::Remove(std::string_view name) {
+  auto it = items_.find(LowerAscii(name));
+  if (it == items_.end()) return nullptr;
+  TVariablePtr v = std::move(it->second.Var);
+  if (!it->second.Shared && v->Owner == this) v->Owner = nullptr;
+  items_.erase(it);
+  return v;
+}
+
+bool TVariableList::RemoveVariable(const TVariable* v) {
+  if (!v) return false;
+  auto it = items_.find(LowerAscii(v->Name));
+  if (it == items_.end() || it->second.Var.get() != v) return false;
+  Remove(v->Name);
+  return true;
+}
+
+TVariable* TVariableList::SetValue(const std::string& name, const THostValue& v, bool typeFixed) {
+  TVariable* var = FindLocal(name);
+  if (!var) {
+    auto nv = std::make_shared<TVariable>(name);
+    var = nv.get();
+    Add(std::move(nv));
+  }
+  var->TypeFixed = false;
+  FromHostValue(*var, v);
+  var->TypeFixed = typeFixed;
+  return var;
+}
+
+TVariable* TVariableList::DefineConstant(const std::string& name, const THostValue& v) {
+  TVariable* var = SetValue(name, v, false);
+  var->ReadOnly = true;
+  return var;
+}
+
+TVariable* TVariableList::SetBoolean(const std::string& name, bool v, bool typeFixed) {
+  return SetValue(name, THostValue(v), typeFixed);
+}
+TVariable* TVariableList::SetInteger(const std::string& name, int64_t v, bool typeFixed) {
+  return SetValue(name, THostValue(v), typeFixed);
+}
+TVariable* TVariableList::SetString(const std::string& name, const std::string& v, bool typeFixed) {
+  return SetValue(name, THostValue(v), typeFixed);
+}
+
+bool TVariableList::GetBoolean(std::string_view name, bool def) const {
+  TVariable* v = Find(name);
+  return v ? v->AsBoolean() : def;
+}
+
+int64_t TVariableList::GetInteger(std::string_view name, int64_t def) const {
+  TVariable* v = Find(name);
+  return v ? v->AsInteger() : def;
+}
+
+std::string TVariableList::GetString(std::string_view name, const std::string& def) const {
+  TVariable* v = Find(name);
+  return v ? v->AsString() : def;
+}
+
+TObjectRef TVariableList::GetObject(std::string_view name) const {
+  TVariable* v = Find(name);
+  return v ? v->ObjectRef : nullptr;
+}
+
+THostValue TVariableList::GetHostValue(std::string_view name) const {
+  TVariable* v = Find(name);
+  return v ? ToHostValue(*v) : THostValue();
+}
+
+void TVariableList::CopyFrom(const TVariableList& other) {
+  Clear();
+  for (const auto& [key, e] : other.items_) {
+    if (e.Shared) {
+      items_[key] = e;
+    } else {
+      TVariablePtr c = e.Var->Clone();
+      c->Owner = this;
+      items_[key] = TEntry{std::move(c), false};
+    }
+  }
+  parent_ = other.parent_;
+}
+
+void TVariableList::Clear() {
+  for (auto& [key, e] : items_)
+    if (!e.Shared && e.Var->Owner == this) e.Var->Owner = nullptr;
+  items_.clear();
+  temporaries_.clear();
+}
+
+void TVariableList::DetachCompiler(const TBaseCompiler* compiler) {
+  for (auto& [key, e] : items_)
+    if (e.Var->Compiler == compiler) e.Var->Compiler = nullptr;
+}
+
+std::vector<TVariablePtr> TVariableList::Entries() const {
+  std::vector<TVariablePtr> r;
+  r.reserve(items_.size());
+  for (const auto& [key, e] : items_) r.push_back(e.Var);
+  return r;
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TBaseObjectWrapper::TBaseObjectWrapper(std::string name, TObjectRef target, TBaseCompiler* compiler)
+    : TVariable(std::move(name), dtObject) {
+  ObjectRef = std::move(target);
+  Compiler = compiler;
+}
+
+void TBaseObjectWrapper::SetError(int code, const std::string& text) {
+  TVariable::SetError(code, text);
+  if (auto p = ParentWrapper.lock(); p && p.get() != this) p->SetError(code, text);
+}
+
+void TBaseObjectWrapper::GetObject(TWrapperFactory wrapperClass) {
+  if (!wrapperClass) wrapperClass = WrapperClass();
+  if (ObjectRef && dynamic_cast<TTransporter*>(ObjectRef.get()) != nullptr)
+    SetObjectValue(ObjectRef);
+  else
+    SetObjectValue(ObjectRef ? std::make_shared<TTransporter>(ObjectRef, wrapperClass) : nullptr);
+}
+
+bool TBaseObjectWrapper::PopArgument(THostValue& out) {
+  if (Arguments().Empty()) {
+    SetError(113, "Missing parameter");
+    return false;
+  }
+  out = Arguments().PopHostValue();
+  return true;
+}
+
+TBaseCollectionWrapper::TBaseCollectionWrapper(std::string name, TObjectRef target, TBaseCompiler* compiler)
+    : TBaseObjectWrapper(std::move(name), std::move(target), compiler) {
+  TakesArguments = true;
+}
+
+bool TBaseCollectionWrapper::First() {
+  Index = 0;
+  return Next();
+}
+
+bool TBaseCollectionWrapper::Next() {
+  ++Index;
+  TVariablePtr e = Select(Index);
+  if (!e || e->DataType == dtUnknown) return false;
+  if (e->DataType == dtObject && !e->ObjectRef) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TBaseEvalItemWrapper::TBaseEvalItemWrapper(std::string name, TBaseEvalItem* item, TObjectRef owner,
+                                           TBaseCompiler* compiler)
+    : TBaseObjectWrapper(std::move(name), std::move(owner), compiler), item_(item) {
+  HasMembers = true;
+  DefaultAccess = true;
+}
+
+THostValue TBaseEvalItemWrapper::ReadItemProperty(const TBaseEvalItem& item, const std::string& name,
+                                                  bool& known) {
+  known = true;
+  if (name == "booleanvalue") return THostValue(item.AsBoolean());
+  if (name == "datatype") return THostValue(static_cast<int64_t>(item.DataType));
+  if (name == "integervalue") return THostValue(item.AsInteger());
+  if (name == "moneycode") return THostValue(item.MoneyCode);
+  if (name == "moneyvalue" || name == "floatvalue") return THostValue(item.Number);
+  // An identity, not an address to be dereferenced: objects never come back from integers.
+  if (name == "objectvalue")
+    return THostValue(static_cast<int64_t>(reinterpret_cast<intptr_t>(item.ObjectRef.get())));
+  if (name == "stringvalue") return THostValue(item.AsString());
+  if (name == "value" || name.empty()) return ToHostValue(item);
+  known = false;
+  return {};
+}
+
+bool TBaseEvalItemWrapper::WriteItemProperty(TBaseEvalItem& item, const std::string& name,
+                                             const THostValue& v) {
+  if (name == "booleanvalue") {
+    item.SetBoolean(v.AsBoolean());
+  } else if (name == "datatype") {
+    item.DataType = static_cast<uint8_t>(v.AsInteger());
+    item.Changed();
+  } else if (name == "integervalue") {
+    item.SetInteger(v.AsInteger());
+  } else if (name == "moneycode") {
+    item.SetMoneyCode(v.AsString());
+  } else if (name == "moneyvalue") {
+    item.SetMoneyValue(v.AsFloat());
+  } else if (name == "floatvalue") {
+    item.SetFloat(v.AsFloat());
+  } else if (name == "stringvalue") {
+    item.SetString(v.IsString() ? v.AsString() : std::string());
+  } else if (name == "value" || name.empty()) {
+    FromHostValue(item, v);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+THostValue TBaseEvalItemWrapper::GetProperty(const std::string& name) {
+  HasObject = false;
+  if (!item_) return {};
+  bool known = false;
+  return ReadItemProperty(*item_, name, known);
+}
+
+void TBaseEvalItemWrapper::SetProperty(const std::string& name, const THostValue& value) {
+  if (item_) WriteItemProperty(*item_, name, value);
+}
+
+}  // namespace vandrel

@@ -1,0 +1,185 @@
+// Starts the real desktop program on the virtual display and checks what a person would see.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString kTitle = "Vandrel Shopper Beta 2";
+
+// Titles of the top-level windows on the display, read from the X server itself.
+QStringList TopLevelTitles() {
+  QStringList titles;
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  if (xcb_connection_has_error(c)) {
+    xcb_disconnect(c);
+    return titles;
+  }
+  auto atom = [c](const char* name) {
+    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
+    xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return a;
+  };
+  xcb_atom_t netName = atom("_NET_WM_NAME"), utf8 = atom("UTF8_STRING");
+  xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  if (auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr)) {
+    xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+      auto* prop =
+          xcb_get_property_reply(c, xcb_get_property(c, 0, children[i], netName, utf8, 0, 256), nullptr);
+      if (prop && xcb_get_property_value_length(prop) > 0)
+        titles << QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(prop)),
+                                    xcb_get_property_value_length(prop));
+      free(prop);
+    }
+    free(tree);
+  }
+  xcb_disconnect(c);
+  return titles;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QTest::qWait(100);
+  }
+  return true;
+}
+
+// One program's private world: its root folder, its runtime folder and its command log.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    ASSERT_TRUE(QDir(temp_.path()).mkpath("runtime"));
+    chmod(QFile::encodeName(RuntimeDir()).constData(), 0700);
+  }
+  void TearDown() override {
+    if (first_ && first_->state() != QProcess::NotRunning) {
+      first_->terminate();
+      if (!first_->waitForFinished(15000)) first_->kill();
+      first_->waitForFinished(5000);
+    }
+  }
+  QString RuntimeDir() const { return temp_.filePath("runtime"); }
+  QString LogPath() const { return temp_.filePath("commands.log"); }
+  QStringList Log() const {
+    QFile file(LogPath());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  }
+  QProcessEnvironment Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", RuntimeDir());
+    env.insert("VANDREL_COMMAND_LOG", LogPath());
+    env.insert("XDG_CONFIG_HOME", temp_.filePath("config"));
+    return env;
+  }
+  std::unique_ptr<QProcess> Start(const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(Environment());
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(VANDREL_GUI_EXE, QStringList{"--root", temp_.filePath("root")} + arguments);
+    return process;
+  }
+  // Starts the first instance and waits until its home page has loaded.
+  void StartFirst() {
+    first_ = Start({});
+    ASSERT_TRUE(first_->waitForStarted(10000));
+    ASSERT_TRUE(WaitFor([&] { return Log().contains("# home page loaded"); }, 90000))
+        << "log: " << Log().join(" | ").toStdString();
+  }
+  static QImage Screenshot(const QString& name) {
+    QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    QDir().mkpath(VANDREL_BIN_DIR "/artifacts");
+    image.save(VANDREL_BIN_DIR "/artifacts/" + name);
+    return image;
+  }
+  static int DistinctColours(const QImage& image) {
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 7)
+      for (int x = 0; x < image.width(); x += 7) colours.insert(image.pixel(x, y));
+    return colours.size();
+  }
+
+  QTemporaryDir temp_;
+  std::unique_ptr<QProcess> first_;
+};
+
+TEST_F(ProgramTest, FirstStartShowsTheHomePageUnderItsTitle) {
+  StartFirst();
+  ASSERT_TRUE(WaitFor([] { return TopLevelTitles().contains(kTitle); }, 10000))
+      << "windows: " << TopLevelTitles().join(" | ").toStdString();
+  EXPECT_TRUE(QFile::exists(temp_.filePath("root/Web/Welcome.htm")));
+  EXPECT_TRUE(QDir(temp_.filePath("root/UserData")).exists());
+  EXPECT_TRUE(QDir(temp_.filePath("config/VandrelSoft")).exists()) << "the root folder was not stored";
+
+  QTest::qWait(1500);  // let the page paint
+  QImage shot = Screenshot("main-window.png");
+  ASSERT_FALSE(shot.isNull());
+  // A blank or black window has a handful of colours; menus, text and the page's gradient have many.
+  EXPECT_GT(DistinctColours(shot), 40);
+  // The page header's blue, well inside the page.
+  bool headerBlue = false;
+  for (int y = 40; y < 160 && !headerBlue; y += 2) {
+    QColor c = shot.pixelColor(shot.width() / 2, y);
+    headerBlue = c.blue() > 120 && c.blue() > c.red() + 60;
+  }
+  EXPECT_TRUE(headerBlue) << "the home page did not render";
+}
+
+TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
+  StartFirst();
+
+  QElapsedTimer timer;
+  timer.start();
+  auto second = Start({"shop:prices", "cameras"});
+  ASSERT_TRUE(second->waitForFinished(5000));
+  EXPECT_LT(timer.elapsed(), 1000);
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_TRUE(WaitFor([&] { return Log().contains("prices cameras") && Log().contains("# page 3"); }, 5000))
+      << "log: " << Log().join(" | ").toStdString();
+
+  auto third = Start({});
+  ASSERT_TRUE(third->waitForFinished(5000));
+  EXPECT_EQ(third->exitCode(), 0);
+  EXPECT_TRUE(WaitFor([&] { return Log().contains("# restore"); }, 5000));
+  QTest::qWait(500);
+  Screenshot("main-window-prices.png");
+
+  // Only one window: the later starts never opened their own.
+  EXPECT_EQ(TopLevelTitles().count(kTitle), 1);
+
+  // An orderly end removes the socket, so the next start becomes the first instance again.
+  first_->terminate();
+  ASSERT_TRUE(first_->waitForFinished(15000));
+  EXPECT_EQ(first_->exitCode(), 0);
+  EXPECT_FALSE(QFile::exists(RuntimeDir() + "/VandrelShopper.sock"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // the main window tests embed a web view
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,142 @@
+#include "kernel/AppKernel.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace vandrel {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(AppKernel, StartArgumentsKeepTheCommandLineAndTakeOutTheRoot) {
+  const char* argv[] = {"VandrelShopper", "--root", "/r", "shop:prices", "/DEBUG+", "--root=/s", "cameras"};
+  TStartOptions options = ParseStartArguments(7, argv);
+  EXPECT_EQ(options.RootFolder, "/s");
+  EXPECT_TRUE(options.DebugMode);
+  EXPECT_EQ(JoinArguments(options.Arguments), "shop:prices /DEBUG+ cameras");
+
+  const char* plain[] = {"VandrelShopper", "debug+", "-debug"};
+  EXPECT_FALSE(ParseStartArguments(3, plain).DebugMode);  // needs its switch character
+}
+
+TEST(AppKernel, DisplayChecks) {
+  EXPECT_EQ(CheckDisplay({800, 600, 24}), aeNoError);
+  EXPECT_EQ(CheckDisplay({720, 540, 24}), aeLowResolution);
+  EXPECT_EQ(CheckDisplay({640, 400, 24}), aeScreenTooSmall);
+  EXPECT_EQ(CheckDisplay({1024, 768, 4}), aeScreenTooSmall);
+}
+
+// Two kernels in one process stand for two starts of the program: the lock is per open file.
+class AppKernelStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vandrel-kernel-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "runtime");
+    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
+    setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+    fs::create_directories(dir_ / "install/Web");
+    std::ofstream(dir_ / "install/Web/Welcome.htm") << "<html></html>";
+    previous_ = SetErrorPresenter(
+        {[this](TMessageStyle, const std::string& t) { shown_.push_back(t); }, [this] { ++terminated_; }});
+  }
+  void TearDown() override {
+    SetErrorPresenter(std::move(previous_));
+    if (savedRuntime_) {
+      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  TAppKernel::THooks Hooks(std::string installation) {
+    TAppKernel::THooks hooks;
+    hooks.InstallationFolder = std::move(installation);
+    hooks.UserName = "tester";
+    hooks.RestoreMainWindow = [this] { ++restored_; };
+    return hooks;
+  }
+  TStartOptions Options(std::vector<std::string> args) {
+    TStartOptions options;
+    options.Arguments = std::move(args);
+    options.RootFolder = (dir_ / "root").string();
+    return options;
+  }
+
+  fs::path dir_;
+  std::optional<std::string> savedRuntime_;
+  TErrorPresenter previous_;
+  std::vector<std::string> shown_;
+  int terminated_ = 0;
+  int restored_ = 0;
+  MainDispatcher dispatcher_;
+};
+
+TEST_F(AppKernelStartTest, LaterStartsHandTheirCommandLineToTheRunningOne) {
+  TCommandLineProcessor processor;
+  std::vector<std::string> ran;
+  processor.Register("prices", [&](const std::string& arg) { ran.push_back("prices " + arg); });
+  TAppKernel running(processor, dispatcher_);
+  auto hooks = Hooks((dir_ / "install").string());
+  std::string root;
+  hooks.RootFolderChosen = [&](const std::string& r) { root = r; };
+  ASSERT_EQ(running.Start(Options({}), hooks), TStartResult::srRun);
+  EXPECT_EQ(root, (dir_ / "root/").string());
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "root/Web/Welcome.htm"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "root/UserData/tester"));
+
+  TCommandLineProcessor unused;
+  TAppKernel second(unused, dispatcher_);
+  EXPECT_EQ(second.Start(Options({"shop:prices", "cameras"}), Hooks("")), TStartResult::srForwarded);
+  TAppKernel third(unused, dispatcher_);
+  EXPECT_EQ(third.Start(Options({}), Hooks("")), TStartResult::srForwarded);
+
+  ASSERT_TRUE(dispatcher_.RunUntil([&] { return !ran.empty() && restored_ == 1; }, 3000ms, 5ms));
+  EXPECT_EQ(ran, std::vector<std::string>{"prices cameras"});
+  EXPECT_TRUE(shown_.empty());
+}
+
+TEST_F(AppKernelStartTest, MissingHomePageEndsTheStartBeforeTheWindow) {
+  TCommandLineProcessor processor;
+  TAppKernel kernel(processor, dispatcher_);
+  int immediate = 0, orderly = 0;
+  kernel.SetTerminateHandlers([&] { ++immediate; }, [&] { ++orderly; });
+  SetErrorPresenter(
+      {[this](TMessageStyle, const std::string& t) { shown_.push_back(t); }, [&] { kernel.Terminate(); }});
+  EXPECT_EQ(kernel.Start(Options({}), Hooks((dir_ / "nothing").string())), TStartResult::srFailed);
+  EXPECT_EQ(shown_, std::vector<std::string>{"The home page could not be found."});
+  EXPECT_EQ(immediate, 1);
+
+  kernel.SetMainFormShown();
+  kernel.Terminate();
+  EXPECT_EQ(orderly, 1);
+}
+
+TEST_F(AppKernelStartTest, SmallScreenIsFatalAndLowResolutionOnlyAdvised) {
+  TCommandLineProcessor processor;
+  {
+    TAppKernel kernel(processor, dispatcher_);
+    auto hooks = Hooks((dir_ / "install").string());
+    hooks.PrepareDisplay = [] { return std::optional<TDisplayInfo>({720, 540, 24}); };
+    EXPECT_EQ(kernel.Start(Options({}), hooks), TStartResult::srRun);
+    EXPECT_EQ(shown_,
+              std::vector<std::string>{"For best performance, please set screen resolution to 800x600."});
+  }
+  fs::remove_all(dir_ / "root");
+  TAppKernel kernel(processor, dispatcher_);
+  auto hooks = Hooks((dir_ / "install").string());
+  hooks.PrepareDisplay = [] { return std::optional<TDisplayInfo>({640, 400, 24}); };
+  EXPECT_EQ(kernel.Start(Options({}), hooks), TStartResult::srFailed);
+  EXPECT_EQ(terminated_, 1);
+  EXPECT_FALSE(fs::exists(dir_ / "root/UserData"));  // ended before the folders were made
+}
+
+}  // namespace
+}  // namespace vandrel

@@ -1,0 +1,314 @@
+#include "platform/xbase/XbEngine.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/xbase/XbMemFileSystem.h"
+#include "platform/xbase/XbPagedFile.h"
+#include "platform/xbase/XbTag.h"
+
+namespace vandrel {
+namespace {
+
+const std::vector<TXbFieldDef> kFields = {
+    {"KEY", 'N', 4, 0, 0}, {"NAME", 'C', 10, 0, 0}, {"NOTE", 'M', 10, 0, 0}};
+
+struct Fixture {
+  std::shared_ptr<TXbMemFileSystem> fs = std::make_shared<TXbMemFileSystem>();
+  std::unique_ptr<IXbEngine> engine = CreateXbEngine(fs);
+
+  Fixture() { engine->SetJournalPath("/d/DB.jnl"); }
+
+  std::unique_ptr<IXbTable> Make(int rows) {
+    auto t = engine->Create("/d/T.dbf", kFields);
+    EXPECT_TRUE(t);
+    EXPECT_TRUE(t->CreateTags({{"K", "KEY", ".NOT. DELETED()", true}}));
+    engine->BeginBatch();
+    for (int i = 1; i <= rows; ++i) {
+      t->AppendStart();
+      t->AssignDouble(0, i);
+      t->Assign(1, "n" + std::to_string(i));
+      t->AssignMemo(2, "memo " + std::to_string(i), false);
+      EXPECT_TRUE(t->Append());
+    }
+    EXPECT_TRUE(engine->CommitBatch());
+    return t;
+  }
+
+  // A fresh engine over the same files, as after a restart.
+  std::unique_ptr<IXbTable> Reopen() {
+    engine = CreateXbEngine(fs);
+    engine->SetJournalPath("/d/DB.jnl");
+    auto t = engine->Open("/d/T.dbf");
+    if (t) t->CreateTags({{"K", "KEY", ".NOT. DELETED()", true}});
+    return t;
+  }
+};
+
+std::string HeaderWith(const std::vector<TXbFieldDef>& fields) {
+  std::vector<TXbFieldDef> f = fields;
+  TXbHeader h;
+  std::string why;
+  EXPECT_TRUE(LayoutFields(f, h, why)) << why;
+  return BuildDbfHeader(h, 126, 12, 9);
+}
+
+TEST(XbFormat, DamagedHeadersAreRefusedWithoutReadingPastTheBytes) {
+  const std::string good = HeaderWith(kFields);
+  TXbHeader h;
+  std::string why;
+  ASSERT_TRUE(ParseDbfHeader(good, h, why)) << why;
+  EXPECT_EQ(h.Version, kDbfWithMemo);
+  EXPECT_EQ(h.RecordLength, 1 + 4 + 10 + 10);
+  EXPECT_EQ(h.Fields[2].Offset, 15);
+
+  struct Case {
+    const char* What;
+    size_t At;
+    char Byte;
+  } cases[] = {
+      {"version byte", 0, '\x30'},        {"header length beyond the bytes", 9, '\x7f'},
+      {"record length", 10, '\x05'},      {"field type", 32 + 11, 'X'},
+      {"numeric width", 32 + 16, '\x40'}, {"memo width", 96 + 16, '\x04'},
+      {"empty field name", 32, '\0'},     {"terminator", 32 * 4, ' '},
+  };
+  for (const auto& c : cases) {
+    std::string bad = good;
+    bad[c.At] = c.Byte;
+    EXPECT_FALSE(ParseDbfHeader(bad, h, why)) << c.What;
+  }
+  for (size_t n = 0; n < good.size(); ++n) {
+    EXPECT_FALSE(ParseDbfHeader(good.substr(0, n), h, why)) << n;
+  }
+  // Names are cut to ten characters and upper-cased; widths outside the type's range are refused.
+  std::vector<TXbFieldDef> f = {{"CatLstUpdDate", 'C', 8, 0, 0}};
+  ASSERT_TRUE(LayoutFields(f, h, why));
+  EXPECT_EQ(h.Fields[0].Name, "CATLSTUPDD");
+  f = {{"X", 'N', 25, 0, 0}};
+  EXPECT_FALSE(LayoutFields(f, h, why));
+
+  uint32_t block = 0;
+  EXPECT_TRUE(ParseMemoPointer("        12", block));
+  EXPECT_EQ(block, 12u);
+  EXPECT_FALSE(ParseMemoPointer("  1x      ", block));
+  EXPECT_EQ(FormatMemoPointer(8), "         8");
+}
+
+TEST(XbTag, KeysFollowTheExpression) {
+  std::vector<TXbFieldDef> fields = {{"A", 'N', 4, 0, 1}, {"B", 'C', 3, 0, 5}};
+  std::string rec = "   42xy ";
+  TXbKeyExpression e;
+  std::string why;
+  ASSERT_TRUE(e.Parse("STR(A, 6, 1) + B", fields, why)) << why;
+  EXPECT_EQ(e.Evaluate(rec), "  42.0xy ");
+  ASSERT_TRUE(e.Parse("descend(a)", fields, why));
+  std::string expect;
+  for (char c : std::string("0042")) expect += static_cast<char>(256 - static_cast<unsigned char>(c));
+  EXPECT_EQ(e.Evaluate(rec), expect);
+  EXPECT_FALSE(e.Parse("C", fields, why));
+  EXPECT_FALSE(e.Parse("STR(A, 0, 0)", fields, why));
+  EXPECT_FALSE(e.Parse("A +", fields, why));
+
+  TXbTag unique;
+  ASSERT_TRUE(unique.Define({"U", "B", ".NOT. DELETED()", true}, fields, why));
+  unique.Insert(" 1  xy ", 1);
+  unique.Insert(" 2  xy ", 2);  // same key: left out
+  unique.Insert("*3  zz ", 3);  // deleted: filtered
+  ASSERT_EQ(unique.Items().size(), 1u);
+  EXPECT_EQ(unique.Items().begin()->second, 1u);
+  TXbTag bad;
+  EXPECT_FALSE(bad.Define({"F", "A", "A > 1", false}, fields, why));
+}
+
+TEST(XbEngine, RecordsMemosAndTagsSurviveARestart) {
+  Fixture fx;
+  auto t = fx.Make(20);
+  ASSERT_TRUE(t->SelectTag("K"));
+  ASSERT_TRUE(t->Seek("   7"));
+  EXPECT_EQ(t->Memo(2), "memo 7");
+  t->AssignMemo(2, std::string(500, 'x'), true);  // grows: moves to new blocks
+  ASSERT_TRUE(t->Flush());
+  ASSERT_TRUE(t->Seek("   8"));
+  ASSERT_TRUE(t->Delete());
+  t.reset();
+  t = fx.Reopen();
+  ASSERT_TRUE(t);
+  ASSERT_TRUE(t->SelectTag("K"));
+  ASSERT_TRUE(t->Seek("   7"));
+  EXPECT_EQ(t->Memo(2), std::string(500, 'x'));
+  EXPECT_FALSE(t->Seek("   8"));
+  EXPECT_EQ(t->RecordCount(), 20u);
+  int live = 0;
+  for (bool ok = t->Top(); ok; ok = t->Skip()) ++live;
+  EXPECT_EQ(live, 19);
+  // A second handle on the same file shares it (one lock) and sees the same records.
+  auto u = fx.engine->Open("/d/T.dbf");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->RecordCount(), 20u);
+}
+
+TEST(XbEngine, ARolledBackBatchLeavesNoTrace) {
+  Fixture fx;
+  auto t = fx.Make(5);
+  auto before = fx.fs->Contents("/d/T.dbf");
+  auto memoBefore = fx.fs->Contents("/d/T.fpt");
+  fx.engine->BeginBatch();
+  t->SelectTag("K");
+  ASSERT_TRUE(t->Seek("   2"));
+  t->Assign(1, "changed");
+  t->AssignMemo(2, "changed memo", false);
+  ASSERT_TRUE(t->Flush());
+  t->AppendStart();
+  t->AssignDouble(0, 6);
+  ASSERT_TRUE(t->Append());
+  EXPECT_EQ(t->RecordCount(), 6u);
+  fx.engine->RollbackBatch();
+  EXPECT_EQ(t->RecordCount(), 5u);
+  EXPECT_FALSE(t->Seek("   6"));
+  ASSERT_TRUE(t->Seek("   2"));
+  EXPECT_EQ(t->Raw(1), "n2        ");
+  EXPECT_EQ(t->Memo(2), "memo 2");
+  EXPECT_EQ(fx.fs->Contents("/d/T.dbf"), before);
+  EXPECT_EQ(fx.fs->Contents("/d/T.fpt"), memoBefore);
+}
+
+TEST(XbEngine, CutShortFilesKeepTheirWholeRecords) {
+  Fixture fx;
+  fx.Make(10);
+  fx.engine.reset();
+  auto bytes = fx.fs->Contents("/d/T.dbf");
+  size_t header = DbfHeaderLength(std::string(bytes.begin(), bytes.begin() + 32));
+  const size_t rl = 25;
+
+  // Without the end-of-file byte every record is still there.
+  bytes.pop_back();
+  fx.fs->SetContents("/d/T.dbf", bytes);
+  auto t = fx.Reopen();
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->RecordCount(), 10u);
+  ASSERT_TRUE(t->SelectTag("K") && t->Seek("  10"));
+  EXPECT_EQ(t->Memo(2), "memo 10");
+  t.reset();
+
+  // Cut inside record 7: records 1-6 remain and a new record goes where 7 began.
+  bytes.resize(header + 6 * rl + 3);
+  fx.fs->SetContents("/d/T.dbf", bytes);
+  t = fx.Reopen();
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->RecordCount(), 6u);
+  ASSERT_TRUE(t->AppendStart());
+  t->AssignDouble(0, 70);
+  ASSERT_TRUE(t->Append());
+  t.reset();
+  t = fx.Reopen();
+  EXPECT_EQ(t->RecordCount(), 7u);
+  ASSERT_TRUE(t->SelectTag("K") && t->Seek("  70") && t->Seek("   6"));
+  EXPECT_EQ(fx.fs->Contents("/d/T.dbf").size(), header + 7 * rl + 1);
+
+  // A memo file cut short: the lost memo reads as empty with an error, the others as written.
+  t.reset();
+  auto memo = fx.fs->Contents("/d/T.fpt");
+  memo.resize(13 * 64 + 4);  // inside the block header of key 6's memo
+  fx.fs->SetContents("/d/T.fpt", memo);
+  t = fx.Reopen();
+  ASSERT_TRUE(t && t->SelectTag("K"));
+  ASSERT_TRUE(t->Seek("   6"));
+  fx.engine->ClearError();
+  EXPECT_EQ(t->Memo(2), "");
+  EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  ASSERT_TRUE(t->Seek("   1"));
+  EXPECT_EQ(t->Memo(2), "memo 1");
+  // Compaction drops the pointer into nothing and keeps the rest.
+  EXPECT_EQ(t->CompactMemo(), 0);
+  ASSERT_TRUE(t->Seek("   6"));
+  fx.engine->ClearError();
+  EXPECT_EQ(t->Memo(2), "");
+  EXPECT_EQ(fx.engine->ErrorCode(), 0);
+  EXPECT_EQ(t->Raw(2), "          ");
+  ASSERT_TRUE(t->Seek("   5"));
+  EXPECT_EQ(t->Memo(2), "memo 5");
+}
+
+TEST(XbEngine, DamagedMemoBlocksReadAsEmpty) {
+  Fixture fx;
+  auto t = fx.Make(3);
+  t.reset();
+  fx.engine.reset();
+  auto memo = fx.fs->Contents("/d/T.fpt");
+  // Length of the first memo block set to 2^32-1.
+  for (int i = 4; i < 8; ++i) memo[512 + i] = 0xFF;
+  fx.fs->SetContents("/d/T.fpt", memo);
+  auto bytes = fx.fs->Contents("/d/T.dbf");
+  size_t header = DbfHeaderLength(std::string(bytes.begin(), bytes.begin() + 32));
+  std::string huge = "4000000000";  // record 2 points far past the end
+  std::copy(huge.begin(), huge.end(), bytes.begin() + static_cast<long>(header + 25 + 15));
+  fx.fs->SetContents("/d/T.dbf", bytes);
+  t = fx.Reopen();
+  ASSERT_TRUE(t && t->SelectTag("K"));
+  for (const char* key : {"   1", "   2"}) {
+    ASSERT_TRUE(t->Seek(key));
+    fx.engine->ClearError();
+    EXPECT_EQ(t->Memo(2), "");
+    EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  }
+  ASSERT_TRUE(t->Seek("   3"));
+  EXPECT_EQ(t->Memo(2), "memo 3");
+  // A damaged memo is not reused when the record gets a new one.
+  ASSERT_TRUE(t->Seek("   1"));
+  ASSERT_TRUE(t->AssignMemo(2, "fresh", false));
+  ASSERT_TRUE(t->Flush());
+  ASSERT_TRUE(t->Seek("   1"));
+  EXPECT_EQ(t->Memo(2), "fresh");
+}
+
+// A crash while the journal is being written leaves a torn journal over untouched files; whatever part
+// of it survives, recovery must leave the files exactly as they were.
+TEST(XbJournal, TornJournalTailsLeaveTheFilesAsTheyWere) {
+  Fixture fx;
+  auto t = fx.Make(8);
+  t->SelectTag("K");
+  const auto before = fx.fs->Contents("/d/T.dbf");
+  const auto memoBefore = fx.fs->Contents("/d/T.fpt");
+  // Stop at the first write to a data file: the journal is complete and synced, the data untouched.
+  int start = fx.fs->MutatingCalls();
+  fx.engine->BeginBatch();
+  for (const char* key : {"   1", "   4", "   8"}) {
+    t->Seek(key);
+    t->Assign(1, "zz");
+    t->AssignMemo(2, std::string(90, 'q'), false);
+  }
+  fx.fs->FailFrom(start + 5);  // create, write, sync, folder sync of the journal; then the data
+  EXPECT_FALSE(fx.engine->CommitBatch());
+  t.reset();
+  fx.fs->Crash(false);
+  const auto journal = fx.fs->Contents("/d/DB.jnl");
+  ASSERT_GT(journal.size(), 100u);
+  for (size_t cut = 0; cut <= journal.size(); cut += 7) {
+    fx.fs->SetContents("/d/T.dbf", before);
+    fx.fs->SetContents("/d/T.fpt", memoBefore);
+    fx.fs->SetContents("/d/DB.jnl", std::vector<unsigned char>(journal.begin(), journal.begin() + cut));
+    auto r = fx.Reopen();
+    ASSERT_TRUE(r) << cut;
+    EXPECT_EQ(fx.fs->Contents("/d/T.dbf"), before) << cut;
+    EXPECT_EQ(fx.fs->Contents("/d/T.fpt"), memoBefore) << cut;
+    EXPECT_FALSE(fx.fs->Exists("/d/DB.jnl"));
+  }
+}
+
+TEST(XbJournal, RecoveryWaitsForFilesHeldElsewhere) {
+  Fixture fx;
+  auto t = fx.Make(2);
+  // Another engine (another process) finds a journal while this one holds the table.
+  TXbJournal j(7);
+  j.AddFile(1, 10, "/d/T.dbf");
+  std::string bytes = j.Bytes();
+  fx.fs->SetContents("/d/DB.jnl", std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  auto other = CreateXbEngine(fx.fs);
+  other->SetJournalPath("/d/DB.jnl");
+  EXPECT_FALSE(other->Recover());
+  EXPECT_EQ(other->ErrorCode(), xbeJournal);
+  EXPECT_TRUE(fx.fs->Exists("/d/DB.jnl"));
+  EXPECT_GT(fx.fs->Contents("/d/T.dbf").size(), 10u);
+}
+
+}  // namespace
+}  // namespace vandrel
