@@ -233,8 +233,8 @@ TEST_F(StorageDataView, RowsOfAGroupedView) {
   EXPECT_TRUE(observer.Log.empty());
   view->Group(0)->SetExpanded(true);
   view->Group(0)->SetExpanded(false);
-  EXPECT_THAT(observer.Take("V:"), ElementsAre("V:groupsRebuilt", "V:deleted a1", "V:deleted a2",
-                                               "V:deleted a3", "V:groupsRebuilt"));
+  EXPECT_THAT(observer.Take("V:"),
+              ElementsAre("V:expansion", "V:deleted a1", "V:deleted a2", "V:deleted a3", "V:expansion"));
 
   EXPECT_EQ(view->RowCount(), 4u);
   EXPECT_EQ(view->RowItem(0), nullptr);
@@ -360,6 +360,18 @@ TEST_F(StorageDataView, GroupDefinitionsMustBeRegistered) {
   } catch (const EReadError& e) {
     EXPECT_STREQ(e.what(), "Invalid GroupDefinition class");
   }
+
+  // A definition class without a group class is refused while reading, not when grouping later.
+  bytes.clear();
+  TPropertyWriter orphan(bytes);
+  orphan.WriteListBegin();
+  orphan.WritePropName("GroupDefinition");
+  orphan.WriteString("TOrphanGrouping");
+  orphan.WriteListBegin();
+  orphan.WriteListEnd();
+  orphan.WriteListEnd();
+  EXPECT_THROW(ReadPropertyList(bytes, manager), EReadError);
+  EXPECT_EQ(manager.Definition(), nullptr);
 }
 
 }  // namespace
