@@ -79,7 +79,7 @@ void TStorageDataGroupItem::SetExpanded(bool expanded) {
   view->GroupExpanding(this, expanded);
   Expanded_ = expanded;
   view->StoreGroups();
-  view->GroupsChanged();
+  view->GroupExpanded();
 }
 
 bool TStorageDataGroupItem::Contains(const TStorageDataItem* item) const {
@@ -118,7 +118,9 @@ void TStorageDataGroupManager::DefineProperties(TFiler& filer) {
       [this](TPropertyReader& reader) {
         std::string className = reader.ReadString();
         const TClassInfo* cls = FindClass(className);
-        if (!cls || !cls->InheritsFrom(TStorageDataGroupDefinition::StaticClass()) || !cls->Create)
+        // Refused here rather than when the first item is grouped: a definition needs its group class.
+        if (!cls || !cls->InheritsFrom(TStorageDataGroupDefinition::StaticClass()) || !cls->Create ||
+            !FindGroupItemClass(*cls))
           throw EReadError("Invalid GroupDefinition class");
         std::unique_ptr<TPersistent> object = cls->Create();
         auto* definition = static_cast<TStorageDataGroupDefinition*>(object.get());
@@ -419,6 +421,10 @@ void TStorageDataListView::RebuildGroups() {
 
 void TStorageDataListView::GroupsChanged() {
   Notify([&](auto* o) { o->GroupsRebuilt(this); });
+}
+
+void TStorageDataListView::GroupExpanded() {
+  Notify([&](auto* o) { o->GroupExpansionChanged(this); });
 }
 
 void TStorageDataListView::GroupExpanding(TStorageDataGroupItem* group, bool expanded) {

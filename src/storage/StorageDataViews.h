@@ -213,6 +213,7 @@ class TStorageDataListView : public TStorageNotifier {
 
   // Called by the managers and groups.
   void GroupsChanged();
+  void GroupExpanded();
   void GroupExpanding(TStorageDataGroupItem* group, bool expanded);
   void StoreGroups();
 

@@ -97,13 +97,14 @@ bool TRecordingBackend::GetNextKey(const TBytes& selection, int32_t& key) {
   return true;
 }
 
-TBytes MakeLoadResult(const std::vector<std::pair<int32_t, std::string>>& items, const TBytes& filterBlob,
+TBytes MakeLoadResult(const std::vector<TLoadedItem>& items, const TBytes& filterBlob,
                       const TBytes& groupBlob) {
   TStorageTransactionList transaction;
-  for (const auto& [key, title] : items) {
+  for (const auto& loaded : items) {
     auto item = std::make_unique<TTestItem>();
-    item->SetIndex(key);
-    item->SetTitle(title);
+    item->SetIndex(loaded.Key);
+    item->SetTitle(loaded.Title);
+    item->SetPrice(loaded.Price);
     transaction.Add(std::move(item));
   }
   transaction.FilterManagersData.Data = filterBlob;

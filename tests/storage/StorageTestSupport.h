@@ -76,9 +76,15 @@ class TRecordingBackend : public IStorageManager {
   bool Record(const std::string& op, const TBytes& stream, int fieldIndex = -1);
 };
 
+struct TLoadedItem {
+  int32_t Key;
+  std::string Title;
+  int32_t Price = 0;
+};
+
 // Writes the stream a back end returns from LoadItems.
-TBytes MakeLoadResult(const std::vector<std::pair<int32_t, std::string>>& items,
-                      const TBytes& filterBlob = {}, const TBytes& groupBlob = {});
+TBytes MakeLoadResult(const std::vector<TLoadedItem>& items, const TBytes& filterBlob = {},
+                      const TBytes& groupBlob = {});
 
 // Logs every notification as text, e.g. "L:changed 3", "V:deleted 1", "V:groupRemoved a".
 class TRecordingObserver : public IStorageDataListObserver, public IStorageDataListViewObserver {
