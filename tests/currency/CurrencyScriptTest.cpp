@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestTempDir.h"
+
 #include <filesystem>
 #include <fstream>
 
@@ -10,7 +12,7 @@ namespace vandrel {
 namespace {
 
 std::string WriteScript(const std::string& folderName, const std::string& source) {
-  std::string folder = ::testing::TempDir() + "/" + folderName;
+  std::string folder = vandrel::test::ProcessTempDir() + "/" + folderName;
   std::filesystem::create_directories(folder);
   std::ofstream(folder + "/currencies.ccs", std::ios::binary) << source;
   return folder;
@@ -60,7 +62,7 @@ TEST(CurrencyScript, AnyFailureGivesTheUsdTable) {
     EXPECT_EQ(converter.TargetCode, "USD");
   }
   TCurrencyConverter converter;
-  ReloadCurrencyTable(converter, ::testing::TempDir() + "/no_such_folder", "", false);
+  ReloadCurrencyTable(converter, vandrel::test::ProcessTempDir() + "/no_such_folder", "", false);
   EXPECT_EQ(converter.Definitions()[0].CurrencyString, "$");
 }
 

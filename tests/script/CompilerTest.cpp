@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestTempDir.h"
+
 #include <cstdio>
 #include <fstream>
 
@@ -289,7 +291,7 @@ TEST(ScriptFiles, CompileSaveLoadRunGivesTheSameOutput) {
   TScriptRun src(kRoundTripSource);
   ASSERT_EQ(src.CompileCode, 0) << src.LastErrorText();
   ASSERT_EQ(src.Run("Main"), 0) << src.LastErrorText();
-  std::string path = ::testing::TempDir() + "/roundtrip.ccs";
+  std::string path = vandrel::test::ProcessTempDir() + "/roundtrip.ccs";
   ASSERT_EQ(src.Compiler.SaveToFile(path), 0) << src.LastErrorText();
 
   std::ifstream in(path, std::ios::binary);
@@ -329,7 +331,7 @@ TEST(ScriptFiles, ScramblingIsAByteRotation) {
 
 TEST(ScriptFiles, RegisterErrorWritesNoFile) {
   TScriptRun r("Procedure Register\nx = nosuch\nEndProcedure");
-  std::string path = ::testing::TempDir() + "/noregister.ccs";
+  std::string path = vandrel::test::ProcessTempDir() + "/noregister.ccs";
   std::remove(path.c_str());
   EXPECT_EQ(r.Compiler.SaveToFile(path), 117);
   std::ifstream in(path);

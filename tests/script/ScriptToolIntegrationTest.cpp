@@ -1,6 +1,8 @@
 // Runs the vandrel-script binary and checks its output and exit codes.
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
+#include "TestTempDir.h"
 
 #include <array>
 #include <cstdio>
@@ -23,7 +25,7 @@ std::string ReadAll(const std::string& path) {
 
 // Arguments are ours (no quotes inside), so a shell line is safe here.
 TToolResult RunTool(const std::string& args) {
-  std::string dir = ::testing::TempDir();
+  std::string dir = vandrel::test::ProcessTempDir();
   std::string out = dir + "/tool.out", err = dir + "/tool.err";
   std::string cmd = std::string(VANDREL_SCRIPT_TOOL) + " " + args + " >" + out + " 2>" + err;
   int status = std::system(cmd.c_str());
@@ -35,7 +37,7 @@ TToolResult RunTool(const std::string& args) {
 }
 
 std::string WriteFile(const std::string& name, const std::string& text) {
-  std::string path = ::testing::TempDir() + "/" + name;
+  std::string path = vandrel::test::ProcessTempDir() + "/" + name;
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
@@ -82,7 +84,7 @@ TEST(ScriptToolIntegration, CompileShowAndRunTheCompiledFile) {
                 "Procedure Register\nFileVersion = 5\nEndProcedure\n"
                 "Procedure Main\n  // note\n  For i = 1 to 2\n    WriteOutput \"i =\", i\n  EndFor\n"
                 "EndProcedure\n");
-  std::string out = ::testing::TempDir() + "/tool_out.ccs";
+  std::string out = vandrel::test::ProcessTempDir() + "/tool_out.ccs";
   TToolResult c = RunTool("compile " + src + " " + out);
   ASSERT_EQ(c.Code, 0) << c.Err;
   TToolResult s = RunTool("show " + out);

@@ -229,9 +229,16 @@ TEST(DbCrashIntegration, DISABLED_Writer) {
   ASSERT_NE(t, nullptr) << db->LastErrorMessage();
   ASSERT_TRUE(t->Seek({int64_t{1}}, 0));
   int64_t gen = t->Fields().Find("Value")->AsInteger();
+  const char* ready = std::getenv("VANDREL_DBCRASH_READY");
   for (;;) {
     ++gen;
     ASSERT_TRUE(RewriteAll(*db, t, gen)) << db->LastErrorMessage();
+    // Tell the killer that a generation landed, so its random delay starts from a running writer
+    // rather than from a process that is still starting up on a busy machine.
+    if (ready != nullptr) {
+      std::ofstream(ready) << gen;
+      ready = nullptr;
+    }
     if (gen % 5 == 0) {
       ASSERT_TRUE(t->Pack(true)) << db->LastErrorMessage();
     }
@@ -258,7 +265,8 @@ TEST(DbCrashIntegration, KilledWritersLeaveWholeGenerations) {
   }
   std::string self = fs::read_symlink("/proc/self/exe").string();
   std::string env = "VANDREL_DBCRASH_DIR=" + folder;
-  std::vector<std::string> envs{env};
+  fs::path readyMarker = dir.string() + ".ready";
+  std::vector<std::string> envs{env, "VANDREL_DBCRASH_READY=" + readyMarker.string()};
   for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
   std::vector<char*> envp;
   for (auto& e : envs) envp.push_back(e.data());
@@ -276,7 +284,10 @@ TEST(DbCrashIntegration, KilledWritersLeaveWholeGenerations) {
   int progressed = 0;
   for (int round = 0; round < 100; ++round) {
     pid_t pid = 0;
+    fs::remove(readyMarker);
     ASSERT_EQ(posix_spawn(&pid, self.c_str(), &quiet, nullptr, argv, envp.data()), 0);
+    for (int wait = 0; wait < 3000 && !fs::exists(readyMarker); ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 400)(rng)));
     ::kill(pid, SIGKILL);
     int status = 0;
@@ -304,6 +315,7 @@ TEST(DbCrashIntegration, KilledWritersLeaveWholeGenerations) {
   EXPECT_GT(progressed, 20);
   std::cout << "generations committed: " << last << ", rounds with progress: " << progressed << "\n";
   fs::remove_all(dir);
+  fs::remove(readyMarker);
 }
 
 }  // namespace
