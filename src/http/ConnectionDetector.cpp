@@ -48,17 +48,39 @@ int TConnectionDetector::ResolveHost(const std::string& host) {
 // finishes it, so detection done fires exactly once.
 struct TDetectionRun {
   std::mutex lock;
-  bool finished = false;
+  std::condition_variable posted;
+  bool finished = false;                 // the outcome is decided (by the look-up or by Cancel)
+  bool posting = false;                  // the resolver thread is handing its outcome to the dispatcher
+  bool done = false;                     // the resolver thread no longer touches the dispatcher
+  std::thread thread;                    // main thread only
   TConnectionDetector* owner = nullptr;  // main thread only; cleared when the detector goes away
 };
+
+// A finished run's thread has posted its outcome, or was abandoned by Cancel and returns without
+// touching anything; either way it is not waited for beyond the end of its post.
+void TConnectionDetector::Release(std::shared_ptr<TDetectionRun> run) {
+  if (!run) return;
+  std::unique_lock<std::mutex> g(run->lock);
+  if (run->posting) {
+    run->posted.wait(g, [&] { return run->done; });
+    g.unlock();
+    run->thread.join();
+  } else if (run->thread.joinable()) {
+    g.unlock();
+    run->thread.detach();
+  }
+}
 
 TConnectionDetector::TConnectionDetector(MainDispatcher& dispatcher) : dispatcher_(dispatcher) {}
 
 TConnectionDetector::~TConnectionDetector() {
   if (!run_) return;
   run_->owner = nullptr;
-  std::lock_guard<std::mutex> g(run_->lock);
-  run_->finished = true;
+  {
+    std::lock_guard<std::mutex> g(run_->lock);
+    run_->finished = true;  // a look-up still running now ends without posting
+  }
+  Release(std::move(run_));
 }
 
 std::string TConnectionDetector::ProbeHost(const std::string& link) {
@@ -81,20 +103,24 @@ void TConnectionDetector::Start() {
   run_ = run;
   std::string host = ProbeHost(link_);
   MainDispatcher* dispatcher = &dispatcher_;
-  std::thread([run, host, dispatcher, resolve = resolver_] {
+  run->thread = std::thread([run, host, dispatcher, resolve = resolver_] {
     pthread_setname_np(pthread_self(), "vandrel-detect");
     int status = resolve(host);
     {
       std::lock_guard<std::mutex> g(run->lock);
       if (run->finished) return;  // canceled meanwhile: its status has been reported
       run->finished = true;
+      run->posting = true;
     }
     dispatcher->Post(
         [run, status] {
           if (run->owner) run->owner->Finished(status);
         },
         kMsgNone);
-  }).detach();
+    std::lock_guard<std::mutex> g(run->lock);
+    run->done = true;
+    run->posted.notify_all();
+  });
   running_ = true;
   if (OnDetectStart) OnDetectStart(*this);
 }
@@ -117,7 +143,7 @@ void TConnectionDetector::Cancel() {
 void TConnectionDetector::Finished(int status) {
   status_ = status;
   running_ = false;
-  run_.reset();
+  Release(std::move(run_));
   if (OnDetectDone) OnDetectDone(*this, status);
 }
 

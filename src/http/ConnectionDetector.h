@@ -53,6 +53,7 @@ class TConnectionDetector {
 
  private:
   void Finished(int status);
+  static void Release(std::shared_ptr<TDetectionRun> run);
 
   MainDispatcher& dispatcher_;
   std::string link_ = kDefaultLink;

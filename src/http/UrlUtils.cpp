@@ -297,7 +297,10 @@ void TUrlParserEx::MergePath(const std::string& basePath) {
 
 void TUrlParserEx::BuildUrl() {
   std::string u;
-  if (!scheme_.empty()) u = scheme_ + (HasNetLoc(scheme_) ? "://" : ":");
+  if (!scheme_.empty())
+    u = scheme_ + (HasNetLoc(scheme_) ? "://" : ":");
+  else if (!netLoc_.empty())
+    u = "//";  // an unresolved protocol-relative reference keeps its form
   u += netLoc_;
   if (!path_.empty() || relative_) {
     u += '/';
@@ -347,7 +350,10 @@ void TUrlParserEx::SetQueryField(std::string_view name, std::string_view value) 
 std::string TUrlParserEx::ReduceUrl(std::string_view url, uint32_t flags) {
   if (url.empty()) return {};
   if (flags & REDUC_DOMAINPREFIX) {
-    std::string full = url.starts_with("http://") ? std::string(url) : "http://" + std::string(url);
+    // Secure addresses keep their scheme; prefixing them would give "http://https://...", which no
+    // other address of the page would ever equal.
+    const std::string_view prefix = url.starts_with("https://") ? "https://" : "http://";
+    std::string full = url.starts_with(prefix) ? std::string(url) : std::string(prefix) + std::string(url);
     SetBase(nullptr);
     SetUrl(full);
     EnsureParsed();
@@ -355,7 +361,7 @@ std::string TUrlParserEx::ReduceUrl(std::string_view url, uint32_t flags) {
     if (std::count(host.begin(), host.end(), '.') >= 2) host.erase(0, host.find('.') + 1);
     std::string path = path_;
     if ((flags & REDUC_DEFAULTPAGE) && IsDefaultPage(path)) path.clear();
-    std::string out = "http://" + host;
+    std::string out = std::string(prefix) + host;
     if (!host.empty() && !path.empty()) out += '/' + path;
     if (!params_.empty()) out += ';' + params_;
     if (!query_.empty()) out += '?' + query_;
@@ -364,7 +370,12 @@ std::string TUrlParserEx::ReduceUrl(std::string_view url, uint32_t flags) {
   }
 
   std::string s(url);
-  if ((flags & REDUC_WWW) && s.starts_with("http://www.")) s.replace(0, 11, "http://");
+  if (flags & REDUC_WWW) {
+    if (s.starts_with("http://www."))
+      s.erase(7, 4);
+    else if (s.starts_with("https://www."))
+      s.erase(8, 4);
+  }
   bool finalSlash = !s.empty() && s.back() == '/';
   if (finalSlash && (flags & REDUC_SLASH)) {
     s.pop_back();

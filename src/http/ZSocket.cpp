@@ -145,6 +145,16 @@ void TagSocket::Open() {
   bufferPos_ = 0;
 }
 
+void TagSocket::AdoptConnection(int fd) {
+  auto tcp = std::make_unique<TTcpTransport>(wake_, std::max(TimeOut, 1) * 1000);
+  tcp->Adopt(fd);
+  std::lock_guard<std::mutex> guard(transportLock_);
+  tls_.reset();
+  tcp_ = std::move(tcp);
+  buffer_.clear();
+  bufferPos_ = 0;
+}
+
 void TagSocket::Connect() {
   if (!IsOpen()) Fail(kErrNotConnected);
   if (!canceled_) Check(tcp_->Connect(address_, port_));

@@ -103,6 +103,8 @@ class TagSocket {
   void SendAll(std::string_view data);
   // Reads exactly `size` bytes or raises (the peer closing early is a failure here).
   std::string ReceiveExactly(size_t size);
+  // Uses an already connected stream socket, which the object then owns, in place of Open and Connect.
+  void AdoptConnection(int fd);
 
   bool Chunked = false;      // a chunked body is being read: progress reports the running total
   int64_t BodyReceived = 0;  // bytes of the current body over all its chunks

@@ -59,8 +59,8 @@ int SyncTree(const fs::path& from, const fs::path& to) {
   bool failed = false;
   fs::recursive_directory_iterator it(from, fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const fs::path target = to / fs::relative(it->path(), from, ec);
-    if (ec) break;
+    // Lexical, so a linked file in the installation is copied under its own name, never next to its target.
+    const fs::path target = to / it->path().lexically_relative(from);
     std::error_code e;
     if (it->is_directory(e)) {
       fs::create_directories(target, e);

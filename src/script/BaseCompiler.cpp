@@ -191,10 +191,7 @@ bool TCommand::Evaluate(int slot, std::string_view text) {
   size_t i = static_cast<size_t>(slot);
   if (slots_.size() <= i) slots_.resize(i + 1);
   if (!slots_[i]) slots_[i] = Ev().NewSlot();
-  Ev().SetCurrentSlot(slots_[i]);
-  bool ok = Ev().Evaluate(text);
-  Ev().SetCurrentSlot(nullptr);
-  return ok;
+  return Ev().EvaluateIn(*slots_[i], text);
 }
 
 bool TCommand::EvaluateAs(int slot, std::string_view text, uint8_t type) {
@@ -215,10 +212,7 @@ bool TCommand::EvaluateList(int slot, std::string_view text, const std::vector<u
   size_t i = static_cast<size_t>(slot);
   if (slots_.size() <= i) slots_.resize(i + 1);
   if (!slots_[i]) slots_[i] = Ev().NewSlot();
-  Ev().SetCurrentSlot(slots_[i]);
-  bool ok = Ev().EvaluateList(text, types);
-  Ev().SetCurrentSlot(nullptr);
-  return ok;
+  return Ev().EvaluateIn(*slots_[i], text) && Ev().CheckList(types);
 }
 
 void TCommand::ReportEvalError() {
@@ -713,6 +707,7 @@ bool TDeclare::ParseTarget() {
   size_t end = p;
   ReadVariableRec(Params, p, Target, &end);
   TargetText = Params.substr(p, end - p);
+  LowerName = LowerAscii(Target.Name);
   RestTextValue = Trim(std::string_view(Params).substr(end));
   return true;
 }
@@ -772,13 +767,13 @@ void TAssign::RunStep() {
 
   TVariableList* current = ev.Variables();
   TVariableList* target = Global ? current->Outermost() : current;
-  TVariable* v = target->Find(Target.Name);
-  TVariablePtr keep = v ? v->shared_from_this() : nullptr;
-  bool readOnly = false, reserved = false;
   TVariableList* holder = nullptr;
+  TVariable* v = target->FindLower(LowerName, holder);
+  // A wrapper's write may replace it in its list; keep it alive until the write returns.
+  TVariablePtr keep = (v && (v->AsWrapper() || value.DataType == dtObject)) ? v->shared_from_this() : nullptr;
+  bool readOnly = false, reserved = false;
   if (v) {
     readOnly = v->ReadOnly;
-    holder = target->ListOf(v);
     v->ClearError();
   } else {
     reserved = Compiler().IsReserved(Target.Name);
@@ -995,8 +990,9 @@ void TFor::RunCounting() {
   uint64_t count = static_cast<uint64_t>(span) + 1;
   TBaseCompiler& c = Compiler();
   TVariableList* list = Ev().Variables();
+  const std::string lowerVar = LowerAscii(VarName);
   for (uint64_t k = 0; k < count && !c.Stopped; ++k) {
-    TVariable* v = list->Find(VarName);
+    TVariable* v = list->FindLower(lowerVar);
     if (!v) {
       auto nv = std::make_shared<TVariable>(VarName);
       v = nv.get();

@@ -284,6 +284,7 @@ class TDeclare : public TCommand {
   TVariableRec Target;
   bool Global = false;
   std::string TargetText;
+  std::string LowerName;      // Target.Name lower-cased, for lookups
   std::string RestTextValue;  // type expression (Declare) or what follows the reference
 
  protected:

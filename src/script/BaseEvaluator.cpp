@@ -147,6 +147,7 @@ void TEvalItem::SetExpression(std::string_view text) {
   expression_ = std::string(text);
   Tokenized = false;
   postfixValid_ = false;
+  resolvedList_ = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -394,7 +395,8 @@ void TBaseEvaluator::Tokenize(TEvalItem& slot) {
       std::string_view num(src.data() + i, j - i);
       double v = 0;
       if (num[0] == '.') {
-        std::string withZero = "0" + std::string(num);
+        std::string withZero(1, '0');
+        withZero.append(num);
         std::from_chars(withZero.data(), withZero.data() + withZero.size(), v);
       } else {
         std::from_chars(num.data(), num.data() + num.size(), v);
@@ -459,6 +461,9 @@ void TBaseEvaluator::Tokenize(TEvalItem& slot) {
     ++i;  // tabs, "!", "#", ";" and the like are not part of the language
   }
   if (ErrorCode == 0) slot.Tokens.push_back(TToken());  // the end token
+  slot.varTokens_.clear();
+  for (size_t k = 0; k < slot.Tokens.size(); ++k)
+    if (slot.Tokens[k].Kind == tkVariable) slot.varTokens_.push_back(static_cast<uint32_t>(k));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -595,7 +600,15 @@ int TBaseEvaluator::ParseToken(TEvalItem& slot, int k) {
 // Running
 
 bool TBaseEvaluator::Evaluate() {
-  TEvalItem& slot = *currentSlot_;
+  return Run(*currentSlot_);
+}
+
+bool TBaseEvaluator::EvaluateIn(TEvalItem& slot, std::string_view text) {
+  slot.SetExpression(text);
+  return Run(slot);
+}
+
+bool TBaseEvaluator::Run(TEvalItem& slot) {
   Stack.Clear();
   slot.Cursor = -1;
   ClearError();
@@ -607,7 +620,17 @@ bool TBaseEvaluator::Evaluate() {
       if (ErrorCode == 0) slot.Tokenized = true;
     }
     bool changed = false;
-    if (ErrorCode == 0) ResolveVariables(slot, changed);
+    if (ErrorCode == 0) {
+      uint64_t version = variables_->ChainVersion();
+      if (slot.postfixValid_ && slot.resolvedList_ == variables_ && slot.resolvedVersion_ == version) {
+        // Nothing was added or removed since the last run: the same names resolve to the same variables.
+        for (uint32_t idx : slot.varTokens_)
+          if (slot.Tokens[idx].ParsedFlags != ParseFlags(slot.Tokens[idx].Var.get())) changed = true;
+      } else if (ResolveVariables(slot, changed)) {
+        slot.resolvedList_ = variables_;
+        slot.resolvedVersion_ = version;
+      }
+    }
     Phase = 2;
     if (ErrorCode == 0 && (changed || !slot.postfixValid_)) {
       slot.postfix_.clear();
@@ -668,7 +691,10 @@ bool TBaseEvaluator::EvaluateAs(uint8_t type) {
 }
 
 bool TBaseEvaluator::EvaluateList(std::string_view text, const std::vector<uint8_t>& types) {
-  if (!Evaluate(text)) return false;
+  return Evaluate(text) && CheckList(types);
+}
+
+bool TBaseEvaluator::CheckList(const std::vector<uint8_t>& types) {
   if (types.empty()) return true;
   int r = Stack.CheckSignature(types.data(), static_cast<int>(types.size()) - 1, false);
   if (r < 0) {
@@ -872,7 +898,6 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
 
 void TBaseEvaluator::RunVariable(TToken& t) {
   TVariable* v = t.Var.get();
-  TVariablePtr keep = t.Var;  // the access may replace the variable in its list
   TBaseObjectWrapper* w = v->AsWrapper();
   if (!w && !v->HasMembers && !v->TakesArguments && !v->DefaultAccess) {
     // A plain value: the common case, without host values.
@@ -899,6 +924,7 @@ void TBaseEvaluator::RunVariable(TToken& t) {
     }
     return;
   }
+  TVariablePtr keep = t.Var;  // the access may replace the variable in its list
   if (w) w->Arguments().Clear();
   v->ClearError();
   std::string member;

@@ -123,8 +123,11 @@ class TEvalItem {
  private:
   friend class TBaseEvaluator;
   std::string expression_;
-  std::vector<uint32_t> postfix_;  // indexes into Tokens
+  std::vector<uint32_t> postfix_;    // indexes into Tokens
+  std::vector<uint32_t> varTokens_;  // indexes of the variable tokens
   bool postfixValid_ = false;
+  const TVariableList* resolvedList_ = nullptr;  // the variables the tokens were last resolved against
+  uint64_t resolvedVersion_ = 0;                 // and their chain version then
 };
 using TEvalSlot = std::shared_ptr<TEvalItem>;
 
@@ -142,12 +145,16 @@ class TBaseEvaluator : public TBaseEvalItem {
   // the BOTTOM stack item (Unknown when the stack is empty).
   bool Evaluate();
   bool Evaluate(std::string_view text);
+  // Evaluates `text` in `slot` without making it the current slot (statements keep one slot each).
+  bool EvaluateIn(TEvalItem& slot, std::string_view text);
   // Evaluate, then exactly one value that fits `type` (118 "Missing operator", 106).
   bool EvaluateAs(uint8_t type);
   bool EvaluateAs(std::string_view text, uint8_t type);
   // Evaluate, then check the stack from the bottom against `types` (commands with several arguments
   // read the values with Stack.At(i) afterwards).
   bool EvaluateList(std::string_view text, const std::vector<uint8_t>& types);
+  // The check of EvaluateList on the values of the last evaluation.
+  bool CheckList(const std::vector<uint8_t>& types);
 
   TVariableList* Variables() const { return variables_; }
   // Uses `list` without owning it (drops an owned list).
@@ -192,6 +199,7 @@ class TBaseEvaluator : public TBaseEvalItem {
 
   void Tokenize(TEvalItem& slot);
   bool ResolveVariables(TEvalItem& slot, bool& changed);
+  bool Run(TEvalItem& slot);
   int ParseLoop(TEvalItem& slot);
   int ParseNext(TEvalItem& slot, int context);
   int ParseToken(TEvalItem& slot, int context);

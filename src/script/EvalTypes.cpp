@@ -39,15 +39,6 @@ std::shared_ptr<TVariable> TTransporter::MakeWrapper(const std::string& name, TB
   return Target ? Target->MakeWrapper(name, compiler) : nullptr;
 }
 
-bool DoubleToInt64(double x, int64_t& out) {
-  if (!std::isfinite(x)) return false;
-  double t = std::trunc(x);
-  // 2^63 itself is out of range; -2^63 is in.
-  if (t >= 9223372036854775808.0 || t < -9223372036854775808.0) return false;
-  out = static_cast<int64_t>(t);
-  return true;
-}
-
 double THostValue::AsFloat() const {
   switch (V.index()) {
     case 1:
@@ -341,15 +332,5 @@ std::string UpperAscii(std::string_view s) {
   return r;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace vandrel

@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/TextUtils.h"
+
 namespace vandrel {
 
 class TVariable;
@@ -139,8 +141,13 @@ void FromHostValue(TBaseEvalItem& item, const THostValue& v);
 // FromHostValue(item, ToHostValue(from)) without the intermediate copy; `from` may be consumed.
 void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from);
 
-// Truncates toward zero into 64 bits; false when the value is not finite or out of range.
-bool DoubleToInt64(double x, int64_t& out);
+// Truncates toward zero into 64 bits; false when the value is not finite or out of range (2^63 itself is
+// out, -2^63 in; NaN fails both comparisons).
+inline bool DoubleToInt64(double x, int64_t& out) {
+  if (!(x < 9223372036854775808.0 && x > -9223372036854777856.0)) return false;
+  out = static_cast<int64_t>(x);
+  return true;
+}
 
 class TStackItem : public TBaseEvalItem {};
 
@@ -161,7 +168,13 @@ class TValueStack {
   void PushBoolean(bool b) { PushNew().SetBoolean(b); }
   void PushInteger(int64_t i) { PushNew().SetInteger(i); }
   void PushFloat(double x) { PushNew().SetFloat(x); }
-  void PushString(std::string s) { PushNew().SetString(std::move(s)); }
+  void PushString(std::string&& s) { PushNew().SetString(std::move(s)); }
+  // Copies into the slot's own buffer, which popped items keep for reuse.
+  void PushString(const std::string& s) {
+    TStackItem& it = PushNew();
+    it.Text.assign(s);
+    it.DataType = dtString;
+  }
   void PushObject(TObjectRef o) { PushNew().SetObject(std::move(o)); }
   void PushHostValue(const THostValue& v) { FromHostValue(PushNew(), v); }
 
@@ -222,6 +235,6 @@ class TVRecStack {
 // ASCII-only case folding: names are compared without regard to case, byte for byte otherwise.
 std::string LowerAscii(std::string_view s);
 std::string UpperAscii(std::string_view s);
-bool SameText(std::string_view a, std::string_view b);
+// SameText comes from platform/TextUtils.h.
 
 }  // namespace vandrel

@@ -703,11 +703,11 @@ TFuncEvaluator::TFuncEvaluator(TVariableList* variables) : TBaseEvaluator(variab
                     TFunctionProc proc) {
     std::vector<uint8_t> declared = types.empty() ? std::vector<uint8_t>{} : types;
     for (const char* n : names) {
-      auto checked = [types, proc](TBaseEvaluator& ev) {
-        if (!types.empty()) {
-          int r;
-          std::vector<uint8_t> rev(types.rbegin(), types.rend());
-          r = ev.Stack.CheckSignature(rev.data(), static_cast<int>(rev.size()) - 1, true);
+      // Checked from the top, so the last argument comes first.
+      std::vector<uint8_t> rev(types.rbegin(), types.rend());
+      auto checked = [rev, proc](TBaseEvaluator& ev) {
+        if (!rev.empty()) {
+          int r = ev.Stack.CheckSignature(rev.data(), static_cast<int>(rev.size()) - 1, true);
           if (r < 0) return ev.SetError(113, "Missing parameter");
           if (r > 0)
             return ev.SetTypeError(ev.Stack.PeekType(static_cast<size_t>(r)),

@@ -1,5 +1,7 @@
 #include "script/Variables.h"
 
+#include <atomic>
+
 #include "platform/Format.h"
 
 namespace vandrel {
@@ -45,6 +47,13 @@ void TVariable::SetPropertyObject(const std::string&, const TObjectRef&) {}
 
 // ---------------------------------------------------------------------------------------------------
 
+namespace {
+// Identity for version stamps only: each list starts far from every other list's numbers.
+std::atomic<uint64_t> gListSerial{0};
+}  // namespace
+
+TVariableList::TVariableList() : version_((gListSerial.fetch_add(1) + 1) << 32) {}
+
 TVariableList::~TVariableList() {
   Clear();
 }
@@ -55,6 +64,24 @@ TVariable* TVariableList::FindLower(const std::string& lowerName) const {
     if (it != l->items_.end()) return it->second.Var.get();
   }
   return nullptr;
+}
+
+TVariable* TVariableList::FindLower(const std::string& lowerName, TVariableList*& holder) {
+  for (TVariableList* l = this; l; l = l->parent_) {
+    auto it = l->items_.find(lowerName);
+    if (it != l->items_.end()) {
+      holder = l;
+      return it->second.Var.get();
+    }
+  }
+  holder = nullptr;
+  return nullptr;
+}
+
+uint64_t TVariableList::ChainVersion() const {
+  uint64_t v = 0;
+  for (const TVariableList* l = this; l; l = l->parent_) v += l->version_;
+  return v;
 }
 
 TVariable* TVariableList::Find(std::string_view name) const {
@@ -97,6 +124,7 @@ void TVariableList::SetParent(TVariableList* list) {
   for (TVariableList* l = list; l; l = l->parent_)
     if (l == this) return;  // would close a cycle and make every lookup endless
   parent_ = list;
+  ++version_;
 }
 
 void TVariableList::AppendParent(TVariableList* list) {
@@ -111,6 +139,7 @@ void TVariableList::Add(TVariablePtr v) {
     it->second.Var->Owner = nullptr;
   v->Owner = this;
   items_[key] = TEntry{std::move(v), false};
+  ++version_;
 }
 
 void TVariableList::AddShared(const std::string& name, TVariablePtr wrapper) {
@@ -120,6 +149,7 @@ void TVariableList::AddShared(const std::string& name, TVariablePtr wrapper) {
   if (it != items_.end() && !it->second.Shared && it->second.Var->Owner == this)
     it->second.Var->Owner = nullptr;
   items_[key] = TEntry{std::move(wrapper), true};
+  ++version_;
 }
 
 TVariablePtr TVariableList::Remove(std::string_view name) {
@@ -128,6 +158,7 @@ TVariablePtr TVariableList::Remove(std::string_view name) {
   TVariablePtr v = std::move(it->second.Var);
   if (!it->second.Shared && v->Owner == this) v->Owner = nullptr;
   items_.erase(it);
+  ++version_;
   return v;
 }
 
@@ -205,6 +236,7 @@ void TVariableList::CopyFrom(const TVariableList& other) {
     }
   }
   parent_ = other.parent_;
+  ++version_;
 }
 
 void TVariableList::Clear() {
@@ -212,6 +244,7 @@ void TVariableList::Clear() {
     if (!e.Shared && e.Var->Owner == this) e.Var->Owner = nullptr;
   items_.clear();
   temporaries_.clear();
+  ++version_;
 }
 
 void TVariableList::DetachCompiler(const TBaseCompiler* compiler) {
@@ -232,6 +265,14 @@ TBaseObjectWrapper::TBaseObjectWrapper(std::string name, TObjectRef target, TBas
     : TVariable(std::move(name), dtObject) {
   ObjectRef = std::move(target);
   Compiler = compiler;
+}
+
+std::shared_ptr<TVariable> TBaseObjectWrapper::Clone() const {
+  TWrapperFactory kind = WrapperClass();
+  std::shared_ptr<TVariable> v = kind ? kind(Name, ObjectRef, Compiler) : nullptr;
+  if (!v) return TVariable::Clone();
+  v->ReadOnly = ReadOnly;
+  return v;
 }
 
 void TBaseObjectWrapper::SetError(int code, const std::string& text) {

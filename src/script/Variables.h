@@ -75,7 +75,7 @@ using TVariablePtr = std::shared_ptr<TVariable>;
 // Variables by case-insensitive name, falling through to a parent list. Main thread only.
 class TVariableList {
  public:
-  TVariableList() = default;
+  TVariableList();
   TVariableList(const TVariableList&) = delete;
   TVariableList& operator=(const TVariableList&) = delete;
   ~TVariableList();
@@ -85,6 +85,11 @@ class TVariableList {
   TVariablePtr FindShared(std::string_view name) const;
   // `lowerName` must already be lower-cased (the evaluator keeps names that way).
   TVariable* FindLower(const std::string& lowerName) const;
+  // Also tells which list along the chain holds it.
+  TVariable* FindLower(const std::string& lowerName, TVariableList*& holder);
+  // Changes whenever an entry is added or removed here or along the parents, or the chain changes; lets
+  // cached name resolutions be reused while nothing moved.
+  uint64_t ChainVersion() const;
   // This list only.
   TVariable* FindLocal(std::string_view name) const;
   TVariableList* ListOf(const TVariable* v);  // the list along the chain holding v
@@ -122,6 +127,10 @@ class TVariableList {
   TObjectRef GetObject(std::string_view name) const;
   THostValue GetHostValue(std::string_view name) const;
 
+  // A carrier for an object a script reads; reference-counted, so it needs no registration.
+  static TObjectRef NewTransporter(TObjectRef object, TWrapperFactory wrapperClass) {
+    return std::make_shared<TTransporter>(std::move(object), wrapperClass);
+  }
   // Keeps a host object alive as long as the list (until Clear).
   void AddTemporary(TObjectRef o) { temporaries_.push_back(std::move(o)); }
   size_t TemporaryCount() const { return temporaries_.size(); }
@@ -142,6 +151,7 @@ class TVariableList {
   std::unordered_map<std::string, TEntry> items_;  // keyed by the lower-cased name
   std::vector<TObjectRef> temporaries_;
   TVariableList* parent_ = nullptr;
+  uint64_t version_;  // counts structural changes; starts unique so a new list never matches an old one
 };
 
 // A variable exposing a host object (ObjectRef). DataType is Object.
@@ -149,6 +159,8 @@ class TBaseObjectWrapper : public TVariable {
  public:
   TBaseObjectWrapper(std::string name, TObjectRef target, TBaseCompiler* compiler);
   TBaseObjectWrapper* AsWrapper() override { return this; }
+  // A wrapper of the same kind over the same object (a plain copy when the kind is unknown).
+  std::shared_ptr<TVariable> Clone() const override;
   void SetError(int code, const std::string& text) override;
   // Sets ObjectValue to a carrier of the wrapped object for `wrapperClass` (or the wrapper's own kind).
   virtual void GetObject(TWrapperFactory wrapperClass = nullptr);

@@ -277,6 +277,13 @@ TTable::~TTable() {
   Close();
 }
 
+std::string TTable::FileName() const {
+  const std::string& name = PhysicalName();
+  size_t slash = name.find_last_of('/');
+  if (slash == std::string::npos) return path_ + name;
+  return path_.empty() ? name : path_ + name.substr(slash + 1);
+}
+
 bool TTable::After(bool ok) {
   return Database()->CheckEngine() && ok;
 }

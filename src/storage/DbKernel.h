@@ -208,7 +208,8 @@ class TTable : public TDbItem {
   bool StrictTyping() const { return true; }
   const std::string& SeekKey() const { return seekKey_; }
   IXbTable* Handle() const { return handle_.get(); }
-  std::string FileName() const { return path_ + PhysicalName(); }
+  // The path of the data file; a physical name that carries its own folder takes the table's path instead.
+  std::string FileName() const;
 
   bool Open();
   // Creates the file (only where none with data exists) and its tags.
@@ -229,8 +230,10 @@ class TTable : public TDbItem {
   bool Delete();
   bool Flush();
   // Removes deleted records; with `reopen` also compacts the memo file. True only when all succeeded.
+  // Not inside a batch: the new files are swapped in by a commit of their own.
   bool Pack(bool reopen);
   // 0 success, -2 data file unreadable, -4 read or write failed, -5 the new files could not be swapped in.
+  // Not inside a batch.
   int CompactMemo();
   bool Eof() const { return !handle_ || handle_->Eof(); }
   uint32_t RecordCount() const { return handle_ ? handle_->RecordCount() : 0; }
@@ -250,6 +253,8 @@ class TTable : public TDbItem {
   bool fieldsFromFile_ = false;
 };
 
+// One thread at a time (the main thread); no locks of its own. Other processes are kept out of the files
+// by the engine's exclusive locks.
 class TDatabase {
  public:
   // Tests pass a file system of their own; by default the real one.

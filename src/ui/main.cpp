@@ -20,6 +20,7 @@
 #include "kernel/AppName.h"
 #include "kernel/CommandLineProcessor.h"
 #include "platform/MainDispatcher.h"
+#include "ui/ExceptionForm.h"
 #include "ui/MainForm.h"
 
 namespace {
@@ -85,10 +86,9 @@ void QuitOnSignals(QObject* owner) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  RegisterAppName("Vandrel Shopper");
+// Everything from start-up to the end of the event loop. `app` belongs to the caller, so an exception that
+// escapes still finds the application for its window.
+int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   TStartOptions options = ParseStartArguments(argc, argv);
 
   MainDispatcher& dispatcher = MainDispatcher::Default();
@@ -99,14 +99,13 @@ int main(int argc, char** argv) {
   kernel.SetTerminateHandlers([] { std::exit(1); }, [] { QCoreApplication::quit(); });
 
   TCommandLog log;
-  std::unique_ptr<QApplication> app;
   std::unique_ptr<TVandrelShopperForm> form;
   TAppKernel::THooks hooks;
   // The application comes up only after the single-instance check, so a later start without a display
   // can still hand its command line over, and does so fast.
   hooks.PrepareDisplay = [&]() -> std::optional<TDisplayInfo> {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    app = std::make_unique<QApplication>(argc, argv);
+    app = std::make_unique<TVandrelApplication>(argc, argv);
     QApplication::setApplicationName(QString::fromStdString(AppName()));
     QuitOnSignals(app.get());
     dispatcher.SetWakeHandler([] {
@@ -161,7 +160,30 @@ int main(int argc, char** argv) {
   int status = app->exec();
   kernel.ShutDown();  // no later start is taken from here on
   dispatcher.SetWakeHandler(nullptr);
+  processor.SetExecuteObserver(nullptr);
   form.reset();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RegisterAppName("Vandrel Shopper");
+  std::unique_ptr<TVandrelApplication> app;
+  int status = 1;
+  try {
+    status = Run(argc, argv, app);
+  } catch (...) {
+    if (app) {
+      ShowCurrentException();
+    } else {
+      std::fprintf(stderr, "%s: %s\n", AppName().c_str(), DescribeCurrentException(argv[0]).Message.c_str());
+    }
+    status = 1;
+  }
+  // The single-instance server may wake the event loop until it has stopped.
+  TAppKernel::Instance().ShutDown();
+  MainDispatcher::Default().SetWakeHandler(nullptr);
   app.reset();
   return status;
 }

@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/ExceptionForm.h"
+
 namespace {
 
 const QString kTitle = "Vandrel Shopper Beta 2";
@@ -100,8 +102,8 @@ class ProgramTest : public ::testing::Test {
     return process;
   }
   // Starts the first instance and waits until its home page has loaded.
-  void StartFirst() {
-    first_ = Start({});
+  void StartFirst(const QStringList& arguments = {}) {
+    first_ = Start(arguments);
     ASSERT_TRUE(first_->waitForStarted(10000));
     ASSERT_TRUE(WaitFor([&] { return Log().contains("# home page loaded"); }, 90000))
         << "log: " << Log().join(" | ").toStdString();
@@ -175,11 +177,17 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
   EXPECT_FALSE(QFile::exists(RuntimeDir() + "/VandrelShopper.sock"));
 }
 
+TEST_F(ProgramTest, FirstStartRunsItsOwnCommandLineOnceTheWindowIsUp) {
+  StartFirst({"shop:reviews"});
+  EXPECT_TRUE(WaitFor([&] { return Log().contains("reviews") && Log().contains("# page 2"); }, 5000))
+      << "log: " << Log().join(" | ").toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // the main window tests embed a web view
-  QApplication app(argc, argv);
+  vandrel::TVandrelApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -34,6 +34,7 @@ TEST(UrlParserEx, CleansAndClassifiesInput) {
       {"mailto:box", "mailto", "box", "", "", "mailto:box", false},
       {"http:x/y", "http", "", "x/y", "", "http:///x/y", false},  // no "//": no host
       {"x/y.html", "", "", "x/y.html", "", "/x/y.html", true},
+      {"//cdn.test/i.gif", "", "cdn.test", "i.gif", "", "//cdn.test/i.gif", true},
       {"a;", "", "", "a;", "", "/a;", true},  // a ";" in last position stays in the path
       {"page#", "", "", "page#", "", "/page#", true},
       {"c:", "c", "", "", "", "c:", false},  // the first character of a scheme is not checked
@@ -126,10 +127,12 @@ TEST(UrlParserEx, ReducesAddressesOfOnePageToOneForm) {
       {"http://store.test/index.html", REDUC_DOMAINPREFIX, "http://store.test/index.html"},
       {"http://store.test/index.html", REDUC_DOMAINPREFIX | REDUC_DEFAULTPAGE, "http://store.test"},
       {"http://a.b.store.test/p#f", REDUC_DOMAINPREFIX, "http://b.store.test/p#f"},
+      {"https://www.store.test/index.html", REDUC_ALL, "https://store.test"},
       {"http://www.store.test/index.html/", REDUC_SLASH | REDUC_WWW | REDUC_DEFAULTPAGE, "http://store.test"},
       {"http://www.store.test/index.html/", REDUC_DEFAULTPAGE, "http://www.store.test/index.html/"},
       {"http://www.store.test/", REDUC_WWW, "http://store.test/"},
       {"http://WWW.store.test/", REDUC_WWW, "http://WWW.store.test/"},
+      {"https://www.store.test/", REDUC_WWW | REDUC_SLASH, "https://store.test"},
       {"http://store.test/", REDUC_SLASH, "http://store.test"},
       {"http://store.test/a/Index.html", REDUC_DEFAULTPAGE, "http://store.test/a/Index.html"},
       {"http://store.test/a/default.asp", REDUC_DEFAULTPAGE, "http://store.test/a"},

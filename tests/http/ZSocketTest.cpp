@@ -98,8 +98,23 @@ TEST(ZSocketIntegration, SocketFailuresCarryTheirTexts) {
   noService.Host = "127.0.0.1";
   EXPECT_EQ(ErrorOf(noService), "Service name is required");
 
+  TZSocket noHostPart;
+  noHostPart.Host = ":8080";
+  EXPECT_EQ(ErrorOf(noHostPart), "Error resolving remote host");
+
+  TZSocket unknown;
+  unknown.Host = "no-such-host.invalid:80";
+  const std::string lookupError = ErrorOf(unknown);
+  EXPECT_TRUE(lookupError == "Host not found" || lookupError == "Non-authoritative host not found")
+      << lookupError;
+
   TZSocket notOpen;
-  EXPECT_THROW(notOpen.ReadLine(), ESocketError);
+  try {
+    notOpen.ReadLine();
+    ADD_FAILURE() << "read without a connection";
+  } catch (const ESocketError& e) {
+    EXPECT_STREQ(e.what(), "You have to connect to the server first");
+  }
 }
 
 TEST(ZSocketIntegration, OverlongLineIsRefused) {

@@ -106,6 +106,12 @@ TEST_F(AppFoldersTest, SyncNeverFollowsALinkInTheRoot) {
   fs::create_symlink(dir_ / "elsewhere.txt", root / "Web/Welcome.htm");
   SyncInstalledFiles(install.string(), root.string());
   EXPECT_EQ(Read(dir_ / "elsewhere.txt"), "keep me");
+
+  // A linked file in the installation lands in the root under the link's name.
+  Write(dir_ / "shared/Find.htm", "find page");
+  fs::create_symlink(dir_ / "shared/Find.htm", install / "Web/Find.htm");
+  EXPECT_EQ(SyncInstalledFiles(install.string(), root.string()), 1);
+  EXPECT_EQ(Read(root / "Web/Find.htm"), "find page");
 }
 
 TEST_F(AppFoldersTest, InstallationIsTheSourceTreeWhenNotInstalled) {

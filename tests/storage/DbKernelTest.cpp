@@ -209,6 +209,7 @@ TEST(DbKernel, TablesOpenFromTheDictionaryUnderOtherNames) {
   TTable* a = db.OpenDefinedTable("Result1", dir.str() + "Result.ctb", false, "Result");
   TTable* b = db.OpenDefinedTable("Result2", dir.str() + "Result.ctb", false, "Result");
   ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->FileName(), dir.str() + "Result.ctb");
   a->SetPath(dir.str());
   b->SetPath(dir.str());
   ASSERT_EQ(a->Fields().Count(), 8);
@@ -354,6 +355,57 @@ TEST(DbKernel, PackAndMemoCompactionKeepEveryLiveMemo) {
   auto stamp = fs::last_write_time(dir.str() + "Plain.ctb");
   EXPECT_EQ(plain->CompactMemo(), 0);
   EXPECT_EQ(fs::last_write_time(dir.str() + "Plain.ctb"), stamp);
+}
+
+}  // namespace
+}  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+TEST(DbKernel, TablesReadWithoutDictionaryTakeTheirFieldsFromTheFile) {
+  auto mem = std::make_shared<TXbMemFileSystem>();
+  TDatabase db(mem);
+  db.SetPath("/d");
+  ASSERT_TRUE(db.OpenDictionary()) << db.LastErrorMessage();
+  TTable* t = db.DefineTable("W", "W.dbf");
+  t->SetPath("/d");
+  t->Fields().AddString("Name", "", 12);
+  t->Fields().AddInteger("Count", "", 6);
+  t->Fields().AddMemo("Text", "");
+  t->Fields().AddDateTime("When", "");
+  ASSERT_TRUE(t->Create());
+  t->AppendStart();
+  t->Fields().Find("Name")->SetAsString("x");
+  t->Fields().Find("Count")->SetAsInteger(-17);
+  t->Fields().Find("Text")->SetAsString("memo");
+  ASSERT_TRUE(t->Append());
+  t->Close();
+
+  TTable* raw = db.DefineTable("Raw", "W.dbf");
+  raw->SetPath("/d");
+  raw->SetFieldsFromFile(true);
+  ASSERT_TRUE(raw->Open());
+  ASSERT_EQ(raw->Fields().Count(), 4);
+  EXPECT_EQ(raw->Fields()[0]->DataType(), dtString);
+  EXPECT_EQ(raw->Fields()[1]->DataType(), dtFileNumber);
+  EXPECT_EQ(raw->Fields()[2]->DataType(), dtMemo);
+  EXPECT_EQ(raw->Fields()[3]->DataType(), dtString);
+  ASSERT_TRUE(raw->First());
+  EXPECT_EQ(raw->Fields().Find("COUNT")->AsInteger(), -17);
+  EXPECT_EQ(raw->Fields().Find("text")->AsString(), "memo");
+
+  // A dictionary file whose header is unreadable is moved aside and made anew; the rest is kept.
+  db.CloseAll();
+  auto bytes = mem->Contents("/d/TBL.dbf");
+  bytes[10] = 0x7F;
+  mem->SetContents("/d/TBL.dbf", bytes);
+  TDatabase again(mem);
+  again.SetPath("/d");
+  ASSERT_TRUE(again.OpenDictionary()) << again.LastErrorMessage();
+  EXPECT_TRUE(mem->Exists("/d/TBL.damaged-1.dbf"));
+  EXPECT_EQ(again.DbTable()->RecordCount(), 1u);
+  EXPECT_NE(again.OpenDefinedTable("f", "FLD.dbf", true, "_Field"), nullptr);
 }
 
 }  // namespace

@@ -139,6 +139,11 @@ int TTcpTransport::Connect(const in_addr& address, uint16_t port) {
   return NetErrorFromErrno(soError);
 }
 
+void TTcpTransport::Adopt(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  fd_ = fd;
+}
+
 int TTcpTransport::Wait(bool forWrite) {
   return WaitFor(fd_, forWrite ? POLLOUT : POLLIN, wake_, timeoutMs_);
 }

@@ -24,6 +24,8 @@ class TTcpTransport final : public ITransport {
 
   // Creates the socket (keep-alive on) and connects, waiting at most the time-out; 0 or a socket error.
   int Connect(const in_addr& address, uint16_t port);
+  // Takes over an already connected stream socket instead (tests and fuzzers feed a socketpair).
+  void Adopt(int fd);
 
   int Send(const char* data, size_t size, size_t& sent) override;
   int Receive(char* data, size_t size, size_t& received) override;

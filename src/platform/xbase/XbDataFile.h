@@ -41,7 +41,8 @@ class TXbDataFile {
   bool ReadMemo(uint32_t block, std::string& data, std::string& why);
   // Stores a memo and gives its block number (0 for empty data); reuses the old block when it fits.
   bool WriteMemo(uint32_t oldBlock, std::string_view data, uint32_t type, uint32_t& block, std::string& why);
-  uint32_t MemoBlockSize() const { return memo_.BlockSize; }
+  // The block size for a rewritten memo file: the old one unless its header is unusable.
+  uint32_t MemoBlockSize() const { return memoBroken_ || memo_.BlockSize == 0 ? 64 : memo_.BlockSize; }
 
   std::vector<std::unique_ptr<TXbTag>>& Tags() { return tags_; }
   int FindTag(const std::string& name) const;

@@ -197,7 +197,7 @@ bool TXbEngineImpl::Recover() {
   if (depth_ > 0) return Fail(xbeBatch, "cannot recover while a batch is open");
   if (journalPath_.empty()) return true;
   std::string why;
-  if (!XbRecoverJournal(*fs_, journalPath_, &TXbEngineImpl::Held, this, why)) {
+  if (!XbRecoverJournal(*fs_, journalPath_, &TXbEngineImpl::Held, this, true, why)) {
     return Fail(xbeJournal, "Cannot roll back an interrupted commit: " + why);
   }
   broken_ = false;
@@ -544,7 +544,7 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
   ok = ok && fs_->Remove(journalPath) && fs_->SyncDir(journalDir);
   if (!ok) {
     std::string why;
-    if (!XbRecoverJournal(*fs_, journalPath, &TXbEngineImpl::Held, this, why)) broken_ = true;
+    if (!XbRecoverJournal(*fs_, journalPath, &TXbEngineImpl::Held, this, false, why)) broken_ = true;
     for (const auto& f : batch_) {
       f->Dbf().Load();
       if (f->Fpt()) f->Fpt()->Load();

@@ -227,7 +227,7 @@ void TXbJournal::AddSwap(const std::string& target, const std::string& replaceme
 }
 
 bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeldFile held, void* context,
-                      std::string& error) {
+                      bool lockFirst, std::string& error) {
   int err = 0;
   auto journal = fs.Open(journalPath, TXbOpenMode::xomExisting, err);
   if (!journal) {
@@ -282,8 +282,12 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
           f.OldSize = GetLe(q + 4, 8);
           f.Path.assign(reinterpret_cast<const char*>(q + 12), len - 12);
         } else if (type == 'P' && len >= 12) {
-          auto& f = files[static_cast<uint32_t>(GetLe(q, 4))];
-          f.Pages.emplace_back(GetLe(q + 4, 8), std::string(reinterpret_cast<const char*>(q + 12), len - 12));
+          // Old bytes only ever come from inside a file's old length; anything else is not ours.
+          auto it = files.find(static_cast<uint32_t>(GetLe(q, 4)));
+          uint64_t offset = GetLe(q + 4, 8);
+          if (it == files.end() || offset > it->second.OldSize || len - 12 > it->second.OldSize - offset)
+            break;
+          it->second.Pages.emplace_back(offset, std::string(reinterpret_cast<const char*>(q + 12), len - 12));
         } else if (type == 'S') {
           Swap s;
           if (!GetString(q, qend, s.Target) || !GetString(q, qend, s.Replacement) ||
@@ -294,6 +298,22 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
         }
         p += 9 + len;
       }
+    }
+  }
+
+  std::map<std::string, std::unique_ptr<IXbFile>> locked;  // files this recovery opened and locked
+  if (lockFirst) {
+    std::set<std::string> paths;
+    for (const auto& [id, f] : files) paths.insert(f.Path);
+    for (const auto& s : swaps) paths.insert({s.Target, s.Replacement, s.Backup});
+    for (const auto& path : paths) {
+      if (path.empty() || (held != nullptr && held(context, path) != nullptr) || !fs.Exists(path)) continue;
+      auto file = fs.Open(path, TXbOpenMode::xomExisting, err);
+      if (!file || !file->TryLock()) {
+        error = path + " is in use by another process";
+        return false;
+      }
+      locked[path] = std::move(file);
     }
   }
 
@@ -322,6 +342,11 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
     if (f.Path.empty()) continue;
     std::unique_ptr<IXbFile> own;
     IXbFile* file = held != nullptr ? held(context, f.Path) : nullptr;
+    // After a swap was undone the path names the restored file, which was locked under its backup name.
+    for (const auto& s : swaps) {
+      if (file == nullptr && s.Target == f.Path && locked.count(s.Backup) != 0) file = locked[s.Backup].get();
+    }
+    if (file == nullptr && locked.count(f.Path) != 0) file = locked[f.Path].get();
     if (file == nullptr) {
       own = fs.Open(f.Path, TXbOpenMode::xomExisting, err);
       if (!own) {

@@ -77,9 +77,10 @@ class TXbJournal {
 // Resolves a path to a file this process already holds open (nullptr when it does not).
 using TXbHeldFile = IXbFile* (*)(void* context, const std::string& path);
 
-// Puts back what a journal recorded, then deletes it. A torn tail ends the journal; files held by another
-// process stop the recovery. Missing journal: success.
+// Puts back what a journal recorded, then deletes it. A torn tail ends the journal. With `lockFirst`
+// (another process may have written the journal) every file it names is locked before anything is
+// touched, and one held elsewhere stops the recovery. Missing journal: success.
 bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeldFile held, void* context,
-                      std::string& error);
+                      bool lockFirst, std::string& error);
 
 }  // namespace vandrel

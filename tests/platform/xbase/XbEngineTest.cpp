@@ -312,3 +312,31 @@ TEST(XbJournal, RecoveryWaitsForFilesHeldElsewhere) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// A second process must not undo the swap of a commit still running in the first.
+TEST(XbJournal, RecoveryLeavesALiveSwapAlone) {
+  Fixture fx;
+  auto t = fx.Make(2);
+  fx.fs->SetContents("/d/T(1).dbf", fx.fs->Contents("/d/T.dbf"));
+  TXbJournal j(9);
+  j.AddSwap("/d/T.dbf", "/d/T(1).dbf", "/d/T.dbf.bak");
+  std::string bytes = j.Bytes();
+  fx.fs->SetContents("/d/DB.jnl", std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  auto other = CreateXbEngine(fx.fs);
+  other->SetJournalPath("/d/DB.jnl");
+  EXPECT_FALSE(other->Recover());
+  EXPECT_TRUE(fx.fs->Exists("/d/T(1).dbf"));
+  EXPECT_TRUE(fx.fs->Exists("/d/DB.jnl"));
+  // Once the holder is gone the leftover replacement is removed and the table stays.
+  t.reset();
+  fx.engine.reset();
+  EXPECT_TRUE(other->Recover());
+  EXPECT_FALSE(fx.fs->Exists("/d/T(1).dbf"));
+  EXPECT_TRUE(other->Open("/d/T.dbf"));
+}
+
+}  // namespace
+}  // namespace vandrel
