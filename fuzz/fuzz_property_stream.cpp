@@ -4,6 +4,7 @@
 
 #include "storage/PersistentLists.h"
 #include "storage/StorageDataLists.h"
+#include "storage/StorageDataViews.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vandrel;

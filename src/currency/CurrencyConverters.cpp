@@ -73,6 +73,13 @@ std::string TCurrencyMap::Serialize() const {
   return out;
 }
 
+std::string MoneyStringOfValue(double number, const std::string& moneyCode, const std::string& axisCode) {
+  TCurrencyMap map;
+  map.FromAmount.Code = moneyCode.empty() ? axisCode : moneyCode;
+  map.FromAmount.Value = static_cast<float>(number);
+  return map.Serialize();
+}
+
 std::string FormatMoney(double value, const TCurrencyDefinitionItem& currency) {
   int decimals = std::min<int>(currency.CurrencyDecimals, 18);
   std::string digits = FormatFixed(std::fabs(value), decimals);

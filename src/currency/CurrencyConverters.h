@@ -69,6 +69,10 @@ class TCurrencyConverter {
   TCurrencyDefinitionList Definitions_;
 };
 
+// The money string of a script money value: From is the amount in its money code, or in the axis
+// currency when the value has no code; Axis and To are left for the conversion to fill.
+std::string MoneyStringOfValue(double number, const std::string& moneyCode, const std::string& axisCode);
+
 // Formats a non-negative or negative value with one currency's layout; exposed for the pickers and tests.
 std::string FormatMoney(double value, const TCurrencyDefinitionItem& currency);
 

@@ -388,16 +388,16 @@ void TStorageDataList::ReadStoredManagers() {
     StoredGroups_->Clear();
     LastReadError_ = e.what();
   }
-  for (auto& view : Views_) view->TakeStoredManagers();
+  for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->TakeStoredManagers();
 }
 
 void TStorageDataList::ClearItems() {
   BeginUpdate();
   StoredGroups_->Clear();
-  for (auto& view : Views_) view->DropGroups();
+  for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->DropGroups();
   StoredFilters_->Clear();
-  for (auto& view : Views_) view->ClearFilters();
-  for (auto& view : Views_) view->ClearVisible();
+  for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->ClearFilters();
+  for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->ClearVisible();
   // The views hold none of the items any more, so their destruction needs no per-item notification.
   Entered_.clear();
   Transaction_->Clear();
@@ -481,16 +481,17 @@ void TStorageDataList::ItemReportsChange(TStorageDataItem* item) {
 }
 
 void TStorageDataList::NotifyItemChanged(TStorageDataItem* item) {
-  for (auto& view : Views_) {
+  // By index: an observer may create a view while it is told.
+  for (size_t v = 0; v < Views_.size(); ++v) {
     if (item)
-      view->TestItem(item);
+      Views_[v]->TestItem(item);
     else
-      view->Refill();
+      Views_[v]->Refill();
   }
   if (LockCount_ != 0) return;
   if (OnItemChanged) OnItemChanged(this, item);
   for (auto* observer : std::vector(Observers_)) observer->ItemChanged(this, item);
-  for (auto& view : Views_) view->PassItemChanged(item);
+  for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->PassItemChanged(item);
 }
 
 void TStorageDataList::NotifyItemDeleted(TStorageDataItem* item) {
@@ -498,7 +499,7 @@ void TStorageDataList::NotifyItemDeleted(TStorageDataItem* item) {
     if (OnItemDeleted) OnItemDeleted(this, item);
     for (auto* observer : std::vector(Observers_)) observer->ItemDeleted(this, item);
   }
-  for (auto& view : Views_) view->RemoveItem(item);
+  for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->RemoveItem(item);
 }
 
 void TStorageDataList::DestroyItem(TStorageDataItem* item) {

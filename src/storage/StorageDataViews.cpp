@@ -18,6 +18,13 @@ const TClassInfo& TStorageDataViewManager::StaticClass() {
   return info;
 }
 
+void TStorageDataViewManager::Assign(const TStorageDataViewManager& source) {
+  std::string name = Name;
+  Clear();
+  AssignByStream(source, *this);
+  Name = name;
+}
+
 void TStorageDataViewManager::EndUpdate(bool changed) {
   if (LockCount_ > 0) --LockCount_;
   if (LockCount_ == 0 && changed) ManagerChanged();
@@ -103,6 +110,11 @@ void TStorageDataGroupManager::SetDefinition(std::unique_ptr<TStorageDataGroupDe
   if (Definition_) Definition_->Manager = this;
 }
 
+void TStorageDataGroupManager::Assign(const TStorageDataViewManager& source) {
+  SetDefinition(nullptr);
+  TStorageDataViewManager::Assign(source);
+}
+
 void TStorageDataGroupManager::Added(TPersistent* object) {
   if (auto* group = dynamic_cast<TStorageDataGroupItem*>(object)) group->Manager = this;
 }
@@ -168,12 +180,6 @@ std::vector<std::pair<const TClassInfo*, const TClassInfo*>>& GroupRegistry() {
 template <class T>
 void Forget(std::vector<T*>& observers, T* observer) {
   observers.erase(std::remove(observers.begin(), observers.end(), observer), observers.end());
-}
-
-// Copies a stored manager into a view's own, replacing its content.
-void CopyManager(const TPersistentList& source, TPersistentList& target) {
-  target.Clear();
-  AssignByStream(source, target);
 }
 
 }  // namespace
@@ -332,8 +338,7 @@ void TStorageDataListView::ClearFilters() {
 void TStorageDataListView::TakeStoredManagers() {
   if (TStorageDataFilterManager* stored = List_.StoredFilterManagers().Find(Name_)) {
     Filters_->BeginUpdate();
-    CopyManager(*stored, *Filters_);
-    Filters_->Name = Name_;
+    Filters_->Assign(*stored);
     List_.StoredFilterManagers().Remove(stored);
     for (size_t i = 0; i < Filters_->Count(); ++i)
       if (auto* filter = Filters_->Filter(i)) filter->Loaded();
@@ -342,10 +347,8 @@ void TStorageDataListView::TakeStoredManagers() {
   }
   if (TStorageDataGroupManager* stored = List_.StoredGroupManagers().Find(Name_)) {
     DropGroups();
-    Groups_->SetDefinition(nullptr);
     Groups_->BeginUpdate();
-    CopyManager(*stored, *Groups_);
-    Groups_->Name = Name_;
+    Groups_->Assign(*stored);
     Groups_->EndUpdate(false);
     List_.StoredGroupManagers().Remove(stored);
     Grouped_ = Groups_->Definition() != nullptr;

@@ -21,6 +21,9 @@ class TStorageDataViewManager : public TPersistentList {
   // Name (published) is the view's name.
   TStorageDataListView* View = nullptr;  // none for stored copies
 
+  // A deep copy through the property stream; the name stays.
+  virtual void Assign(const TStorageDataViewManager& source);
+
   void BeginUpdate() { ++LockCount_; }
   // Calls the changed hook when the count returns to 0 and `changed` is set.
   void EndUpdate(bool changed);
@@ -101,6 +104,7 @@ class TStorageDataGroupManager : public TStorageDataViewManager {
   TStorageDataGroupItem* Group(size_t i) const { return ItemAs<TStorageDataGroupItem>(i); }
   TStorageDataGroupDefinition* Definition() const { return Definition_.get(); }
   void SetDefinition(std::unique_ptr<TStorageDataGroupDefinition> definition);
+  void Assign(const TStorageDataViewManager& source) override;
   void DefineProperties(TFiler& filer) override;
 
  protected:

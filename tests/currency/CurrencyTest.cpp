@@ -45,6 +45,9 @@ TEST(CurrencyMap, MoneyStringBytes) {
       17);
   EXPECT_EQ(map.Serialize(), expected);
 
+  EXPECT_EQ(MoneyStringOfValue(2.0, "", "USD"), std::string("\x01\x00\x00\x00\x40USD\x00\x00", 10));
+  EXPECT_EQ(MoneyStringOfValue(2.0, "EUR", "USD").substr(5, 3), "EUR");
+
   TCurrencyMap back;
   back.Parse(expected, "USD");
   EXPECT_EQ(back.FromAmount, map.FromAmount);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -251,6 +252,22 @@ TEST_F(PropertyStream, WholeObjectStreamOfAList) {
   EXPECT_EQ(back.ItemAs<TTestRecord>(0)->Count, 1);
   EXPECT_EQ(back.EstimateSize(), list.EstimateSize());
   EXPECT_GT(list.EstimateSize(), 0u);
+}
+
+TEST_F(PropertyStream, ReservingRoomNeverCutsWhatIsAlreadyWritten) {
+  TPersistentList list;
+  for (int i = 0; i < 500; ++i) {
+    auto record = std::make_unique<TTestRecord>();
+    record->Title = std::string(static_cast<size_t>(i % 50), 'x');
+    list.Add(std::move(record));
+  }
+  TBytes alone;
+  WriteObjectStream(alone, list);
+  TBytes behind(10000, 0x5A);  // content ahead of the list in the same buffer
+  WriteObjectStream(behind, list);
+  ASSERT_EQ(behind.size(), 10000 + alone.size());
+  EXPECT_TRUE(std::all_of(behind.begin(), behind.begin() + 10000, [](uint8_t b) { return b == 0x5A; }));
+  EXPECT_TRUE(std::equal(alone.begin(), alone.end(), behind.begin() + 10000));
 }
 
 TEST_F(PropertyStream, UnknownNamesAreErrors) {
