@@ -413,7 +413,7 @@ bool TTable::BuildKey(const std::vector<TDbKeyValue>& values, int lastPosition, 
     size_t w = static_cast<size_t>(xf->Field()->Width());
     std::string part;
     const TDbKeyValue& v = values[static_cast<size_t>(i)];
-    if (const auto* n = std::get_if<int64_t>(&v)) {
+    if (const auto* n = v.Integer()) {
       char buf[24];
       auto r = std::to_chars(buf, buf + sizeof buf, *n);
       std::string digits(buf, r.ptr);
@@ -426,7 +426,7 @@ bool TTable::BuildKey(const std::vector<TDbKeyValue>& values, int lastPosition, 
       } else {
         part = std::string(w - digits.size(), '0') + digits;
       }
-    } else if (const auto* s = std::get_if<std::string>(&v)) {
+    } else if (const auto* s = v.Text()) {
       part = *s;
       if (part.size() < w) part.resize(w, ' ');
     } else {

@@ -188,8 +188,23 @@ class TIndexList {
   std::vector<std::unique_ptr<TIndex>> items_;
 };
 
-// A key value for Seek: an integer, a text, or (refused) a floating-point number.
-using TDbKeyValue = std::variant<int64_t, std::string, double>;
+// A key value for Seek: an integer, a text, or a floating-point number (which no key can be built from).
+class TDbKeyValue {
+ public:
+  TDbKeyValue(int v) : value_(int64_t{v}) {}
+  TDbKeyValue(long v) : value_(static_cast<int64_t>(v)) {}
+  TDbKeyValue(long long v) : value_(static_cast<int64_t>(v)) {}
+  TDbKeyValue(const char* v) : value_(std::string(v ? v : "")) {}
+  TDbKeyValue(std::string v) : value_(std::move(v)) {}
+  TDbKeyValue(std::string_view v) : value_(std::string(v)) {}
+  TDbKeyValue(double v) : value_(v) {}
+
+  const int64_t* Integer() const { return std::get_if<int64_t>(&value_); }
+  const std::string* Text() const { return std::get_if<std::string>(&value_); }
+
+ private:
+  std::variant<int64_t, std::string, double> value_;
+};
 
 class TTable : public TDbItem {
  public:

@@ -157,7 +157,7 @@ TEST(DbKernel, TypedFieldsRoundTripAndRefuseOtherTypes) {
   EXPECT_TRUE(f->Find("ResFieldValues")->SetAsStream(blob));
   ASSERT_TRUE(t->Append()) << db.LastErrorMessage();
 
-  ASSERT_TRUE(t->Seek({int64_t{3}, int64_t{9999}}, 1));
+  ASSERT_TRUE(t->Seek({3, 9999}, 1));
   EXPECT_DOUBLE_EQ(f->Find("ResDate")->AsDateTime(), 45000.25);
   EXPECT_EQ(f->Find("ResState")->AsShort(), 32767);
   EXPECT_EQ(f->Find("ResWidth")->AsLong(), -123456);
@@ -181,10 +181,10 @@ TEST(DbKernel, TypedFieldsRoundTripAndRefuseOtherTypes) {
   EXPECT_EQ(t->RecordCount(), 1u);
   EXPECT_FALSE(t->Seek({int64_t{3}, int64_t{10000}}, 1));
   // The same on a rewrite: the record keeps its old values.
-  ASSERT_TRUE(t->Seek({int64_t{3}, int64_t{9999}}, 1));
+  ASSERT_TRUE(t->Seek({3, 9999}, 1));
   EXPECT_FALSE(f->Find("ResNum")->SetAsInteger(12345));
   EXPECT_FALSE(t->Flush());
-  ASSERT_TRUE(t->Seek({int64_t{3}, int64_t{9999}}, 1));
+  ASSERT_TRUE(t->Seek({3, 9999}, 1));
 }
 
 TEST(DbKernel, TablesOpenFromTheDictionaryUnderOtherNames) {
@@ -226,12 +226,12 @@ TEST(DbKernel, TablesOpenFromTheDictionaryUnderOtherNames) {
   ASSERT_TRUE(x->Open()) << db.LastErrorMessage();
   ASSERT_TRUE(y->Open()) << db.LastErrorMessage();
   int count = 0;
-  for (bool ok = x->Seek({int64_t{1}}, 0); ok; ok = x->SeekNext()) ++count;
+  for (bool ok = x->Seek({1}, 0); ok; ok = x->SeekNext()) ++count;
   EXPECT_EQ(count, 3);
   ASSERT_TRUE(y->Seek({int64_t{1}, int64_t{2}}, 1));
   ASSERT_TRUE(y->Delete());
   count = 0;
-  for (bool ok = x->Seek({int64_t{1}}, 0); ok; ok = x->SeekNext()) ++count;
+  for (bool ok = x->Seek({1}, 0); ok; ok = x->SeekNext()) ++count;
   EXPECT_EQ(count, 2);  // deleted rows leave every index at once
   EXPECT_FALSE(x->SetPath("/elsewhere"));
   EXPECT_EQ(db.LastErrorCode(), dbeTableOpened);

@@ -121,27 +121,6 @@ bool TXbPagedFile::Write(uint64_t offset, const void* data, size_t n) {
   return true;
 }
 
-void TXbPagedFile::Resize(uint64_t size) {
-  if (size < size_) {
-    // Bytes past the new end must read as zeros if the file grows again within the batch.
-    uint64_t first = size / kPageSize;
-    for (auto it = pages_.lower_bound(first); it != pages_.end(); ++it) {
-      uint64_t start = it->first * kPageSize;
-      size_t from = start >= size ? 0 : static_cast<size_t>(size - start);
-      if (!it->second.Dirty) {
-        if (start < diskSize_ && before_.count(it->first) == 0) {
-          size_t keep = static_cast<size_t>(std::min<uint64_t>(kPageSize, diskSize_ - start));
-          before_[it->first].assign(it->second.Data.begin(), it->second.Data.begin() + keep);
-        }
-        it->second.Dirty = true;
-        ++dirtyPages_;
-      }
-      std::fill(it->second.Data.begin() + from, it->second.Data.end(), 0);
-    }
-  }
-  size_ = size;
-}
-
 void TXbPagedFile::AddToJournal(TXbJournal& journal, uint32_t id) const {
   journal.AddFile(id, diskSize_, path_);
   for (const auto& [number, bytes] : before_)

@@ -27,7 +27,6 @@ class TXbPagedFile {
   bool Write(uint64_t offset, const void* data, size_t n);
   bool Write(uint64_t offset, const std::string& data) { return Write(offset, data.data(), data.size()); }
   uint64_t Size() const { return size_; }
-  void Resize(uint64_t size);
 
   bool IsDirty() const { return dirtyPages_ > 0 || size_ != diskSize_; }
   // Adds the file's length before the batch and the old bytes of every page changed within it.

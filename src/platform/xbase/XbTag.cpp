@@ -92,7 +92,7 @@ bool TXbKeyExpression::ParseTerm(std::string_view& s, bool descend, std::string&
     return true;
   }
   s = save;
-  Part part;
+  Term part;
   part.Descend = descend;
   bool str = EatWord(s, "STR") && EatChar(s, '(');
   if (!str) s = save;

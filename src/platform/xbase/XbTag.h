@@ -20,7 +20,7 @@ class TXbKeyExpression {
   std::string Evaluate(std::string_view record) const;
 
  private:
-  struct Part {
+  struct Term {
     int Field = 0;
     bool Str = false;  // formatted as STR(field, Width, Decimals)
     int Width = 0;
@@ -31,7 +31,7 @@ class TXbKeyExpression {
   bool ParseTerm(std::string_view& s, bool descend, std::string& why);
 
   const std::vector<TXbFieldDef>* fields_ = nullptr;
-  std::vector<Part> parts_;
+  std::vector<Term> parts_;
 };
 
 class TXbTag {
