@@ -445,10 +445,6 @@ void THtmlParserEx::BuildRewrittenPage() {
   rewrittenBuilt_ = true;
 }
 
-bool THtmlParserEx::SaveToFile(const std::string& fileName) const {
-  return TScanner::SaveToFile(fileName);
-}
-
 void THtmlParserEx::SaveToStream(std::ostream& stream) const {
   if (!rewrittenBuilt_) return TScanner::SaveToStream(stream);
   stream.write(rewritten_.data(), static_cast<std::streamsize>(rewritten_.size()));

@@ -131,8 +131,7 @@ class THtmlParserEx : public TWordScanner {
 
   void BuildRewrittenPage();
   const std::string& GetRewrittenPage() const { return rewritten_; }
-  // Write the rewritten page once it has been built, else the page.
-  bool SaveToFile(const std::string& fileName) const override;
+  // Writes the rewritten page once it has been built, else the page (SaveToFile goes through here).
   void SaveToStream(std::ostream& stream) const override;
 
   const TLinkList& Links() const { return links_; }

@@ -11,7 +11,7 @@ namespace vandrel {
 enum : uint32_t {
   REDUC_NONE = 0,
   REDUC_SLASH = 1,         // drop one final "/"
-  REDUC_WWW = 2,           // "http://www." -> "http://"
+  REDUC_WWW = 2,           // "http://www." -> "http://" (and the same for https)
   REDUC_DEFAULTPAGE = 4,   // drop a final "index.htm", "index.html" or "default.asp"
   REDUC_DOMAINPREFIX = 8,  // keep the host without its first label, path only when not a default page
   REDUC_ALL = 0xFFFF,
