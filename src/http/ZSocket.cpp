@@ -164,6 +164,8 @@ void TagSocket::Connect() {
 
 void TagSocket::StartTls(const std::string& serverName) {
   if (!IsOpen()) Fail(kErrNotConnected);
+  // TLS reads the socket itself: bytes a proxy sent past its answer would be lost to it.
+  if (bufferPos_ != buffer_.size()) Fail(kNetTlsHandshakeFailed);
   std::unique_ptr<ITransport> tls;
   Check(vandrel::StartTls(*tcp_, serverName, TlsCaFile, tls));
   CheckFlags();
