@@ -174,6 +174,17 @@ std::vector<std::string> TCurrencyConverter::PickerItems() const {
   return items;
 }
 
+std::string TCurrencyConverter::CodeOfPickerItem(std::string_view text) {
+  size_t open = text.rfind('(');
+  size_t close = text.rfind(')');
+  if (open != std::string_view::npos && close != std::string_view::npos && close > open)
+    text = text.substr(open + 1, close - open - 1);
+  std::string code(text);
+  for (char& c : code)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return code;
+}
+
 void TCurrencyConverter::LoadTable(ICurrencyTableScript* script, const std::string& dataFolder,
                                    const std::string& localCode, bool showConverted) {
   LoadCurrencyTable(script, dataFolder, AxisCode, Definitions_);

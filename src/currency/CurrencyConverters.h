@@ -60,6 +60,8 @@ class TCurrencyConverter {
   std::string TodayRateText(const std::string& code, std::string_view pattern = "%s");
   // Every definition as "Display name  (CODE)", sorted: the entries of a currency picker.
   std::vector<std::string> PickerItems() const;
+  // The code a picker entry (or a typed code) stands for, upper-cased.
+  static std::string CodeOfPickerItem(std::string_view text);
 
   // Reloads the table from "currencies.ccs" (see Currencies.h) and applies the configured target currency.
   void LoadTable(ICurrencyTableScript* script, const std::string& dataFolder, const std::string& localCode,

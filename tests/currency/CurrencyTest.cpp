@@ -161,6 +161,8 @@ TEST(CurrencyConverter, DisplayText) {
   EXPECT_EQ(c.TodayRateText("EUR", "Today's rate: %s"), "Today's rate: $1.00 (USD) = 0,90 E (EUR)");
   EXPECT_EQ(c.TargetCode, "CAD");
   EXPECT_EQ(c.PickerItems().front(), "CAD name  (CAD)");
+  EXPECT_EQ(TCurrencyConverter::CodeOfPickerItem("Euro  (eur)"), "EUR");
+  EXPECT_EQ(TCurrencyConverter::CodeOfPickerItem("cad"), "CAD");
 }
 
 // Stands in for the compiled currency script.
