@@ -8,17 +8,6 @@
 
 namespace vandrel {
 
-int CompareText(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 std::shared_ptr<TVariable> TZnCollectionRecord::MakeWrapper(const std::string& name,
                                                             TBaseCompiler* compiler) {
   return TZnCollectionRecordWrapper::Make(name, shared_from_this(), compiler);

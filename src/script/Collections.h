@@ -102,7 +102,4 @@ class TZnStringList : public TScriptObject {
   bool sorted_ = false;
 };
 
-// Case-insensitive ordering of keys (ASCII folding).
-int CompareText(std::string_view a, std::string_view b);
-
 }  // namespace vandrel

@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/TextUtils.h"
+
 namespace vandrel {
 
 class TVariable;
@@ -230,9 +232,12 @@ class TVRecStack {
   int count_ = 0;
 };
 
-// ASCII-only case folding: names are compared without regard to case, byte for byte otherwise.
-std::string LowerAscii(std::string_view s);
-std::string UpperAscii(std::string_view s);
-bool SameText(std::string_view a, std::string_view b);
+// Names are compared without regard to ASCII case (SameText, CompareText of the text helpers).
+inline std::string LowerAscii(std::string_view s) {
+  return AsciiLowerCase(s);
+}
+inline std::string UpperAscii(std::string_view s) {
+  return AsciiUpperCase(s);
+}
 
 }  // namespace vandrel
