@@ -232,9 +232,12 @@ class TVRecStack {
   int count_ = 0;
 };
 
-// ASCII-only case folding: names are compared without regard to case, byte for byte otherwise.
-std::string LowerAscii(std::string_view s);
-std::string UpperAscii(std::string_view s);
-// SameText comes from platform/TextUtils.h.
+// Names are compared without regard to ASCII case (SameText, CompareText of the text helpers).
+inline std::string LowerAscii(std::string_view s) {
+  return AsciiLowerCase(s);
+}
+inline std::string UpperAscii(std::string_view s) {
+  return AsciiUpperCase(s);
+}
 
 }  // namespace vandrel

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <random>
 
+#include "http/UrlUtils.h"
 #include "platform/Format.h"
 
 namespace vandrel {
@@ -44,194 +45,6 @@ size_t FindNoCase(const std::string& s, const std::string& what, size_t from) {
     if (k == what.size()) return i;
   }
   return std::string::npos;
-}
-
-// ---- Minimal address helpers, following the address parser's rules for what the built-ins need.
-
-const char* const kNetSchemes[] = {"http", "https",  "ftp",  "gopher", "news",
-                                   "nntp", "telnet", "wais", "file"};
-
-struct TSimpleUrl {
-  std::string Scheme, NetLoc, Rest;  // Rest: "/path;params?query#fragment" or ""
-};
-
-TSimpleUrl SplitUrl(const std::string& url) {
-  TSimpleUrl u;
-  size_t colon = url.find(':');
-  std::string work = url;
-  if (colon != std::string::npos && colon > 0) {
-    bool ok = true;
-    for (size_t i = 0; i < colon; ++i) {
-      char c = url[i];
-      ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-                  c == '-' || c == '.');
-    }
-    if (ok) {
-      u.Scheme = LowerAscii(url.substr(0, colon));
-      work = url.substr(colon + 1);
-    }
-  }
-  bool net = false;
-  for (const char* s : kNetSchemes) net = net || u.Scheme == s;
-  if (!u.Scheme.empty() && !net) {
-    u.NetLoc = work;
-    return u;
-  }
-  if (work.compare(0, 2, "//") == 0) {
-    work.erase(0, 2);
-    size_t slash = work.find_first_of("/?#;");
-    u.NetLoc = work.substr(0, slash);
-    u.Rest = slash == std::string::npos ? "" : work.substr(slash);
-  } else {
-    u.Rest = work;
-  }
-  return u;
-}
-
-std::string QueryOf(const std::string& url, size_t& qStart, size_t& qEnd) {
-  size_t hash = url.find('#');
-  size_t q = url.find('?');
-  if (q == std::string::npos || (hash != std::string::npos && q > hash)) {
-    qStart = qEnd = std::string::npos;
-    return "";
-  }
-  qStart = q + 1;
-  qEnd = hash == std::string::npos ? url.size() : hash;
-  return url.substr(qStart, qEnd - qStart);
-}
-
-size_t FieldStart(const std::string& query, const std::string& key) {
-  if (query.compare(0, key.size(), key) == 0) return 0;
-  size_t p = query.find("&" + key);
-  return p == std::string::npos ? std::string::npos : p + 1;
-}
-
-std::string DefaultGetQueryField(const std::string& url, const std::string& name) {
-  size_t qs, qe;
-  std::string query = QueryOf(url, qs, qe);
-  std::string key = name + "=";
-  size_t p = FieldStart(query, key);
-  if (p == std::string::npos) return "";
-  size_t v = p + key.size();
-  size_t amp = query.find('&', v);
-  return query.substr(v, amp == std::string::npos ? std::string::npos : amp - v);
-}
-
-std::string DefaultSetQueryField(const std::string& url, const std::string& name, const std::string& value) {
-  size_t qs, qe;
-  std::string query = QueryOf(url, qs, qe);
-  std::string key = name + "=";
-  size_t p = FieldStart(query, key);
-  if (p != std::string::npos) {
-    size_t v = p + key.size();
-    size_t amp = query.find('&', v);
-    query.replace(v, (amp == std::string::npos ? query.size() : amp) - v, value);
-  } else {
-    query += (query.empty() ? "" : "&") + key + value;
-  }
-  if (qs == std::string::npos) {
-    size_t hash = url.find('#');
-    std::string base = url.substr(0, hash);
-    std::string frag = hash == std::string::npos ? "" : url.substr(hash);
-    return base + "?" + query + frag;
-  }
-  return url.substr(0, qs) + query + url.substr(qe);
-}
-
-bool IsDefaultPage(const std::string& s) {
-  return s == "index.htm" || s == "index.html" || s == "default.asp";
-}
-
-std::string DefaultReduceUrl(const std::string& urlIn, int flags) {
-  if (urlIn.empty()) return "";
-  std::string url = urlIn;
-  if (flags & 8) {
-    if (url.compare(0, 7, "http://") != 0) url = "http://" + url;
-    TSimpleUrl u = SplitUrl(url);
-    std::string host = u.NetLoc;
-    size_t firstDot = host.find('.');
-    if (firstDot != std::string::npos && host.find('.', firstDot + 1) != std::string::npos)
-      host = host.substr(firstDot + 1);
-    std::string rest = u.Rest;
-    size_t cut = rest.find_first_of(";?#");
-    std::string path = rest.substr(0, cut);
-    std::string tail = cut == std::string::npos ? "" : rest.substr(cut);
-    if (!path.empty() && path[0] == '/') path.erase(0, 1);
-    if ((flags & 4) && IsDefaultPage(path)) path.clear();
-    std::string r = "http://" + host;
-    if (!host.empty() && !path.empty()) r += "/" + path;
-    return r + tail;
-  }
-  if ((flags & 2) && url.compare(0, 11, "http://www.") == 0) url = "http://" + url.substr(11);
-  if ((flags & 1) && !url.empty() && url.back() == '/') url.pop_back();
-  if (flags & 4) {
-    size_t end = url.size();
-    if (end > 0 && url.back() == '/') --end;
-    if (end > 1) {
-      size_t p = url.rfind('/', end - 1);
-      if (p != std::string::npos && p >= 1 && IsDefaultPage(url.substr(p + 1))) url.resize(p);
-    }
-  }
-  return url;
-}
-
-std::string DefaultDecodeEntities(const std::string& s) {
-  static const std::pair<const char*, const char*> kNames[] = {
-      {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", "\xC2\xA0"}};
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '&') {
-      size_t semi = s.find(';', i + 1);
-      if (semi != std::string::npos && semi - i <= 10) {
-        std::string name = s.substr(i + 1, semi - i - 1);
-        std::string rep;
-        bool found = false;
-        if (!name.empty() && name[0] == '#') {
-          long code = 0;
-          bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
-          bool digits = name.size() > (hex ? 2u : 1u);
-          for (size_t k = hex ? 2 : 1; k < name.size() && digits; ++k) {
-            if (hex ? IsHex(name[k]) : (name[k] >= '0' && name[k] <= '9'))
-              code = code * (hex ? 16 : 10) + HexValue(name[k]);
-            else
-              digits = false;
-            if (code > 0x10FFFF) digits = false;
-          }
-          if (digits) {
-            found = true;
-            if (code < 0x80) {
-              rep = std::string(1, static_cast<char>(code));
-            } else if (code < 0x800) {
-              rep += static_cast<char>(0xC0 | (code >> 6));
-              rep += static_cast<char>(0x80 | (code & 0x3F));
-            } else if (code < 0x10000) {
-              rep += static_cast<char>(0xE0 | (code >> 12));
-              rep += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-              rep += static_cast<char>(0x80 | (code & 0x3F));
-            } else {
-              rep += static_cast<char>(0xF0 | (code >> 18));
-              rep += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-              rep += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-              rep += static_cast<char>(0x80 | (code & 0x3F));
-            }
-          }
-        } else {
-          for (const auto& [n, r] : kNames)
-            if (name == n) {
-              rep = r;
-              found = true;
-            }
-        }
-        if (found) {
-          out += rep;
-          i = semi;
-          continue;
-        }
-      }
-    }
-    out += s[i];
-  }
-  return out;
 }
 
 // ---- Dates
@@ -691,11 +504,33 @@ int64_t ScriptRound(double x) {
 // ---------------------------------------------------------------------------------------------------
 
 TFuncEvaluator::TFuncEvaluator(TVariableList* variables) : TBaseEvaluator(variables) {
-  Url.NetLoc = [](const std::string& url) { return SplitUrl(url).NetLoc; };
-  Url.GetQueryField = DefaultGetQueryField;
-  Url.SetQueryField = DefaultSetQueryField;
-  Url.ReduceUrl = DefaultReduceUrl;
-  Url.DecodeEntities = DefaultDecodeEntities;
+  // One address parser, reused by every call.
+  auto parser = std::make_shared<TUrlParserEx>();
+  Url.NetLoc = [parser](const std::string& url) {
+    parser->SetUrl(url);
+    return parser->NetLoc();
+  };
+  Url.GetQueryField = [parser](const std::string& url, const std::string& name) {
+    parser->SetUrl(url);
+    return parser->GetQueryField(name);
+  };
+  Url.SetQueryField = [parser](const std::string& url, const std::string& name, const std::string& value) {
+    parser->SetUrl(url);
+    parser->SetQueryField(name, value);
+    // The parser rebuilds Url only on its next parse: build it here from the changed parts.
+    std::string out = parser->Scheme();
+    if (!out.empty()) out += TUrlParserEx::HasNetLoc(out) ? "://" : ":";
+    out += parser->NetLoc();
+    if (!parser->Path().empty() || parser->Relative()) out += "/" + parser->Path();
+    if (!parser->Params().empty()) out += ";" + parser->Params();
+    if (!parser->Query().empty()) out += "?" + parser->Query();
+    if (!parser->Fragment().empty()) out += "#" + parser->Fragment();
+    return out;
+  };
+  Url.ReduceUrl = [parser](const std::string& url, int flags) {
+    return parser->ReduceUrl(url, static_cast<uint32_t>(flags));
+  };
+  Url.DecodeEntities = [](const std::string& text) { return DecodeEntities(text); };
 
   const uint8_t S = dtString, I = dtInteger, F = dtFloat, V = dtVariant;
   // Registers a function under several names with its run-time argument types (in argument order).
