@@ -11,6 +11,7 @@ const std::vector<Command>& AllCommands() {
   static const std::vector<Command> commands = {
       {"version", "version                 print the program's version", RunVersion},
       {"config", "config get|set|list ... show or change a setting (--config-dir DIR)", RunConfig},
+      {"fetch", "fetch URL [--post D] [--proxy H:P] [--socks H:P] [-o F]  fetch one address", RunFetch},
   };
   return commands;
 }
