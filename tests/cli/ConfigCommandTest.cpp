@@ -95,5 +95,20 @@ TEST_F(ConfigCliIntegration, AWriteThatCannotReachTheStoreIsReported) {
   EXPECT_EQ(run.Status, 1);
 }
 
+TEST_F(ConfigCliIntegration, ADamagedStoreStartsWithDefaultsAndIsKeptAside) {
+  for (const std::string damage :
+       {std::string("REGEDIT4\n[HKEY_CURRENT_USER\\Soft"), std::string("\x01\xff garbage")}) {
+    test::WriteWholeFile(dir / "user.reg", damage);
+    const CliRun run = Config({"get", "MaxTransfers"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "8\n");
+    EXPECT_EQ(Config({"set", "MaxTransfers", "9"}).Status, 0);
+    EXPECT_EQ(Config({"get", "MaxTransfers"}).Out, "9\n");
+    std::filesystem::remove(dir / "user.reg");
+  }
+  EXPECT_EQ(ReadWholeFile(dir / "user.reg.damaged-1"), "REGEDIT4\n[HKEY_CURRENT_USER\\Soft");
+  EXPECT_EQ(ReadWholeFile(dir / "user.reg.damaged-2"), "\x01\xff garbage");
+}
+
 }  // namespace
 }  // namespace vandrel
