@@ -11,6 +11,8 @@ const std::vector<Command>& AllCommands() {
   static const std::vector<Command> commands = {
       {"version", "version                 print the program's version", RunVersion},
       {"config", "config get|set|list ... show or change a setting (--config-dir DIR)", RunConfig},
+      {"parse", "parse --search-type F --engine F --page F [--address URL] [--set FIELD=VALUE]... [--json]",
+       RunParse},
   };
   return commands;
 }
