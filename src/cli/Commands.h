@@ -20,5 +20,6 @@ const std::vector<Command>& AllCommands();
 int RunVersion(const Args& args);
 int RunConfig(const Args& args);
 int RunFetch(const Args& args);
+int RunParse(const Args& args);
 
 }  // namespace vandrel::cli

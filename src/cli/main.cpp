@@ -12,6 +12,8 @@ const std::vector<Command>& AllCommands() {
       {"version", "version                 print the program's version", RunVersion},
       {"config", "config get|set|list ... show or change a setting (--config-dir DIR)", RunConfig},
       {"fetch", "fetch URL [--post D] [--proxy H:P] [--socks H:P] [-o F]  fetch one address", RunFetch},
+      {"parse", "parse --search-type F --engine F --page F [--address URL] [--set FIELD=VALUE]... [--json]",
+       RunParse},
   };
   return commands;
 }

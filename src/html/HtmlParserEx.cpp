@@ -144,7 +144,7 @@ void THtmlParserEx::ReadAttributes() {
   attrCount_ = 0;
   NextToken();
   while (InTag()) {
-    TTokenKind t = Token();
+    THtmlTokenKind t = Token();
     if (t == tkTagClose || t == tkEnd) break;
     if (t != tkWord) {
       NextToken();

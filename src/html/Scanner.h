@@ -10,7 +10,7 @@
 namespace vandrel {
 
 // Token kinds. Script-visible numbers: keep the order.
-enum TTokenKind : int {
+enum THtmlTokenKind : int {
   tkEnd = 0,       // end of page
   tkTagOpen = 1,   // "<"
   tkTagClose = 2,  // ">"
@@ -46,7 +46,7 @@ class TScanner {
   // Reads tokens up to and including the ">" that ends the current tag.
   void SkipToTagEnd();
 
-  TTokenKind Token() const { return token_; }
+  THtmlTokenKind Token() const { return token_; }
   // Valid until the next token is read.
   std::string_view TokenText() const { return tokenText_; }
   // Offset of the token's first character (for a quoted string, the character after the quote).
@@ -99,7 +99,7 @@ class TScanner {
   void ReadQuoted(char quote);
 
   bool inTag_ = false;
-  TTokenKind token_ = tkEnd;
+  THtmlTokenKind token_ = tkEnd;
   std::string_view tokenText_;
   size_t tokenStart_ = 0;
   std::string lowered_;  // buffer behind a lower-cased word token

@@ -9,7 +9,7 @@
 namespace vandrel {
 namespace {
 
-using Tok = std::pair<TTokenKind, std::string>;
+using Tok = std::pair<THtmlTokenKind, std::string>;
 
 std::vector<Tok> Tokens(std::string page) {
   TScanner s;

@@ -1,0 +1,264 @@
+#include "engines/EngineCompiler.h"
+
+#include <gtest/gtest.h>
+
+#include "EngineTestUtil.h"
+
+namespace vandrel {
+namespace {
+
+using testing::Fixture;
+using testing::TBooksSearch;
+
+std::string Proc(const std::string& name, const std::string& body) {
+  return "Procedure " + name + "\n" + body + "\nEndProcedure\n";
+}
+
+TEST(EngineCompiler, ResetVariablesAndTheirGuards) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  ASSERT_EQ(s.Run(Proc("Main",
+                       "a = ResultsPerEngine\nb = ResultsPerPage\nc = UseCookies\nd = DT_MONEY\n"
+                       "e = ExactPhraseDelimiter\nf = KO_AND"),
+                  "Main"),
+            0)
+      << s.LastError();
+  TVariableList& v = s.Engine.Variables();
+  EXPECT_EQ(v.GetInteger("a", 0), 10);
+  EXPECT_EQ(v.GetInteger("b", 0), 65535);
+  EXPECT_TRUE(v.GetBoolean("c", false));
+  EXPECT_EQ(v.GetInteger("d", 0), 7);  // constants come through the instance and the search type
+  EXPECT_EQ(v.GetString("e", ""), "\"");
+  EXPECT_EQ(v.GetInteger("f", 0), 1);
+  EXPECT_EQ(s.Run(Proc("Main", "ResultsPerEngine = \"abc\""), "Main"), 106);
+  EXPECT_EQ(s.LastError(), "Incompatible data types: 'Integer' and 'String'");
+  EXPECT_EQ(s.Run(Proc("Main", "Iteration = 2"), "Main"), 114);
+  EXPECT_EQ(s.LastError(), "Variable 'Iteration' is read-only");
+  // The host may still set them; a reset brings the defaults back.
+  s.Engine.Variables().SetInteger("Iteration", 3);
+  s.Engine.Variables().SetInteger("ResultsPerEngine", 4);
+  s.Engine.ResetEngineVariables();
+  EXPECT_EQ(s.Engine.Variables().GetInteger("Iteration", -1), 0);
+  EXPECT_EQ(s.Engine.Variables().GetInteger("ResultsPerEngine", -1), 10);
+  // A procedure that does not exist runs nothing.
+  EXPECT_EQ(s.Engine.ExecuteProcedure("Init"), 0);
+}
+
+TEST(EngineCompiler, CommandsReachTheParser) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  ASSERT_EQ(s.Run(Proc("Main",
+                       "SetHttpVar \"a=1\"\nAddExcluded \"ads\"\nAddIncluded \"/p/\"\nAddPrefix \"ftp://\"\n"
+                       "AddLinefeedTag \"<br>\"\nAddTempField \"isbn\"\nAddTempField \"pages\", DT_INTEGER\n"
+                       "IgnoreHttpStatusCode 404\nRules[\"price\"].startmarker = \"<b>\"\n"
+                       "TranslateInRule \"price\", \",\", \".\"\nTranslateInRule \"nosuch\", \"a\", \"b\"\n"
+                       "Rules[\"url\"].key = True\nk = Rules[\"url\"].code\nRules[\"x\"].formula = \"1+1\"\n"
+                       "n = Rules.count\nx = Rules[\"x\"].code\nRules[\"price\"].startmarkeroccurence = 2"),
+                  "Main"),
+            0)
+      << s.LastError();
+  TResultsParserEx& p = s.Engine.ResultsParser;
+  EXPECT_EQ(s.Engine.HttpVars->Items(), std::vector<std::string>{"a=1"});
+  EXPECT_EQ(p.Exclusions->Items(), std::vector<std::string>{"ads"});
+  EXPECT_EQ(p.Inclusions->Items(), std::vector<std::string>{"/p/"});
+  EXPECT_EQ(p.Prefixes->Count(), 3u);
+  EXPECT_EQ(p.LineFeedTags->Items(), std::vector<std::string>{"<br>"});
+  ASSERT_EQ(p.TempFields().size(), 2u);
+  EXPECT_EQ(p.TempFields()[1]->DataType, dtInteger);
+  EXPECT_TRUE(p.TempFields()[1]->Temporary);
+  EXPECT_EQ(s.Engine.IgnoredStatusCodes, std::vector<int32_t>{404});
+  TSearchRule& price = *p.Rules->Find("PRICE");
+  EXPECT_EQ(price.StartMarker, "<b>");
+  EXPECT_EQ(price.StartMarkerOccurrence, 2);
+  EXPECT_EQ(price.Translate("1,5\t"), "1.5");
+  TVariableList& v = s.Engine.Variables();
+  EXPECT_EQ(v.GetInteger("k", 0), RC_LINKADDRESS);
+  EXPECT_EQ(v.GetInteger("x", 0), RC_FORMULA);
+  EXPECT_EQ(v.GetInteger("n", 0), 4);  // Range, price, url, x
+  // Temporary fields follow the search type's own in every new record.
+  EXPECT_EQ(p.NewRecord()->FieldCount(), 8u);
+
+  EXPECT_EQ(s.Run(Proc("Main", "RaiseError 777, \"store closed\""), "Main"), 777);
+  EXPECT_EQ(s.LastError(), "store closed");
+  EXPECT_EQ(s.Run(Proc("Main", "TranslateInRule \"price\", \",\""), "Main"), 106);
+  EXPECT_EQ(s.LastError(), "Incompatible data types: 'Unknown' and 'Unknown'");
+  EXPECT_EQ(s.Run(Proc("Main", "RaiseError \"x\", \"y\""), "Main"), 106);
+}
+
+TEST(EngineCompiler, SearchQueryAndInputFields) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  s.Instance->InputFields.Find("Keywords")->SetString("garden \"forking paths\"");
+  s.Instance->InputFields.Find("KeywordOp")->SetInteger(1);
+  ASSERT_EQ(
+      s.Run(
+          Proc("Main",
+               "SearchQuerySeparator = \"+\"\nSearchQueryPrefix = \"q=\"\nSetSearchQuery\nq1 = SearchQuery\n"
+               "raw = InputFields[\"Keywords\"].originalvalue\nInputFields[\"Keywords\"].separator = \",\"\n"
+               "sep = InputFields[\"Keywords\"].value\nwc = InputFields[1].wordcount\n"
+               "dn = InputFields[\"Keywords\"].displayname\nnone = InputFields[\"nosuch\"].value\n"
+               "all = AllWords\nqt = QueryType\nst = SearchTypeName\n"
+               "InputFields[\"Keywords\"].originalvalue = \"new words\"\nkw = Keywords"),
+          "Main"),
+      0)
+      << s.LastError();
+  TVariableList& v = s.Engine.Variables();
+  EXPECT_EQ(v.GetString("q1", ""), "q=garden+%22forking%20paths%22");
+  EXPECT_EQ(v.GetString("raw", ""), "garden \"forking paths\"");
+  EXPECT_EQ(v.GetString("sep", ""), "q=garden,%22forking%20paths%22");
+  EXPECT_EQ(v.GetInteger("wc", 0), 2);
+  EXPECT_EQ(v.GetString("dn", ""), "Title or keywords");
+  EXPECT_EQ(v.GetString("none", "x"), "");
+  EXPECT_TRUE(v.GetBoolean("all", false));
+  EXPECT_EQ(v.GetInteger("qt", 0), 1);
+  EXPECT_EQ(v.GetString("st", ""), "books");
+  // Input values are mirrored into the instance variables named like the fields.
+  EXPECT_EQ(v.GetString("kw", ""), "new words");
+
+  // An exact phrase when the variable QueryType (not the function) says so.
+  s.Instance->InputFields.Find("Keywords")->SetString("garden \"forking paths\"");
+  s.Instance->Variables.SetInteger("QueryType", 2);
+  ASSERT_EQ(s.Run(Proc("Main", "SetSearchQuery\nq2 = SearchQuery"), "Main"), 0) << s.LastError();
+  EXPECT_EQ(s.Engine.Variables().GetString("q2", ""), "q=%22garden+%22forking%20paths%22");
+}
+
+TEST(EngineCompiler, ResultsAndExpansion) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  ASSERT_EQ(s.Run(Proc("Main",
+                       "n = AddResult\nr = Results.add\nr.title = \"Two\"\nResults[1].title = \"One\"\n"
+                       "Results[2].deleted = True\nf = Results[1].fields\nfc = f.count\nfn = f[1].name\n"
+                       "l = CreateStringList\nl.add(\"paperback\")\nl.add(\"hardcover\")\nl.add(\"audio\")\n"
+                       "ExpandResults \"shipping\", l\nc = Results.count\nt = Results[4].title\n"
+                       "s = Results[6].shipping\nd = Results[6].deleted\nout = Results[99].title"),
+                  "Main"),
+            0)
+      << s.LastError();
+  TVariableList& v = s.Engine.Variables();
+  EXPECT_EQ(v.GetInteger("n", 0), 1);
+  EXPECT_EQ(v.GetInteger("fc", 0), 6);
+  EXPECT_EQ(v.GetString("fn", ""), "title");
+  EXPECT_EQ(v.GetInteger("c", 0), 6);
+  EXPECT_EQ(v.GetString("t", ""), "Two");
+  EXPECT_EQ(v.GetString("s", ""), "audio");
+  EXPECT_TRUE(v.GetBoolean("d", false));
+  TSearchResultList& page = s.Engine.ResultsParser.Results();
+  EXPECT_EQ(page.At(0).FindField("shipping")->Text, "paperback");
+  EXPECT_EQ(page.At(2).FindField("title")->Text, "One");
+
+  struct {
+    const char* Body;
+    int Code;
+    const char* Text;
+  } errors[] = {
+      {"ExpandResults \"nosuch\", CreateStringList", 108, "Invalid parameter: 'nosuch'"},
+      {"ExpandResults \"title\", 5", 108, "Invalid parameter: '(Collection)'"},
+      {"x = Results[\"a\"].title", 108, "Invalid parameter: 'a'"},
+      {"x = Results[1].nosuch", 111, "Property not found: 'nosuch'"},
+      {"f = Results[1].fields\nx = f[\"nosuch\"].value", 130, "Field 'nosuch' not found in result record"},
+      {"For Each r in Results\nx = Results.add\nEndFor", 211,
+       "Cannot modify 'Results' collection while in For Each statement"},
+  };
+  for (const auto& e : errors) {
+    EXPECT_EQ(s.Run(Proc("Main", e.Body), "Main"), e.Code) << e.Body;
+    EXPECT_EQ(s.LastError(), e.Text) << e.Body;
+  }
+}
+
+TEST(EngineCompiler, RecordHeldAcrossExpansionIsNotUsedAfterFree) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  // The record a script keeps is gone after the expansion; reading it gives nothing, not freed memory.
+  EXPECT_EQ(s.Run(Proc("Main",
+                       "r = Results.add\nl = CreateStringList\nl.add(\"x\")\nExpandResults \"title\", l\n"
+                       "t = r.title\nr.title = \"y\""),
+                  "Main"),
+            0)
+      << s.LastError();
+  EXPECT_EQ(s.Engine.ResultsParser.Results().At(0).FindField("title")->Text, "x");
+}
+
+TEST(EngineCompiler, QueryParserObjectsAndLinkFunctions) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  s.Engine.ResultsParser.SetPageText("<a href=\"a.htm\">Alpha $1</a> <a href=\"b.htm\">Beta $2</a>");
+  ASSERT_EQ(s.Run(Proc("Main",
+                       "q = CreateQueryParser\nq.originalvalue = \"red shoes\"\nq.separator = \"+\"\n"
+                       "v = q.value\nw = q[2]\nc = q.count\n"
+                       "l1 = FindLinkAtText(ResultPage, \"$2\")\nl2 = FindLinkAtIndex(ResultPage, 1)\n"
+                       "l3 = FindLinkAtText(\"<p>x</p><a href=c.htm>Gamma</a>\", \"gamma\")\n"
+                       "l4 = FindLinkAtText(ResultPage, \"nowhere\")\nb = BuildNumber\ned = Edition"),
+                  "Main"),
+            0)
+      << s.LastError();
+  TVariableList& v = s.Engine.Variables();
+  EXPECT_EQ(v.GetString("v", ""), "red+shoes");
+  EXPECT_EQ(v.GetString("w", ""), "shoes");
+  EXPECT_EQ(v.GetInteger("c", 0), 2);
+  EXPECT_EQ(v.GetString("l1", ""), "b.htm");
+  EXPECT_EQ(v.GetString("l2", ""), "a.htm");
+  EXPECT_EQ(v.GetString("l3", ""), "c.htm");
+  EXPECT_EQ(v.GetString("l4", "x"), "");
+  EXPECT_EQ(v.GetInteger("b", -1), 0);
+  EXPECT_EQ(v.GetString("ed", "x"), "");
+}
+
+TEST(EngineReader, RegisterSettingsAndLocalTexts) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  TEngineReader r;
+  ASSERT_TRUE(r.Load(Fixture("bookbarn.sen"), s.Instance.get()));
+  EXPECT_EQ(r.Name, "bookbarn");
+  EXPECT_EQ(r.Category, "books");  // from ChannelSet
+  EXPECT_EQ(r.HomePage, "http://www.bookbarn.test/");
+  EXPECT_TRUE(r.SupportExactPhrase);
+  EXPECT_TRUE(r.Enabled);
+  EXPECT_EQ(r.Compiler().LocalDisplayName(), "Book Barn");
+  EXPECT_EQ(r.Compiler().LocalPriority(), 5);
+  TEditionInfo edition{1234, "PRO", "ENG"};
+  r.Compiler().EditionInfo = &edition;
+  EXPECT_EQ(r.Compiler().LocalPriority(), 5);  // no entry for the edition: the language's
+  r.Compiler().Priorities->AddWithValue("PRO", THostValue(static_cast<int64_t>(9)));
+  EXPECT_EQ(r.Compiler().LocalPriority(), 9);
+
+  TEngineReader broken;
+  EXPECT_FALSE(broken.Load(Fixture("broken.sen"), s.Instance.get()));
+  ASSERT_FALSE(broken.Compiler().Errors.empty());
+  EXPECT_EQ(broken.Compiler().Errors.front().Code, 205);
+}
+
+TEST(CategoryReader, DefaultsAndSettings) {
+  test::TempFolder dir;
+  test::WriteWholeFile(dir / "empty.sca", "Procedure Register\nEndProcedure\n");
+  test::WriteWholeFile(
+      dir / "toys.sca",
+      "Procedure Register\nSearchType = \"products\"\nResultsPerEngine = 25\nEnabled = False\n"
+      "EndProcedure\n");
+  TCategoryReader empty, toys;
+  ASSERT_TRUE(empty.Load(dir / "empty.sca"));
+  EXPECT_EQ(empty.SearchType, "web");
+  EXPECT_EQ(empty.Language, "ENG");
+  EXPECT_EQ(empty.Name, "empty");
+  ASSERT_TRUE(toys.Load(dir / "toys.sca"));
+  EXPECT_EQ(toys.SearchType, "products");
+  EXPECT_EQ(toys.ResultsPerEngine, 25);
+  EXPECT_FALSE(toys.Enabled);
+}
+
+TEST(EngineCompiler, MoneyCodeBelongsToTheEngine) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  TEngineCompiler other;
+  other.SetInstance(s.Instance.get());
+  // One engine declares its money code global; the other never set one and keeps its own.
+  ASSERT_EQ(s.Run(Proc("Main", "Global DefaultMoneyCode = \"EUR\""), "Main"), 0) << s.LastError();
+  s.Engine.ApplyPageSettings();
+  other.ApplyPageSettings();
+  EXPECT_EQ(other.ResultsParser.DefaultMoneyCode, "");
+  other.Variables().SetString("DefaultMoneyCode", "GBP");
+  other.ApplyPageSettings();
+  EXPECT_EQ(other.ResultsParser.DefaultMoneyCode, "GBP");
+}
+
+}  // namespace
+}  // namespace vandrel
