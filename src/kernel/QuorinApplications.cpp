@@ -29,6 +29,22 @@ TQuorinVersionInfo TQuorinVersionInfo::FromBuild() {
   return Parse(version + "|" + number + "|" + build::kLanguage + "|" + build::kEdition);
 }
 
+// Marks a call of the runner into the current action; a disposal that fell due inside it is posted when
+// the outermost one returns.
+class TQuorinApplication::TActionCall {
+ public:
+  explicit TActionCall(TQuorinApplication& runner) : runner_(runner) { ++runner_.ActionCallDepth_; }
+  ~TActionCall() {
+    if (--runner_.ActionCallDepth_ == 0 && runner_.DisposalDue_ && runner_.State_ == asFinished)
+      runner_.PostDisposal();
+  }
+  TActionCall(const TActionCall&) = delete;
+  TActionCall& operator=(const TActionCall&) = delete;
+
+ private:
+  TQuorinApplication& runner_;
+};
+
 // The runner's ear on the action it started; every report concerns the current action.
 class TQuorinApplication::TActionObserver : public IQuorinActionObserver {
  public:
@@ -117,6 +133,7 @@ TQuorinActionResult TQuorinApplication::RunNext() {
   }
   if (ok) {
     State_ = asPreparing;
+    TActionCall call(*this);
     ok = started->Prepare(Parts_.Repository.get(), Parts_.History.get()) && started->Bind(*operation);
   }
   operation.reset();
@@ -124,10 +141,12 @@ TQuorinActionResult TQuorinApplication::RunNext() {
     ForEachObserver([started](IQuorinApplicationObserver& o) { o.ActionStarting(*started); });
     started->AddObserver(ActionObserver_.get());
     State_ = asStarting;
+    TActionCall call(*this);
     ok = started->Start();
   }
   if (!ok) {
     State_ = asIdle;
+    DisposalDue_ = false;
     // A start that failed after reporting finished left a disposal posted; the new serial makes it void.
     ++CurrentSerial_;
     started->RemoveObserver(ActionObserver_.get());
@@ -146,6 +165,7 @@ TQuorinActionResult TQuorinApplication::Stop(bool clearQueue) {
   // asynchronous action can be stopped then too, or the user's stop would be lost.
   if (asynchronous && (State_ == asRunning || State_ == asStarting)) {
     const TQuorinApplicationState before = State_;
+    TActionCall call(*this);
     asynchronous->Stop();
     if (State_ == before) State_ = asStopping;
     return arOk;
@@ -201,6 +221,16 @@ void TQuorinApplication::ActionFinished() {
   // A second report of the same end must not dispose of the action twice.
   if (!Current_ || State_ == asFinished) return;
   State_ = asFinished;
+  // Inside one of our calls into the action the disposal waits until that call returned: the action may
+  // pump messages there (a search's connection test does) and would be freed under its own feet.
+  if (ActionCallDepth_ > 0)
+    DisposalDue_ = true;
+  else
+    PostDisposal();
+}
+
+void TQuorinApplication::PostDisposal() {
+  DisposalDue_ = false;
   std::weak_ptr<TQuorinApplication*> self = Self_;
   const uint64_t serial = CurrentSerial_;
   Dispatcher_.Post([self, serial] {

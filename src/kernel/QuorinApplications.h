@@ -129,10 +129,12 @@ class TQuorinApplication {
 
  private:
   class TActionObserver;
+  class TActionCall;
   friend class TActionObserver;
 
   void ActionStarted();
   void ActionFinished();
+  void PostDisposal();
   void DisposeFinished(uint64_t serial);
   void EndRun();
   void ForEachObserver(const std::function<void(IQuorinApplicationObserver&)>& callback);
@@ -146,6 +148,8 @@ class TQuorinApplication {
   bool Busy_ = false;  // from the first started action of a run until the queue runs dry
   std::unique_ptr<TQuorinAction> Current_;
   uint64_t CurrentSerial_ = 0;  // tells a pending disposal whether its action is still the current one
+  int ActionCallDepth_ = 0;     // nesting of the runner's own calls into the current action
+  bool DisposalDue_ = false;    // the action finished inside such a call; post its disposal on return
   TStoredSearchBinding Binding_;
   std::vector<IQuorinApplicationObserver*> Observers_;  // not owned
   std::unique_ptr<TActionObserver> ActionObserver_;

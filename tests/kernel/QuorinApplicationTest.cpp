@@ -58,6 +58,7 @@ struct TWorld {
   std::map<std::string, TScript> Scripts;
   std::vector<std::string> Alive;  // names of the actions not yet freed
   std::function<void()> DuringStart;
+  std::function<void()> AfterFinishInStart;  // e.g. a wait that pumps messages
 };
 
 class TFakeAction : public TQuorinAsynchronousAction {
@@ -78,7 +79,10 @@ class TFakeAction : public TQuorinAsynchronousAction {
     const TScript script = world_.Scripts[name_];
     if (world_.DuringStart) world_.DuringStart();
     if (script.StartedInStart) NotifyAllStarted();
-    if (script.FinishedInStart) NotifyAllFinished();
+    if (script.FinishedInStart) {
+      NotifyAllFinished();
+      if (world_.AfterFinishInStart) world_.AfterFinishInStart();
+    }
     // Still inside our own call after finishing: the runner must not have freed us.
     world_.Log.push_back("returned:" + name_);
     return script.StartOk;
@@ -171,6 +175,7 @@ TEST_F(QuorinApplicationTest, ActionFinishingInsideItsOwnCallsIsFreedOnlyAfterwa
   // Finished from inside Start(), and another from inside Stop(): both keep running their own code after
   // the report (AddressSanitizer catches a premature free).
   world_.Scripts["a"].FinishedInStart = true;
+  world_.AfterFinishInStart = [this] { dispatcher_.ProcessPending(); };
   world_.Scripts["b"].FinishedInStop = true;
   runner_.Enqueue(Op("a"));
   runner_.Enqueue(Op("b"));
