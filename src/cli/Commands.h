@@ -19,5 +19,6 @@ const std::vector<Command>& AllCommands();
 
 int RunVersion(const Args& args);
 int RunConfig(const Args& args);
+int RunDemoStores(const Args& args);
 
 }  // namespace vandrel::cli

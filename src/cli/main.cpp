@@ -11,6 +11,8 @@ const std::vector<Command>& AllCommands() {
   static const std::vector<Command> commands = {
       {"version", "version                 print the program's version", RunVersion},
       {"config", "config get|set|list ... show or change a setting (--config-dir DIR)", RunConfig},
+      {"demo-stores", "demo-stores --port N    serve the demo store site on 127.0.0.1 (--once-ready-file F)",
+       RunDemoStores},
   };
   return commands;
 }
