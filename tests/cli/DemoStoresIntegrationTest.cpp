@@ -97,6 +97,7 @@ class DemoStoresIntegration : public ::testing::Test {
   static void SetUpTestSuite() {
     const std::string ready = vandrel::test::ProcessTempDir() + "/demo-stores.port";
     std::filesystem::remove(ready);
+    Port = 0;
     Pid = StartCli({"demo-stores", "--port", "0", "--once-ready-file", ready});
     for (int i = 0; i < 600 && Port == 0; ++i) {
       std::ifstream in(ready);
@@ -203,6 +204,7 @@ TEST(DemoStoresCommandIntegration, RefusesOtherAddressesAndStopsOnSignal) {
   EXPECT_EQ(WaitForExit(StartCli({"demo-stores"}), 20), 2);
 
   const std::string ready = vandrel::test::ProcessTempDir() + "/demo-stores-signal.port";
+  std::filesystem::remove(ready);
   const pid_t pid = StartCli({"demo-stores", "--port", "0", "--once-ready-file", ready});
   for (int i = 0; i < 600 && !std::filesystem::exists(ready); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
