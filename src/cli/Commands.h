@@ -21,5 +21,6 @@ int RunVersion(const Args& args);
 int RunConfig(const Args& args);
 int RunFetch(const Args& args);
 int RunParse(const Args& args);
+int RunDemoStores(const Args& args);
 
 }  // namespace vandrel::cli

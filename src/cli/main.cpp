@@ -14,6 +14,8 @@ const std::vector<Command>& AllCommands() {
       {"fetch", "fetch URL [--post D] [--proxy H:P] [--socks H:P] [-o F]  fetch one address", RunFetch},
       {"parse", "parse --search-type F --engine F --page F [--address URL] [--set FIELD=VALUE]... [--json]",
        RunParse},
+      {"demo-stores", "demo-stores --port N    serve the demo store site on 127.0.0.1 (--once-ready-file F)",
+       RunDemoStores},
   };
   return commands;
 }
