@@ -96,7 +96,7 @@ TEST_F(ConfigCliIntegration, AWriteThatCannotReachTheStoreIsReported) {
 }
 
 TEST_F(ConfigCliIntegration, ADamagedStoreStartsWithDefaultsAndIsKeptAside) {
-  for (const std::string damage :
+  for (const std::string& damage :
        {std::string("REGEDIT4\n[HKEY_CURRENT_USER\\Soft"), std::string("\x01\xff garbage")}) {
     test::WriteWholeFile(dir / "user.reg", damage);
     const CliRun run = Config({"get", "MaxTransfers"});
