@@ -9,7 +9,7 @@ deps:
 	@bash $(DEPS)
 
 build: deps
-	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release $(CMAKE_COMMON) >/dev/null
+	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVANDREL_BENCH=OFF $(CMAKE_COMMON) >/dev/null
 	@cmake --build build/release -j$(JOBS)
 
 run: build
@@ -29,9 +29,9 @@ check-tsan: deps
 	@cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L thread
 
 bench: deps
-	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANDREL_BENCH=ON -DVANDREL_GUI=OFF $(CMAKE_COMMON) >/dev/null
-	@cmake --build build/bench -j$(JOBS) --target vandrel_bench
-	@build/bench/bench/vandrel_bench
+	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVANDREL_BENCH=ON $(CMAKE_COMMON) >/dev/null
+	@cmake --build build/release -j$(JOBS) --target vandrel_bench
+	@build/release/bench/vandrel_bench
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DVANDREL_FUZZ=ON -DVANDREL_GUI=OFF $(CMAKE_COMMON) >/dev/null
