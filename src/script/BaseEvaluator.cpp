@@ -622,11 +622,18 @@ bool TBaseEvaluator::Run(TEvalItem& slot) {
     bool changed = false;
     if (ErrorCode == 0) {
       uint64_t version = variables_->ChainVersion();
-      if (slot.postfixValid_ && slot.resolvedList_ == variables_ && slot.resolvedVersion_ == version) {
-        // Nothing was added or removed since the last run: the same names resolve to the same variables.
-        for (uint32_t idx : slot.varTokens_)
-          if (slot.Tokens[idx].ParsedFlags != ParseFlags(slot.Tokens[idx].Var.get())) changed = true;
-      } else if (ResolveVariables(slot, changed)) {
+      bool cached =
+          slot.postfixValid_ && slot.resolvedList_ == variables_ && slot.resolvedVersion_ == version;
+      // Nothing was added or removed since the last run: the same names resolve to the same variables,
+      // unless a token was never bound (its earlier run stopped on an error), which needs a fresh look-up.
+      for (size_t k = 0; cached && k < slot.varTokens_.size(); ++k) {
+        const TToken& token = slot.Tokens[slot.varTokens_[k]];
+        if (!token.Var)
+          cached = false;
+        else if (token.ParsedFlags != ParseFlags(token.Var.get()))
+          changed = true;
+      }
+      if (!cached && ResolveVariables(slot, changed)) {
         slot.resolvedList_ = variables_;
         slot.resolvedVersion_ = version;
       }

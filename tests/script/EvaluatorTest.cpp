@@ -198,3 +198,35 @@ TEST_F(ScriptEvaluator, CollectionsThroughMembersAndIndexes) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// Found by fuzzing: a line that stopped on an error left unbound names behind, and evaluating the same
+// text again took the cached path and followed a null variable.
+TEST(ScriptEvaluatorRegression, RepeatedTextAfterAFailedRunLooksNamesUpAgain) {
+  TFuncEvaluator ev;
+  ev.Variables()->SetInteger("n", 3);
+  ev.Evaluate("CreateCollection");
+  if (ev.ObjectRef) ev.Variables()->Add(ev.ObjectRef->MakeWrapper("c", nullptr));
+  ev.Evaluate("CreateStringList");
+  if (ev.ObjectRef) ev.Variables()->Add(ev.ObjectRef->MakeWrapper("l", nullptr));
+  const std::string text("N\xc6z\n\n\nzj\0\nJ", 11);
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '\n') {
+      ev.Evaluate(std::string_view(text).substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  // A name the script does not know stays an error each time, never a crash or a stale success.
+  EXPECT_FALSE(ev.Evaluate("zz + n"));
+  EXPECT_EQ(ev.ErrorCode, 117);
+  EXPECT_FALSE(ev.Evaluate("zz + n"));
+  EXPECT_EQ(ev.ErrorCode, 117);
+  ev.Variables()->SetInteger("zz", 4);
+  EXPECT_TRUE(ev.Evaluate("zz + n"));
+}
+
+}  // namespace
+}  // namespace vandrel
