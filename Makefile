@@ -35,7 +35,7 @@ bench: deps
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DVANDREL_FUZZ=ON -DVANDREL_GUI=OFF $(CMAKE_COMMON) >/dev/null
-	@cmake --build build/fuzz -j$(JOBS)
+	@cmake --build build/fuzz -j$(JOBS) --target vandrel_fuzz
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
