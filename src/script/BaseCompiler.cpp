@@ -6,39 +6,16 @@
 #include <sstream>
 
 #include "platform/Format.h"
+#include "script/ScriptChars.h"
 
 namespace vandrel {
 
 namespace {
 
-bool IsLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-bool IsNameChar(char c) {
-  return IsLetter(c) || (c >= '0' && c <= '9');
-}
+using namespace script_chars;
+
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
-}
-bool IsOperatorChar(char c) {
-  switch (c) {
-    case '(':
-    case ')':
-    case '*':
-    case '+':
-    case ',':
-    case '-':
-    case '/':
-    case '<':
-    case '=':
-    case '>':
-    case '[':
-    case ']':
-    case '^':
-      return true;
-    default:
-      return false;
-  }
 }
 
 std::string Trim(std::string_view s) {

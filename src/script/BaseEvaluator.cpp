@@ -6,40 +6,13 @@
 #include "platform/Format.h"
 #include "script/CollectionWrappers.h"
 #include "script/Collections.h"
+#include "script/ScriptChars.h"
 
 namespace vandrel {
 
 namespace {
 
-bool IsLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool IsNameChar(char c) {
-  return IsLetter(c) || IsDigit(c);
-}
-bool IsOperatorChar(char c) {
-  switch (c) {
-    case '(':
-    case ')':
-    case '*':
-    case '+':
-    case ',':
-    case '-':
-    case '/':
-    case '<':
-    case '=':
-    case '>':
-    case '[':
-    case ']':
-    case '^':
-      return true;
-    default:
-      return false;
-  }
-}
+using namespace script_chars;
 
 std::string TrimControl(std::string_view s) {
   size_t b = 0, e = s.size();
