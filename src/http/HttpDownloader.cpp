@@ -201,7 +201,7 @@ class THttpResult : public IHttpResult, public std::enable_shared_from_this<THtt
   int statusCode_ = 0;
   std::vector<std::string> headers_;
   int64_t bytesTransferred_ = 0;
-  TDocumentType documentType_ = dtUnknown;
+  TDocumentType documentType_ = dtDetect;
   bool documentTypeForced_ = false;
   TResultType resultType_ = rtUnknown;
   int resultCode_ = 0;
@@ -753,14 +753,14 @@ void THttpItem::Execute() {
     if (!params_.Headers.empty()) http.ExtraHeaders = params_.Headers;
     if (!params_.Vars.empty()) http.Vars = params_.Vars;
     if (!params_.PostStream.empty()) http.PostStream = params_.PostStream;
-    int docType = params_.DocumentType.IsSet && params_.DocumentType.Value != dtUnknown
+    int docType = params_.DocumentType.IsSet && params_.DocumentType.Value != dtDetect
                       ? params_.DocumentType.Value
                       : s.DefaultDocumentType;
     std::string userName = params_.UserName.Or(s.UserName);
     std::string password = params_.Password.Or(s.Password);
     result_->Edit([&](THttpResult& r) {
       r.storeInMemory_ = inMemory;
-      if (docType != dtUnknown) {
+      if (docType != dtDetect) {
         r.documentType_ = static_cast<TDocumentType>(docType);
         r.documentTypeForced_ = true;
       }
