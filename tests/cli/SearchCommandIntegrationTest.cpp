@@ -231,6 +231,27 @@ TEST_F(SearchCommandIntegration, ChosenEnginesOnlyAndATableForReviews) {
   EXPECT_NE(reviews.Out.find("result(s)"), std::string::npos);
 }
 
+// The Book Barn runs out of new copies after six and goes on in its used-books section (a second
+// sub-engine), whose offers have addresses of their own.
+TEST_F(SearchCommandIntegration, AStoreWithTwoSectionsPagesIntoItsSecond) {
+  const TCliRun run = Search({"--category", "buybooks", "--set", "Title=glass", "--engines", "bookbarn",
+                              "--results-per-engine", "10", "--json"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Err.find("bookbarn: page 2 of 3, 6 record(s)"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("bookbarn: page 3 of 3, 11 record(s)"), std::string::npos) << run.Err;
+  std::vector<TJsonRecord> records;
+  ASSERT_TRUE(TJsonReader(run.Out).ReadArray(records));
+  ASSERT_EQ(records.size(), 11u);
+  size_t used = 0;
+  for (const auto& r : records) {
+    if (r.Text.at("url").find("?condition=used") == std::string::npos) continue;
+    ++used;
+    EXPECT_EQ(r.Text.at("shipping"), "Used, very good");
+    EXPECT_EQ(r.Number.at("Occurrences"), 1);
+  }
+  EXPECT_EQ(used, 5u);
+}
+
 TEST_F(SearchCommandIntegration, BadArgumentsAndDefinitionsExitWithTwo) {
   const std::vector<std::vector<std::string>> bad = {
       {"--set", "Keywords=x"},                                                         // no category
