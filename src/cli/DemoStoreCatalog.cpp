@@ -44,6 +44,7 @@ struct TStore {
   TStoreFault Fault = TStoreFault::None;
   TLayout Layout = TLayout::Table;
   const char* Shipping = "Ships in 2-3 days";
+  bool UsedSection = false;  // also sells used copies, asked for with `section=used`
 };
 
 // Review sites: the first two republish the same reviews (one under a "www." host), the third writes its own.
@@ -227,7 +228,19 @@ const std::vector<TStore>& Stores() {
                                                          kOffice,      kSoftware, kSports, kToys};
   static const std::vector<TStore> stores = {
       {"pageturner", "PageTurner Books", {kBooks}, "USD", 100, S::Plain, 0, 1, 5},
-      {"bookbarn", "The Book Barn", {kBooks}, "GBP", 79, S::Www, 0, 2, 0, ok, L::Table, "Free delivery"},
+      {"bookbarn",
+       "The Book Barn",
+       {kBooks},
+       "GBP",
+       79,
+       S::Www,
+       0,
+       2,
+       0,
+       ok,
+       L::Table,
+       "Free delivery",
+       true},
       {"leafandspine", "Leaf & Spine", {kBooks}, "EUR", 92, S::TrailingSlash, 1, 1, 4, ok, L::List},
       {"groovecrate", "GrooveCrate", {kMusic}, "USD", 100, S::DefaultPage, 0, 1, 0},
       {"vinylvault", "Vinyl Vault", {kMusic}, "CAD", 136, S::Plain, 1, 2, 3, ok, L::List, "Ships in 5 days"},
@@ -489,38 +502,43 @@ void RankRows(std::vector<TRow>& rows, std::string_view query) {
 }
 
 std::string NextPageLink(const std::string& path, const std::string& query, const std::string& dept,
-                         long page) {
+                         bool used, long page) {
   std::string target = path + "?q=" + UrlEncode(query);
   if (!dept.empty()) target += "&amp;dept=" + UrlEncode(dept);
+  if (used) target += "&amp;section=used";
   return "<p class=\"pages\"><a class=\"next\" href=\"" + target + "&amp;page=" + std::to_string(page + 1) +
          "\">Next &gt;</a></p>\n";
 }
 
-std::string ResultRow(const TStore& store, const TCategory& category, const TProduct& p, bool noPrice) {
-  const std::string link = ProductLink(store, category, p);
-  const std::string price = noPrice ? std::string("Price not available") : PriceText(store, p.Cents);
+// A used copy is its own offer: its own address, a lower price and the condition where the delivery goes.
+std::string ResultRow(const TStore& store, const TCategory& category, const TProduct& p, bool noPrice,
+                      bool used) {
+  const std::string link = ProductLink(store, category, p) + (used ? "?condition=used" : "");
+  const std::string price =
+      noPrice ? std::string("Price not available") : PriceText(store, used ? p.Cents * 6 / 10 : p.Cents);
+  const std::string shipping = used ? "Used, very good" : store.Shipping;
   const std::string detail = HtmlEscape(p.Detail);
   switch (store.Layout) {
     case TLayout::List:
       return "<li class=\"hit\"><a class=\"name\" href=\"" + link + "\">" + HtmlEscape(p.Title) +
              "</a> <span class=\"by\">by " + HtmlEscape(p.Maker) + "</span> <span class=\"detail\">" +
-             detail + "</span> <span class=\"cost\">" + price + "</span> <span class=\"ship\">" +
-             store.Shipping + "</span></li>\n";
+             detail + "</span> <span class=\"cost\">" + price + "</span> <span class=\"ship\">" + shipping +
+             "</span></li>\n";
     case TLayout::Cards:
       return "<div class=\"card\">\n  <h3><a href=\"" + link + "\">" + HtmlEscape(p.Title) +
              "</a></h3>\n  <p class=\"brand\">" + HtmlEscape(p.Maker) + "</p>\n  <p class=\"detail\">" +
-             detail + "</p>\n  <p class=\"price\">" + price + "</p>\n  <p class=\"delivery\">" +
-             store.Shipping + "</p>\n</div>\n";
+             detail + "</p>\n  <p class=\"price\">" + price + "</p>\n  <p class=\"delivery\">" + shipping +
+             "</p>\n</div>\n";
     case TLayout::Table:
       break;
   }
   return "<tr class=\"result\"><td class=\"title\"><a href=\"" + link + "\">" + HtmlEscape(p.Title) +
          "</a></td><td class=\"maker\">" + HtmlEscape(p.Maker) + "</td><td class=\"detail\">" + detail +
-         "</td><td class=\"price\">" + price + "</td><td class=\"ship\">" + store.Shipping + "</td></tr>\n";
+         "</td><td class=\"price\">" + price + "</td><td class=\"ship\">" + shipping + "</td></tr>\n";
 }
 
 TDemoResponse SearchPage(const TStore& store, size_t department, const std::string& query,
-                         const std::string& dept, long page) {
+                         const std::string& dept, bool used, long page) {
   if (store.Fault == TStoreFault::ServerErrorThenGarbage) return FaultyAnswer(page);
   const TCategory& category = Categories()[department];
   struct TRow {
@@ -550,10 +568,11 @@ TDemoResponse SearchPage(const TStore& store, size_t department, const std::stri
     body += kOpen[layout];
     for (size_t i = first; i < last; ++i) {
       const bool noPrice = store.NoPriceEvery != 0 && (rows[i].Carried + 1) % store.NoPriceEvery == 0;
-      body += ResultRow(store, category, *rows[i].Product, noPrice);
+      body += ResultRow(store, category, *rows[i].Product, noPrice, used);
     }
     body += kClose[layout];
-    if (last < rows.size()) body += NextPageLink("/" + std::string(store.Id) + "/search", query, dept, page);
+    if (last < rows.size())
+      body += NextPageLink("/" + std::string(store.Id) + "/search", query, dept, used, page);
   }
   return {200, "text/html; charset=utf-8", Page(std::string(store.Name) + " - search results", body)};
 }
@@ -605,7 +624,8 @@ TDemoResponse ReviewPage(const TReviewSite& site, size_t department, const std::
               ".</p>\n</div>\n";
     }
     body += "</section>\n";
-    if (last < rows.size()) body += NextPageLink("/" + std::string(site.Id) + "/reviews", query, dept, page);
+    if (last < rows.size())
+      body += NextPageLink("/" + std::string(site.Id) + "/reviews", query, dept, false, page);
   }
   return {200, "text/html; charset=utf-8", Page(std::string(site.Name) + " - reviews", body)};
 }
@@ -663,7 +683,9 @@ TDemoResponse DemoStoreResponse(std::string_view target) {
     if (storeId != store.Id) continue;
     if (rest != "/search") return NotFound();
     if (!FindDepartment(store.Departments, dept, department)) return NotFound();
-    return SearchPage(store, department, words, dept, page);
+    const std::string section = QueryField(query, "section");
+    if (!section.empty() && (section != "used" || !store.UsedSection)) return NotFound();
+    return SearchPage(store, department, words, dept, !section.empty(), page);
   }
   for (const auto& site : ReviewSites()) {
     if (storeId != site.Id) continue;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -102,6 +104,29 @@ TEST(BundledDefinitions, EveryCategoryHasItsSearchTypeAndAtLeastThreeEngines) {
         EXPECT_FALSE(engine.Compiler().LocalDisplayName().empty()) << file;
       }
     }
+  }
+}
+
+// Width and height of a 24-bit Windows bitmap; 0 x 0 when the file is not one.
+std::pair<int32_t, int32_t> BitmapSize(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(54, '\0');
+  if (!in.read(head.data(), 54) || head.compare(0, 2, "BM") != 0 || head[28] != 24) return {0, 0};
+  int32_t w = 0, h = 0;
+  std::memcpy(&w, head.data() + 18, 4);
+  std::memcpy(&h, head.data() + 22, 4);
+  return {w, h};
+}
+
+// The category list refuses to start without a category's four icons, and the wizard shows its header.
+TEST(BundledDefinitions, EveryCategoryHasItsIconsAndHeaderPicture) {
+  for (const char* base : kBases) {
+    const std::string stem = CompiledDataDir() + "/" + base;
+    for (int size : {16, 32})
+      for (const char* kind : {"ImageIcon", "AlphaIcon"})
+        EXPECT_EQ(BitmapSize(stem + std::to_string(size) + kind + ".bmp"), std::make_pair(size, size))
+            << base << size << kind;
+    EXPECT_GT(BitmapSize(stem + ".bmp").first, 0) << base;
   }
 }
 
