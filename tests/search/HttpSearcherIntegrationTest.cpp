@@ -397,6 +397,46 @@ TEST(HttpSearcherIntegration, StopDuringTheConnectionTestEndsWithoutStartOrEnd) 
   EXPECT_TRUE(h.Server.Requests().empty());
 }
 
+TEST(HttpSearcherIntegration, EnginesNeedingCredentialsAskTheOwner) {
+  SearchHarness h;
+  h.SetPage("/members?q=lamp&sub=1&it=0", 200, ListPage({{"Lamp", "30", kLamp}}));
+  h.AddEngine("members", "AuthorizationRequired = True");
+  h.AddEngine("declined", "AuthorizationRequired = True");
+  h.Searcher->OnEngineAuthorize = [&](TSearchEngine& e, bool& stop) {
+    h.Log.push_back("authorize " + e.Name);
+    if (e.Name == "members") {
+      e.UserName = "ann";
+      e.Password = "secret";
+    } else {
+      stop = true;
+    }
+  };
+  ASSERT_TRUE(h.Run());
+  auto requests = h.Server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Header("Authorization"), "Basic YW5uOnNlY3JldA==");
+  EXPECT_EQ(std::count(h.Log.begin(), h.Log.end(), "authorize declined"), 1);
+  EXPECT_EQ(std::count(h.Log.begin(), h.Log.end(), "done declined"), 1);
+  EXPECT_EQ(h.Searcher->Engines().Find("declined")->ErrorCode, 0);
+}
+
+TEST(HttpSearcherIntegration, AFailedConnectionTestStartsNothing) {
+  SearchHarness h;
+  h.SetPage("/alpha?q=lamp&sub=1&it=0", 200, ListPage({{"Lamp", "30", kLamp}}));
+  h.AddEngine("alpha");
+  h.Searcher->DetectConnection = true;
+  int answer = 11001;  // host not found
+  h.Searcher->Detector().SetResolver([&answer](const std::string&) { return answer; });
+  h.Searcher->Execute();
+  EXPECT_EQ(h.Searcher->State(), ssIdle);
+  EXPECT_FALSE(h.Searcher->Running());
+  EXPECT_TRUE(h.Log.empty());
+  answer = 0;
+  ASSERT_TRUE(h.Run());
+  EXPECT_EQ(h.Log.front(), "start");
+  EXPECT_EQ(h.Searcher->ResultManager().Masters().Count(), 1u);
+}
+
 TEST(HttpSearcherIntegration, RunsThatCannotStartSayWhy) {
   SearchHarness h;
   std::vector<int> statuses;
