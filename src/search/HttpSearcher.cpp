@@ -261,6 +261,7 @@ THttpSearcher::~THttpSearcher() {
 }
 
 void THttpSearcher::SetSearchType(TSearchTypeReader* reader) {
+  if (running_) return;
   auto fresh = std::make_unique<TSearchTypeInstance>(reader);
   searchType_ = reader;
   for (TSearchEngine* e : engines_.Items()) e->PageResults.Clear();
@@ -725,6 +726,7 @@ THttpSearchManager::~THttpSearchManager() {
 }
 
 void THttpSearchManager::SetSearchType(TSearchTypeReader* reader) {
+  if (Running()) return;
   results_->SetInstance(nullptr);
   THttpSearcher::SetSearchType(reader);
   results_->SetInstance(&Instance());

@@ -437,6 +437,23 @@ TEST(HttpSearcherIntegration, AFailedConnectionTestStartsNothing) {
   EXPECT_EQ(h.Searcher->ResultManager().Masters().Count(), 1u);
 }
 
+TEST(HttpSearcherIntegration, AnotherSearchTypeRebindsEnginesAndDropsTheirResults) {
+  SearchHarness h;
+  h.SetPage("/alpha?q=lamp&sub=1&it=0", 200, ListPage({{"Lamp", "30", kLamp}}));
+  h.SetPage("/alpha?q=desk&sub=1&it=0", 200, ListPage({{"Desk", "80", kDesk}}));
+  h.AddEngine("alpha");
+  ASSERT_TRUE(h.Run());
+  TTypeFromSource other(GadgetType());
+  h.Searcher->SetSearchType(&other.Reader);
+  EXPECT_EQ(h.Searcher->EngineResults().Find("alpha")->Count(), 0u);
+  EXPECT_EQ(h.Searcher->ResultManager().Masters().Count(), 0u);
+  h.Searcher->Instance().InputFields.Find("Keywords")->SetString("desk");
+  ASSERT_TRUE(h.Run());
+  ASSERT_EQ(h.Searcher->ResultManager().Masters().Count(), 1u);
+  EXPECT_EQ(FieldText(*h.Master(kDesk).Representative, "title"), "Desk");
+  EXPECT_EQ(h.Master(kDesk).Representative->Instance, &h.Searcher->Instance());
+}
+
 TEST(HttpSearcherIntegration, RunsThatCannotStartSayWhy) {
   SearchHarness h;
   std::vector<int> statuses;
