@@ -237,9 +237,8 @@ class THttpSearcher {
   void CheckCompletion();
   void EngineScriptError(TSearchEngine& engine, const TCompilerMsgItem& error);
   void EngineError(TSearchEngine& engine, int code, const std::string& text, int line = 0);
-  // Input values back into the variables named like the input fields (an output field of the same
-  // name shares the variable, and every merged record overwrites it).
-  void RestoreInputValues();
+  // Runs one of the engine's procedures with the input values in their variables; false on a script error.
+  bool RunProcedure(TSearchEngine& engine, const std::string& name);
   void ItemDone(const IHttpResultPtr& result);
   void ItemProgress(const IHttpResultPtr& result);
   TSearchEngine* EngineOfItem(int uniqueId, bool release);
