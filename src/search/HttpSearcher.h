@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engines/EngineCompiler.h"
-#include "engines/SearchType.h"
+#include "engines/SearchTypeCompiler.h"
 #include "engines/SearchTypeInstance.h"
 #include "http/ConnectionDetector.h"
 #include "http/HttpDownloader.h"
