@@ -470,3 +470,32 @@ TEST(XbEngine, TagWalksFollowChangesMadeDuringTheWalk) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// A journal that names a file number twice (never written by a commit) must not aim one file's old bytes
+// at another: recovery stops reading at the repeated entry.
+TEST(XbJournal, ARepeatedFileEntryEndsTheJournal) {
+  auto mem = std::make_shared<TXbMemFileSystem>();
+  TXbMemFileSystem& fs = *mem;
+  fs.SetContents("/d/T.dbf", std::vector<unsigned char>(100, 'x'));
+  fs.SetContents("/d/U.dbf", std::vector<unsigned char>(200, 'u'));
+  TXbJournal j(3);
+  j.AddFile(1, 100, "/d/T.dbf");
+  const unsigned char old[4] = {'A', 'B', 'C', 'D'};
+  j.AddPage(1, 0, old, 4);
+  j.AddFile(1, 200, "/d/U.dbf");
+  std::string bytes = j.Bytes();
+  fs.SetContents("/d/DB.jnl", std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  std::string why;
+  ASSERT_TRUE(XbRecoverJournal(fs, "/d/DB.jnl", nullptr, nullptr, true, why)) << why;
+  EXPECT_EQ(fs.Contents("/d/U.dbf"), std::vector<unsigned char>(200, 'u'));
+  auto t = fs.Contents("/d/T.dbf");
+  ASSERT_EQ(t.size(), 100u);
+  EXPECT_EQ(std::string(t.begin(), t.begin() + 5), "ABCDx");
+  EXPECT_FALSE(fs.Exists("/d/DB.jnl"));
+}
+
+}  // namespace
+}  // namespace vandrel
