@@ -499,3 +499,34 @@ TEST(XbJournal, ARepeatedFileEntryEndsTheJournal) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// A memo header whose free-block pointer runs far past the file: new memos still go at the file's end.
+TEST(XbEngine, ADamagedFreePointerNeitherBloatsNorFillsTheMemoFile) {
+  for (uint32_t damaged : {0x00100000u, 0xFFFFFFF0u}) {
+    SCOPED_TRACE(damaged);
+    Fixture fx;
+    fx.Make(2);
+    fx.engine.reset();
+    auto memo = fx.fs->Contents("/d/T.fpt");
+    const size_t size = memo.size();
+    WriteBe32(memo.data(), damaged);
+    fx.fs->SetContents("/d/T.fpt", memo);
+    auto t = fx.Reopen();
+    ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   1"));
+    ASSERT_TRUE(t->AssignMemo(2, std::string(300, 'm'), false));
+    ASSERT_TRUE(t->Flush());
+    EXPECT_LE(fx.fs->Contents("/d/T.fpt").size(), size + 6 * 64);
+    t.reset();
+    t = fx.Reopen();
+    ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   1"));
+    EXPECT_EQ(t->Memo(2), std::string(300, 'm'));
+    ASSERT_TRUE(t->Seek("   2"));
+    EXPECT_EQ(t->Memo(2), "memo 2");
+  }
+}
+
+}  // namespace
+}  // namespace vandrel
