@@ -530,3 +530,41 @@ TEST(XbEngine, ADamagedFreePointerNeitherBloatsNorFillsTheMemoFile) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// With the memo header unreadable every memo reads as damaged; compaction must not turn that into the
+// loss of every memo. The records are still packed.
+TEST(XbEngine, CompactionKeepsAMemoFileWhoseHeaderIsDamaged) {
+  Fixture fx;
+  auto t = fx.Make(4);
+  ASSERT_TRUE(t->SelectTag("K") && t->Seek("   2") && t->Delete());
+  t.reset();
+  fx.engine.reset();
+  auto memo = fx.fs->Contents("/d/T.fpt");
+  memo[6] = memo[7] = 0;  // block size
+  fx.fs->SetContents("/d/T.fpt", memo);
+  t = fx.Reopen();
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->CompactMemo(), -4);
+  EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  fx.engine->ClearError();
+  EXPECT_FALSE(t->Pack(true));
+  EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  EXPECT_EQ(t->RecordCount(), 3u);
+  EXPECT_EQ(fx.fs->Contents("/d/T.fpt"), memo);
+  ASSERT_TRUE(t->SelectTag("K") && t->Seek("   4"));
+  EXPECT_NE(t->Raw(2), "          ");
+  // Once the header is repaired the memos are all there.
+  t.reset();
+  fx.engine.reset();
+  memo[7] = 64;
+  fx.fs->SetContents("/d/T.fpt", memo);
+  t = fx.Reopen();
+  ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   4"));
+  EXPECT_EQ(t->Memo(2), "memo 4");
+}
+
+}  // namespace
+}  // namespace vandrel
