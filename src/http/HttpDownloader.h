@@ -30,7 +30,7 @@ enum THttpDownloaderState : uint8_t {
   hdsDetectingConnection = 4,
 };
 // How a body is processed.
-enum TDocumentType : uint8_t { dtUnknown = 0, dtHtml = 1, dtText = 2, dtBinary = 3 };
+enum TDocumentType : uint8_t { dtDetect = 0, dtHtml = 1, dtText = 2, dtBinary = 3 };
 // What a document is.
 enum TResultType : uint8_t { rtUnknown = 0, rtHtml = 1, rtText = 2, rtBinary = 3, rtImage = 4 };
 enum THttpItemState : uint8_t {
@@ -201,7 +201,7 @@ struct THttpDownloaderSettings {
   std::string UserName;
   // Not published.
   bool BrowseMode = false;  // wrap text into HTML; keep only the page and picture extensions in names
-  int DefaultDocumentType = dtUnknown;  // used when an item does not set one; 0 = detect
+  int DefaultDocumentType = dtDetect;  // used when an item does not set one; 0 = detect
   TZHttpMethod DefaultTransferMethod = hmGet;
   std::string DefaultPageName = "index.htm";
 };
