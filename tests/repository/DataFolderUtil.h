@@ -32,10 +32,15 @@ class TDataFolder {
     return compiler.SaveToFile(Path() + relative) == 0;
   }
 
-  bool WriteCompiledSearchType(const std::string& relative, const std::string& registerBody, int version) {
+  // `constants` (may be null) are visible to the script while it is saved.
+  bool WriteCompiledSearchType(const std::string& relative, const std::string& registerBody, int version,
+                               TVariableList* constants = nullptr) {
     TSearchTypeReader reader;
+    if (constants) reader.Variables.SetParent(constants);
     reader.Compiler().SetText(RegisterBody("FileVersion = " + std::to_string(version) + "\n" + registerBody));
-    return reader.Compiler().SaveToFile(Path() + relative) == 0;
+    bool ok = reader.Compiler().SaveToFile(Path() + relative) == 0;
+    reader.Variables.SetParent(nullptr);
+    return ok;
   }
 
   void Remove(const std::string& relative) { std::filesystem::remove_all(Path() + relative); }
