@@ -107,7 +107,6 @@ bool RunConstantsScript(TVariableList& constants, const std::string& path) {
       constants.Add(v);
     }
   }
-  for (const auto& v : constants.Entries()) v->ReadOnly = true;
   constants.DetachCompiler(&compiler);
   compiler.Variables().SetParent(nullptr);
   return ok;

@@ -28,7 +28,8 @@ std::vector<TDefinitionFile> ListDefinitionFiles(const std::string& folder, cons
 std::string FindPathIgnoringCase(const std::string& folder, const std::string& name);
 
 // Empties `constants`, then runs the "Register" procedure of the script at `path` when it exists and
-// compiles. What the script assigns, plainly or as "Global", stays in `constants` as read-only values.
+// compiles. What the script assigns, plainly or as "Global", stays in `constants`.
+// They stay writable: definitions declare some of the same names "Global" themselves.
 // Returns whether the script ran without error.
 bool RunConstantsScript(TVariableList& constants, const std::string& path);
 
