@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "DataFolderUtil.h"
-#include "script/Variables.h"
 
 namespace vandrel {
 namespace {
@@ -35,32 +34,8 @@ TEST(DefinitionReadersTest, SearchTypeSummaryKeepsWhatTheCatalogueStores) {
   EXPECT_TRUE(books.OutputFields[3].Hidden);
 }
 
-TEST(DefinitionReadersTest, SearchTypeSeesTheConstants) {
-  testing::TDataFolder data;
-  data.WriteText("shoes.sst", testing::RegisterBody("DisplayName = SHOP_NAME\nAddOutputField(\"title\")"));
-  TVariableList constants;
-  constants.SetString("SHOP_NAME", "Shoe Shop");
-  TSearchTypeSummary shoes;
+TEST(DefinitionReadersTest, CategorySummary) {
   std::string error;
-  ASSERT_TRUE(ReadSearchTypeDefinition(data.Path() + "shoes.sst", "shoes", &constants, shoes, error))
-      << error;
-  EXPECT_EQ(shoes.DisplayName, "Shoe Shop");
-  EXPECT_FALSE(ReadSearchTypeDefinition(data.Path() + "shoes.sst", "shoes", nullptr, shoes, error));
-  EXPECT_FALSE(error.empty());
-}
-
-TEST(DefinitionReadersTest, EngineAndCategorySummaries) {
-  TEngineSummary engine;
-  std::string error;
-  ASSERT_TRUE(ReadEngineDefinition(Fixture("bookbarn.sen"), engine, error)) << error;
-  EXPECT_EQ(engine.DisplayName, "Book Barn");
-  EXPECT_EQ(engine.Description, "Books, new and used");
-  EXPECT_EQ(engine.Priority, 5);
-  EXPECT_EQ(engine.HomePage, "http://www.bookbarn.test/");
-  EXPECT_TRUE(engine.Enabled);
-  EXPECT_FALSE(ReadEngineDefinition(Fixture("broken.sen"), engine, error));
-  EXPECT_FALSE(ReadEngineDefinition(Fixture("missing.sen"), engine, error));
-
   testing::TDataFolder data;
   data.WriteText("buybooks.sca",
                  testing::RegisterBody("DisplayName = \"Books\"\nPriority = 3\nSearchType = \"books\"\n"
