@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)EncodeSearchValues(inputDefs, inputFields);
   }
 
-  TSortKeyList keys;
+  storage::TSortKeyList keys;
   (void)DecodeSortKeys(all, keys, error);
 
   // The result blob is laid out by definitions the blob does not hold: the first byte picks their types.

@@ -241,7 +241,7 @@ bool DecodeResultValues(std::string_view blob, const TStorageFieldDefinitionList
   return true;
 }
 
-std::string EncodeSortKeys(const TSortKeyList& keys) {
+std::string EncodeSortKeys(const storage::TSortKeyList& keys) {
   TBlobWriter w;
   w.U32(static_cast<uint32_t>(keys.Count()));
   for (size_t i = 0; i < keys.Count(); ++i) {
@@ -251,7 +251,7 @@ std::string EncodeSortKeys(const TSortKeyList& keys) {
   return w.Take();
 }
 
-bool DecodeSortKeys(std::string_view blob, TSortKeyList& keys, std::string& error) {
+bool DecodeSortKeys(std::string_view blob, storage::TSortKeyList& keys, std::string& error) {
   keys.Clear();
   TBlobReader r(blob);
   uint32_t count;

@@ -35,9 +35,9 @@ std::string EncodeResultValues(const TStorageFieldDefinitionList& definitions,
 bool DecodeResultValues(std::string_view blob, const TStorageFieldDefinitionList& definitions,
                         std::vector<TBlobFieldValue>& fields, std::string& error);
 
-std::string EncodeSortKeys(const TSortKeyList& keys);
+std::string EncodeSortKeys(const storage::TSortKeyList& keys);
 // Clears the list first.
-bool DecodeSortKeys(std::string_view blob, TSortKeyList& keys, std::string& error);
+bool DecodeSortKeys(std::string_view blob, storage::TSortKeyList& keys, std::string& error);
 
 // Memo columns that hold string lists keep the lines joined with CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);

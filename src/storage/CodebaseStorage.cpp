@@ -151,7 +151,6 @@ bool TCodebaseStorage::DeleteRows(TTable* table, const std::vector<TDbKeyValue>&
   while (SeekKey(table, key)) {
     if (!table->Delete()) return false;
   }
-  Db_->ClearError();  // the last seek found nothing, which is no failure
   return true;
 }
 
@@ -160,16 +159,12 @@ bool TCodebaseStorage::StoreBlobRow(TTable* table, int32_t number, const char* b
   if (!IsStorableKey(number)) return false;
   std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
   if (SeekKey(table, {number})) return Field(table, blobField)->SetAsStream(bytes) && table->Flush();
-  Db_->ClearError();
   return table->AppendStart() && table->Fields()[0]->SetAsInteger(number) &&
          Field(table, blobField)->SetAsStream(bytes) && table->Append();
 }
 
 TBytes TCodebaseStorage::ReadBlobRow(TTable* table, int32_t number, const char* blobField) {
-  if (!IsStorableKey(number) || !SeekKey(table, {number})) {
-    Db_->ClearError();
-    return {};
-  }
+  if (!IsStorableKey(number) || !SeekKey(table, {number})) return {};
   std::string s = Field(table, blobField)->AsStream();
   return TBytes(s.begin(), s.end());
 }
@@ -179,7 +174,6 @@ int32_t TCodebaseStorage::HighestKey(TTable* table, const std::vector<TDbKeyValu
   TField* f = Field(table, field);
   for (bool found = SeekKey(table, key); found; found = table->SeekNext())
     highest = std::max(highest, f->AsInteger());
-  Db_->ClearError();
   return static_cast<int32_t>(highest);
 }
 

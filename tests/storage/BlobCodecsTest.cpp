@@ -131,11 +131,11 @@ TEST(BlobCodecs, ResultValuesKeepDisplayTextsAndShortenEqualOnes) {
 }
 
 TEST(BlobCodecs, SortKeysAndLinesRoundTrip) {
-  TSortKeyList keys;
+  storage::TSortKeyList keys;
   keys.AddKey("Title", TSortKeySortDirection::ksdAscending);
   keys.AddKey("Price", TSortKeySortDirection::ksdDescending);
   std::string blob = EncodeSortKeys(keys);
-  TSortKeyList back;
+  storage::TSortKeyList back;
   std::string error;
   ASSERT_TRUE(DecodeSortKeys(blob, back, error));
   ASSERT_EQ(back.Count(), 2u);
