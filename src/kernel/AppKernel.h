@@ -16,6 +16,8 @@
 
 namespace vandrel {
 
+class TCodebaseStorageManager;
+
 // The command line split into what the program itself uses and what goes to the command-line processor.
 struct TStartOptions {
   std::vector<std::string> Arguments;  // everything but --root DIR, in order
@@ -73,6 +75,9 @@ class TAppKernel {
   bool MainFormShown() const { return mainFormShown_; }
   bool DebugMode() const { return debugMode_; }
   const TAppFolders& Folders() const { return folders_; }
+  // The database's set-up from a successful start until ShutDown; null otherwise. The front end makes it
+  // the action runner's first observer.
+  TCodebaseStorageManager* StorageManager() const { return storage_.get(); }
   // The start's own command line, joined; the main window runs it once it is shown.
   const std::string& StartCommandLine() const { return startCommandLine_; }
 
@@ -84,6 +89,7 @@ class TAppKernel {
   THooks hooks_;
   TAppFolders folders_;
   std::unique_ptr<TSingleInstance> instance_;  // holds the lock while this program runs
+  std::unique_ptr<TCodebaseStorageManager> storage_;
   std::function<void()> immediate_;
   std::function<void()> orderly_;
   std::string startCommandLine_;
