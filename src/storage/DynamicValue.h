@@ -27,6 +27,8 @@ class TDynamicValue {
   double AsDouble() const;
   // The value as text: integers in decimal, doubles in the general format, Booleans as "True"/"False".
   std::string AsString() const;
+  // The text of a string value without copying it; null for other kinds.
+  const std::string* StringPtr() const { return std::get_if<std::string>(&value_); }
 
   bool operator==(const TDynamicValue& other) const { return value_ == other.value_; }
 

@@ -141,7 +141,7 @@ TStorageFieldItem* TStorageFieldList::AddField(const std::string& name, const TD
   return field;
 }
 
-const TClassInfo& TSortKeyItem::StaticClass() {
+const TClassInfo& storage::TSortKeyItem::StaticClass() {
   static const TClassInfo info =
       TClassBuilder<TSortKeyItem>("TSortKeyItem", TCollectionItem::StaticClass())
           .String("Field", &TSortKeyItem::Field)
@@ -150,7 +150,7 @@ const TClassInfo& TSortKeyItem::StaticClass() {
   return info;
 }
 
-const TClassInfo& TSortKeyList::StaticClass() {
+const TClassInfo& storage::TSortKeyList::StaticClass() {
   static const TClassInfo info = [] {
     TClassInfo i;
     i.Name = "TSortKeyList";
@@ -160,7 +160,8 @@ const TClassInfo& TSortKeyList::StaticClass() {
   return info;
 }
 
-TSortKeyItem* TSortKeyList::AddKey(const std::string& field, TSortKeySortDirection direction) {
+storage::TSortKeyItem* storage::TSortKeyList::AddKey(const std::string& field,
+                                                     TSortKeySortDirection direction) {
   auto* key = static_cast<TSortKeyItem*>(Add());
   key->Field = field;
   key->SortDirection = direction;

@@ -141,6 +141,9 @@ class TStorageFieldList : public TCollection {
 // ORDER: stored in sort keys.
 enum class TSortKeySortDirection : uint8_t { ksdAscending, ksdDescending };
 
+// The script language has a sort key list of its own under the same name; the stored one lives apart.
+namespace storage {
+
 class TSortKeyItem : public TCollectionItem {
   VANDREL_PERSISTENT(TSortKeyItem)
  public:
@@ -155,6 +158,8 @@ class TSortKeyList : public TCollection {
   TSortKeyItem* Key(size_t i) const { return static_cast<TSortKeyItem*>(Item(i)); }
   TSortKeyItem* AddKey(const std::string& field, TSortKeySortDirection direction);
 };
+
+}  // namespace storage
 
 // The entries of one transaction: items themselves or key items made for it (then owned).
 class TStorageTransactionList : public TPersistentList {

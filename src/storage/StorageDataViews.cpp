@@ -360,6 +360,7 @@ void TStorageDataListView::RemoveGroupAt(size_t index) {
   TStorageDataGroupItem* group = Groups_->Group(index);
   Notify([&](auto* o) { o->GroupRemoved(this, group); });
   Groups_->Delete(index);
+  if (auto* definition = Groups_->Definition()) definition->GroupsInvalidated();
 }
 
 void TStorageDataListView::DropGroups() {
@@ -372,7 +373,19 @@ TStorageDataGroupItem* TStorageDataListView::GroupOf(const TStorageDataItem* ite
   return nullptr;
 }
 
-void TStorageDataListView::PlaceItem(TStorageDataItem* item) {
+void TStorageDataListView::PlaceItem(TStorageDataItem* item, bool fresh) {
+  TStorageDataGroupDefinition* definition = Groups_->Definition();
+  if (fresh && definition) {
+    int at = definition->FindAcceptingGroup(*item);
+    if (at >= 0 && static_cast<size_t>(at) < Groups_->Count()) {
+      Groups_->Group(static_cast<size_t>(at))->Items.push_back(item);
+      return;
+    }
+    if (at == -1) {
+      AppendGroupFor(item);
+      return;
+    }
+  }
   bool accepted = false;
   bool removed = false;
   // Later groups win: the last group that accepts the item takes it.
@@ -391,8 +404,12 @@ void TStorageDataListView::PlaceItem(TStorageDataItem* item) {
     }
   }
   if (removed) Notify([&](auto* o) { o->ItemChanged(this, nullptr); });
+  if (accepted || !Groups_->Definition()) return;
+  AppendGroupFor(item);
+}
+
+void TStorageDataListView::AppendGroupFor(TStorageDataItem* item) {
   TStorageDataGroupDefinition* definition = Groups_->Definition();
-  if (accepted || !definition) return;
   const TClassInfo* groupClass = FindGroupItemClass(definition->ClassType());
   if (!groupClass || !groupClass->Create) throw std::logic_error("Invalid GroupDefinition");
   std::unique_ptr<TPersistent> object = groupClass->Create();
@@ -401,21 +418,24 @@ void TStorageDataListView::PlaceItem(TStorageDataItem* item) {
   group->Initialize(*Groups_, *item);
   group->Items.push_back(item);
   Groups_->Add(std::move(object));
+  definition->GroupAppended(*group);
 }
 
 void TStorageDataListView::SortGroups() {
-  const TStorageDataGroupDefinition* definition = Groups_->Definition();
+  TStorageDataGroupDefinition* definition = Groups_->Definition();
   if (!definition) return;
+  definition->PrepareCompare();
   Groups_->Sort([definition](TPersistent* a, TPersistent* b) {
     return definition->Compare(*static_cast<TStorageDataGroupItem*>(a),
                                *static_cast<TStorageDataGroupItem*>(b)) < 0;
   });
+  definition->GroupsInvalidated();
 }
 
 void TStorageDataListView::RebuildGroups() {
   Groups_->BeginUpdate();
   for (size_t i = 0; i < Groups_->Count(); ++i) Groups_->Group(i)->Items.clear();
-  for (auto* item : Visible_) PlaceItem(item);
+  for (auto* item : Visible_) PlaceItem(item, true);
   for (size_t i = Groups_->Count(); i-- > 0;)
     if (Groups_->Group(i)->Items.empty()) RemoveGroupAt(i);
   SortGroups();

@@ -72,6 +72,17 @@ class TStorageDataGroupDefinition : public TPersistentEx {
   TStorageDataGroupManager* Manager = nullptr;
   // Negative when a comes before b.
   virtual int Compare(const TStorageDataGroupItem& a, const TStorageDataGroupItem& b) const = 0;
+  // Called before the groups are sorted, so Compare may read state of the view it would be slow to look up.
+  virtual void PrepareCompare() {}
+
+  // A fast path for a view that places every item afresh: the position of the last group that accepts
+  // `item` (-1: none does), the same answer asking each group would give, or kAskEveryGroup.
+  static constexpr int kAskEveryGroup = -2;
+  virtual int FindAcceptingGroup(const TStorageDataItem& item) { return kAskEveryGroup; }
+  // Groups were removed, reordered or replaced: positions remembered by FindAcceptingGroup are stale.
+  virtual void GroupsInvalidated() {}
+  // A group was appended at the end of the manager.
+  virtual void GroupAppended(TStorageDataGroupItem& group) {}
 };
 
 // One group of a grouped view; its items are not owned.
@@ -223,7 +234,9 @@ class TStorageDataListView : public TStorageNotifier {
 
  private:
   void StoreFilters();
-  void PlaceItem(TStorageDataItem* item);
+  // `fresh`: no group holds the item yet (a rebuild), so the definition's fast path may place it.
+  void PlaceItem(TStorageDataItem* item, bool fresh = false);
+  void AppendGroupFor(TStorageDataItem* item);
   void RebuildGroups();
   void RemoveGroupAt(size_t index);
   void SortGroups();

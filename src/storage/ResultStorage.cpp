@@ -1,0 +1,390 @@
+#include "storage/ResultStorage.h"
+
+#include <cmath>
+#include <limits>
+
+#include "currency/CurrencyConverters.h"
+#include "platform/Format.h"
+#include "storage/TypedStorage.h"
+
+namespace vandrel {
+
+namespace {
+
+// What the user's locale would do for plain Latin text: letters first compared without case, then a
+// lower-case letter before its capital.
+int CompareDisplayText(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  const size_t n = std::min(a.size(), b.size());
+  int tie = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char x = a[i], y = b[i];
+    char lx = lower(x), ly = lower(y);
+    if (lx != ly) return static_cast<unsigned char>(lx) < static_cast<unsigned char>(ly) ? -1 : 1;
+    if (tie == 0 && x != y) tie = (x >= 'a' && x <= 'z') ? -1 : 1;
+  }
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return tie;
+}
+
+const TStorageFieldItem* FieldAt(TStorageDataItem* item, int index) {
+  auto* fieldItem = dynamic_cast<TStorageDataFieldItem*>(item);
+  if (!fieldItem || index < 0) return nullptr;
+  TStorageFieldList* fields = fieldItem->GetFields();
+  return static_cast<size_t>(index) < fields->Count() ? fields->Field(static_cast<size_t>(index)) : nullptr;
+}
+
+// A money text the currency map cannot read: it parses to a cleared amount of -1.
+bool Unreadable(const TCurrencyMap& map) {
+  return map.FromAmount.Code.empty() && map.FromAmount.Value == TCurrencyMap::kNoPrice;
+}
+
+}  // namespace
+
+// ---- fields ----
+
+const TClassInfo& TResultStorageFieldItem::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TResultStorageFieldItem>("TResultStorageFieldItem", TStorageFieldItem::StaticClass())
+          .String("DisplayValue", &TResultStorageFieldItem::DisplayValue,
+                  &TResultStorageFieldItem::SetDisplayValue)
+          .Build();
+  return info;
+}
+
+TResultStorageItem* TResultStorageFieldItem::Owner() const {
+  auto* list = dynamic_cast<TResultStorageFieldList*>(Collection());
+  return list ? list->Owner : nullptr;
+}
+
+const TSearchTypeStorageOutputFieldDefinitionItem* TResultStorageFieldItem::Definition() const {
+  TResultStorageItem* item = Owner();
+  TStorageDataList* list = item ? item->Owner() : nullptr;
+  auto* transaction = list ? dynamic_cast<TResultStorageTransactionList*>(&list->Transaction()) : nullptr;
+  if (!transaction) return nullptr;
+  int index = Index();
+  const auto& definitions = transaction->OutputFieldDefinitions;
+  if (index < 0 || static_cast<size_t>(index) >= definitions.Count()) return nullptr;
+  return definitions.Output(static_cast<size_t>(index));
+}
+
+bool TResultStorageFieldItem::IsMoney() const {
+  const auto* definition = Definition();
+  return definition && definition->FieldType == TStorageFieldType::ftMoney;
+}
+
+void TResultStorageFieldItem::SetValue(const TDynamicValue& value) {
+  if (!IsMoney()) {
+    TStorageFieldItem::SetValue(value);
+    return;
+  }
+  TCurrencyConverter& converter = CurrencyConverter();
+  TCurrencyMap& map = CurrencyMap();
+  map.Parse(value.AsString(), converter.AxisCode);
+  // An unreadable price keeps its text: its canonical form would drop the mark that it has no price.
+  if (Unreadable(map)) {
+    TStorageFieldItem::SetValue(value);
+    return;
+  }
+  converter.Convert(map);
+  TStorageFieldItem::SetValue(TDynamicValue(map.Serialize()));
+}
+
+void TResultStorageFieldItem::SetDisplayValue(const std::string& text) {
+  if (!IsMoney()) {
+    DisplayValue_ = text;
+    return;
+  }
+  TCurrencyConverter& converter = CurrencyConverter();
+  TCurrencyMap& map = CurrencyMap();
+  map.Parse(Value_.AsString(), converter.AxisCode);
+  DisplayValue_ = converter.DisplayText(map);
+}
+
+const TClassInfo& TResultStorageFieldList::StaticClass() {
+  static const TClassInfo info = [] {
+    TClassInfo i;
+    i.Name = "TResultStorageFieldList";
+    i.Parent = &TStorageFieldList::StaticClass();
+    return i;
+  }();
+  return info;
+}
+
+TResultStorageFieldItem* TResultStorageFieldList::AddResultField(const std::string& name,
+                                                                 const TDynamicValue& value,
+                                                                 const std::string& displayValue) {
+  auto* field = static_cast<TResultStorageFieldItem*>(Add());
+  field->Name = name;
+  field->SetValue(value);
+  field->SetDisplayValue(displayValue);
+  return field;
+}
+
+// ---- the result ----
+
+const TClassInfo& TResultStorageItem::StaticClass() {
+  using C = TResultStorageItem;
+  static const TClassInfo info =
+      TClassBuilder<C>("TResultStorageItem", TStorageDataFieldItem::StaticClass())
+          .Float("Date", &C::Date)
+          .Integer("Occurences", &C::Occurences)
+          .Object("FoundBy", &C::FoundBy)
+          .Set("FilterState", &C::FilterState, {"rfsDeleted", "rfsOutdated", "rfsRemains"})
+          .Boolean("New", &C::New)
+          .Boolean("Checked", &C::Checked)
+          .Integer("UserState", &C::UserState)
+          .Boolean("Visited", &C::Visited)
+          .Float("VisitedDate", &C::VisitedDate)
+          .Boolean("Validated", &C::Validated)
+          .Boolean("Valid", &C::Valid)
+          .Boolean("Skipped", &C::Skipped)
+          .Boolean("IsHtml", &C::IsHtml)
+          .Boolean("Refined", &C::Refined)
+          .Boolean("Downloaded", &C::Downloaded)
+          .String("FileName", &C::FileName)
+          .Build();
+  return info;
+}
+
+TResultStorageItem::TResultStorageItem()
+    : TStorageDataFieldItem(std::make_unique<TResultStorageFieldList>(this)) {}
+
+void TResultStorageItem::Changed() {
+  TStorageDataList* list = Owner();
+  if (list && list->State() == lsSettingField) {
+    const bool value = list->PendingValue.AsBoolean();
+    switch (list->Transaction().FieldIndex) {
+      case kResultSetDeleted:
+        FilterState = static_cast<uint8_t>(value ? (FilterState | rfsDeleted) : (FilterState & ~rfsDeleted));
+        break;
+      case kResultSetChecked:
+        Checked = value;
+        break;
+      default:
+        break;
+    }
+  }
+  TStorageDataFieldItem::Changed();
+}
+
+void TResultStorageItem::Loaded() {
+  Downloaded = !FileName.empty();
+  TResultStorageFieldList* fields = ResultFields();
+  for (size_t i = 0; i < fields->Count(); ++i) {
+    TResultStorageFieldItem* field = fields->ResultField(i);
+    if (!field->IsMoney()) continue;
+    field->SetValue(TDynamicValue(field->Value()));
+    field->SetDisplayValue(field->DisplayValue());
+  }
+}
+
+const TClassInfo& TResultStorageTransactionList::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TResultStorageTransactionList>("TResultStorageTransactionList",
+                                                   TStorageTransactionList::StaticClass())
+          .Integer("SrhNum", &TResultStorageTransactionList::SrhNum, -1)
+          .Object("OutputFieldDefinitions", &TResultStorageTransactionList::OutputFieldDefinitions)
+          .Build();
+  return info;
+}
+
+// ---- sorting ----
+
+TResultStorageCompare::TResultStorageCompare(const TSearchTypeStorageOutputFieldDefinitionList& definitions,
+                                             const std::string& fieldName, bool ascending,
+                                             const storage::TSortKeyList* sortKeys, bool sortKeysFirst)
+    : Ascending_(ascending),
+      SortKeysFirst_(sortKeysFirst),
+      AxisValues_(std::make_shared<std::unordered_map<const TStorageFieldItem*, double>>()) {
+  auto resolve = [&definitions](const std::string& name, TSortKeySortDirection direction) {
+    TResolved r{definitions.IndexOfName(name), TStorageFieldType::ftBoolean, direction};
+    if (r.Index >= 0) r.Type = definitions.Output(static_cast<size_t>(r.Index))->FieldType;
+    return r;
+  };
+  Column_ = resolve(fieldName, TSortKeySortDirection::ksdAscending);
+  ColumnDirection_ = Column_.Index >= 0
+                         ? definitions.Output(static_cast<size_t>(Column_.Index))->Layout.SortDirection
+                         : TStorageLayoutSortDirection::sdAscending;
+  if (sortKeys)
+    for (size_t i = 0; i < sortKeys->Count(); ++i) {
+      const storage::TSortKeyItem* key = sortKeys->Key(i);
+      // A key naming no output field cannot be resolved; it takes no part rather than reading past a record.
+      TResolved r = resolve(key->Field, key->SortDirection);
+      if (r.Index >= 0) Keys_.push_back(r);
+    }
+}
+
+double TResultStorageCompare::AxisValue(const std::string& moneyString) {
+  const TCurrencyConverter& converter = CurrencyConverter();
+  TCurrencyMap map;
+  map.Parse(moneyString, converter.AxisCode);
+  if (!map.AxisAmount.Code.empty()) return map.AxisAmount.Value;
+  const TAmount& from = map.FromAmount;
+  // A price already in the target currency carries no axis amount: convert it here, or it would be
+  // compared in the wrong currency against every other price.
+  if (!from.Code.empty())
+    if (const auto* definition = converter.Definitions().Find(from.Code))
+      return static_cast<double>(from.Value) / static_cast<double>(definition->ExchangeRate);
+  return from.Value;
+}
+
+double TResultStorageCompare::CachedAxisValue(const TStorageFieldItem* field) const {
+  if (!field) return AxisValue({});
+  auto [it, added] = AxisValues_->try_emplace(field, 0.0);
+  if (added) {
+    const std::string* text = field->Value().StringPtr();
+    it->second = AxisValue(text ? *text : field->Value().AsString());
+  }
+  return it->second;
+}
+
+int TResultStorageCompare::CompareOn(const TResolved& on, TStorageDataItem* a, TStorageDataItem* b) const {
+  if (on.Index < 0) return 0;
+  static const TDynamicValue kEmpty;
+  const TStorageFieldItem* fa = FieldAt(a, on.Index);
+  const TStorageFieldItem* fb = FieldAt(b, on.Index);
+  const TDynamicValue& va = fa ? fa->Value() : kEmpty;
+  const TDynamicValue& vb = fb ? fb->Value() : kEmpty;
+  switch (on.Type) {
+    case TStorageFieldType::ftBoolean:
+    case TStorageFieldType::ftDouble:
+    case TStorageFieldType::ftInteger: {
+      double d = std::nearbyint(va.AsDouble() - vb.AsDouble());
+      if (std::isnan(d)) return 0;
+      if (d >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
+      if (d <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min() + 1;
+      return static_cast<int>(d);
+    }
+    case TStorageFieldType::ftString: {
+      const std::string* sa = va.StringPtr();
+      const std::string* sb = vb.StringPtr();
+      if (sa && sb) return CompareDisplayText(*sa, *sb);
+      return CompareDisplayText(va.AsString(), vb.AsString());
+    }
+    case TStorageFieldType::ftMoney: {
+      // No price sorts last both ways: the final negation of a descending sort turns -1 into the end.
+      const double noPrice = Ascending_ ? 2147483647.0 : -1.0;
+      double x = CachedAxisValue(fa);
+      double y = CachedAxisValue(fb);
+      if (x < 0) x = noPrice;
+      if (y < 0) y = noPrice;
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
+  }
+  return 0;
+}
+
+int TResultStorageCompare::operator()(TStorageDataItem* a, TStorageDataItem* b) const {
+  int r = 0;
+  if (!SortKeysFirst_) r = CompareOn(Column_, a, b);
+  if (r == 0)
+    for (const TResolved& key : Keys_) {
+      int k = CompareOn(key, a, b);
+      if (k == 0) continue;
+      const bool keyDescending = key.Direction == TSortKeySortDirection::ksdDescending;
+      const bool columnDescending = ColumnDirection_ == TStorageLayoutSortDirection::sdDescending;
+      r = keyDescending != columnDescending ? -k : k;
+      break;
+    }
+  if (SortKeysFirst_ && r == 0) r = CompareOn(Column_, a, b);
+  // Negating INT_MIN would overflow; the comparisons never return it.
+  return Ascending_ ? r : -r;
+}
+
+void TResultStorageListView::SortResults(const std::string& fieldName, bool ascending,
+                                         const storage::TSortKeyList* sortKeys, bool sortKeysFirst,
+                                         TStorageDataItem* changed) {
+  auto* list = dynamic_cast<TResultStorageList*>(&List());
+  if (!list) return;
+  TResultStorageCompare compare(list->OutputFieldDefinitions(), fieldName, ascending, sortKeys,
+                                sortKeysFirst);
+  if (changed)
+    Reposition(changed, compare);
+  else
+    Sort(compare);
+}
+
+// ---- groups ----
+
+const TClassInfo& TResultStorageGroupDefinition::StaticClass() {
+  static const TClassInfo info =
+      TClassBuilder<TResultStorageGroupDefinition>("TResultStorageGroupDefinition",
+                                                   TStorageDataFieldGroupDefinition::StaticClass())
+          .Build();
+  return info;
+}
+
+bool TResultStorageGroupDefinition::ExactMatch(const TStorageFieldItem& field) const {
+  const auto* result = dynamic_cast<const TResultStorageFieldItem*>(&field);
+  return result && result->IsMoney();
+}
+
+bool TResultStorageGroupDefinition::Indexable(const TStorageDataGroupItem& group) const {
+  return &group.ClassType() == &TResultStorageGroupItem::StaticClass();
+}
+
+const TClassInfo& TResultStorageGroupItem::StaticClass() {
+  static const TClassInfo info = TClassBuilder<TResultStorageGroupItem>(
+                                     "TResultStorageGroupItem", TStorageDataFieldGroupItem::StaticClass())
+                                     .String("DisplayName", &TResultStorageGroupItem::DisplayName)
+                                     .Build();
+  return info;
+}
+
+std::string TResultStorageGroupItem::GetCaption() const {
+  if (Items.size() == 1) return Format("%s (1 item)", {DisplayName});
+  return Format("%0:s (%1:d items)", {DisplayName, Items.size()});
+}
+
+bool TResultStorageGroupItem::Accepts(const TStorageDataItem& item) const {
+  const auto* result = dynamic_cast<const TResultStorageItem*>(&item);
+  const TResultStorageFieldItem* field =
+      result ? result->ResultFields()->FindResultField(GroupField()) : nullptr;
+  const auto* definition =
+      Manager ? dynamic_cast<const TResultStorageGroupDefinition*>(Manager->Definition()) : nullptr;
+  if (field && definition && field->Value().Kind() == TDynamicValue::TKind::String &&
+      Value.Kind() == TDynamicValue::TKind::String && definition->ExactMatch(*field))
+    return field->Value() == Value;
+  return TStorageDataFieldGroupItem::Accepts(item);
+}
+
+void TResultStorageGroupItem::Initialize(TStorageDataGroupManager& manager, TStorageDataItem& firstItem) {
+  TStorageDataFieldGroupItem::Initialize(manager, firstItem);
+  auto* result = dynamic_cast<TResultStorageItem*>(&firstItem);
+  const TResultStorageFieldItem* field =
+      result ? result->ResultFields()->FindResultField(GroupField()) : nullptr;
+  if (field && field->IsMoney()) {
+    TCurrencyConverter& converter = CurrencyConverter();
+    TCurrencyMap& map = CurrencyMap();
+    map.Parse(field->Value().AsString(), converter.AxisCode);
+    DisplayName = converter.DisplayText(map);
+  } else {
+    DisplayName = field ? field->DisplayValue() : std::string();
+  }
+  if (DisplayName.empty()) DisplayName = "n/a";
+}
+
+// ---- the list ----
+
+TResultStorageList::TResultStorageList()
+    : TStorageDataList(
+          (RegisterTypedStorageClasses(), TResultStorageTransactionList::StaticClass()),
+          [](TStorageDataList& list, const std::string& name) -> std::unique_ptr<TStorageDataListView> {
+            return std::make_unique<TResultStorageListView>(list, name);
+          },
+          TDefaultKeyItem::StaticClass(), TResultStorageItem::StaticClass()) {}
+
+TResultStorageItem* TResultStorageList::ItemByKey(int32_t key) const {
+  for (size_t i = 0; i < Count(); ++i)
+    if (Result(i)->Index() == key) return Result(i);
+  return nullptr;
+}
+
+bool TResultStorageList::LoadSearch(int32_t srhNum) {
+  SetSrhNum(srhNum);
+  return Load();
+}
+
+}  // namespace vandrel
