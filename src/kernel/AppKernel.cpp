@@ -119,6 +119,8 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
 
 void TAppKernel::ShutDown() {
   instance_.reset();
+  compareHistory_.reset();
+  reviewsHistory_.reset();
 }
 
 void TAppKernel::Terminate() {
