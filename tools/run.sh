@@ -8,16 +8,18 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/VandrelShopper" ]; 
   exec "$build/VandrelShopper"
 fi
 
-# No display: show the headless front end at work on the bundled demo store site.
+# No display: a demo search with the headless front end, the bundled engines against the demo store site.
 cli="$build/vandrel-shopper-cli"
+data="$build/Data"
 echo "No display: running the command-line front end on the bundled data." >&2
 "$cli" version
 work=$(mktemp -d)
 trap 'kill "${site:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
-"$cli" demo-stores --port 0 --once-ready-file "$work/port" &
+"$cli" demo-stores --port 0 --once-ready-file "$work/port" >/dev/null &
 site=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
+[ -s "$work/port" ] || { echo "the demo store site did not start" >&2; exit 1; }
 port=$(cat "$work/port")
-echo "Demo store site on 127.0.0.1:$port; first result page of one store, fetched as an engine would:" >&2
-"$cli" fetch "http://127.0.0.1:$port/pageturner/search?q=harry+potter" -o "$work/page.html"
-grep -o '<td class="title"><a [^>]*>[^<]*' "$work/page.html" | sed 's/<[^>]*>//g; s/^/  /'
+echo "Demo store site on 127.0.0.1:$port; searching the electronics stores for \"volta\":" >&2
+"$cli" search --data "$data" --category buyelectronics --set Keywords=volta \
+  --define "DemoStoreAddress=http://127.0.0.1:$port/"

@@ -22,5 +22,6 @@ int RunConfig(const Args& args);
 int RunFetch(const Args& args);
 int RunParse(const Args& args);
 int RunDemoStores(const Args& args);
+int RunSearch(const Args& args);
 
 }  // namespace vandrel::cli

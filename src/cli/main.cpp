@@ -16,6 +16,11 @@ const std::vector<Command>& AllCommands() {
        RunParse},
       {"demo-stores", "demo-stores --port N    serve the demo store site on 127.0.0.1 (--once-ready-file F)",
        RunDemoStores},
+      {"search",
+       "search --data DIR --category NAME --set FIELD=VALUE... [--engines a,b] [--max-threads N] "
+       "[--results-per-engine N] [--currency CODE] [--detect-connection] [--json] [--no-store] "
+       "[--define NAME=VALUE]",
+       RunSearch},
   };
   return commands;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "currency/CurrencyConverters.h"
 #include "engines/FieldEvaluator.h"
 #include "engines/SearchTypeCompiler.h"
 #include "script/CollectionWrappers.h"
@@ -248,6 +249,21 @@ TSortKeyList& TSearchResultList::SortKeys() {
   return *ownKeys_;
 }
 
+namespace {
+
+// Prices in different currencies only compare once both are in the axis currency; a price of the axis
+// currency, one without a code and a negative "no price" keep their number.
+double ComparableMoney(const TResultField& field) {
+  if (field.Number < 0 || field.MoneyCode.empty()) return field.Number;
+  const TCurrencyConverter& converter = CurrencyConverter();
+  if (field.MoneyCode == converter.AxisCode) return field.Number;
+  const auto* currency = converter.Definitions().Find(field.MoneyCode);
+  if (!currency || !(currency->ExchangeRate > 0)) return field.Number;
+  return field.Number / currency->ExchangeRate;
+}
+
+}  // namespace
+
 int TSearchResultList::Compare(TResultRecord& r1, TResultRecord& r2) {
   TSortKeyList& keys = SortKeys();
   if (instance_ && instance_->SearchType()) keys.Resolve(*instance_->SearchType()->OutputFields);
@@ -259,10 +275,17 @@ int TSearchResultList::Compare(TResultRecord& r1, TResultRecord& r2) {
     const TResultField& a = r1.Field(fi);
     const TResultField& b = r2.Field(fi);
     int c = 0;
-    if (k.FieldType == dtString)
+    if (k.FieldType == dtString) {
       c = CompareText(a.Text, b.Text);
-    else
-      c = a.Number < b.Number ? -1 : (a.Number > b.Number ? 1 : 0);
+    } else {
+      double x = a.Number;
+      double y = b.Number;
+      if (k.FieldType == dtMoney && a.MoneyCode != b.MoneyCode) {
+        x = ComparableMoney(a);
+        y = ComparableMoney(b);
+      }
+      c = x < y ? -1 : (x > y ? 1 : 0);
+    }
     if (c != 0) return k.Ascending ? c : -c;
   }
   return 0;

@@ -328,11 +328,11 @@ class TParsePermits {
 };
 
 // Keeps results until they are finished, and tells the owner when a page with everything it holds is done.
-class TDownloadResultManager : public IHttpResultObserver {
+class THttpResultManager : public IHttpResultObserver {
  public:
-  TDownloadResultManager(THttpDownloaderCore& core, MainDispatcher& dispatcher)
+  THttpResultManager(THttpDownloaderCore& core, MainDispatcher& dispatcher)
       : core_(core), dispatcher_(dispatcher) {}
-  ~TDownloadResultManager() override { Clear(); }
+  ~THttpResultManager() override { Clear(); }
 
   void Register(const THttpResultPtr& result) { result->AddObserver(this); }
   void ResultStateChanged(const IHttpResultPtr& result, THttpItemState state) override;
@@ -447,7 +447,7 @@ class THttpDownloaderCore : public std::enable_shared_from_this<THttpDownloaderC
   explicit THttpDownloaderCore(MainDispatcher& dispatcher)
       : dispatcher_(dispatcher),
         threadManager_(std::make_shared<TThreadManager>(dispatcher)),
-        resultManager_(std::make_unique<TDownloadResultManager>(*this, dispatcher)),
+        resultManager_(std::make_unique<THttpResultManager>(*this, dispatcher)),
         detector_(std::make_unique<TConnectionDetector>(dispatcher)) {}
 
   void Open();
@@ -472,7 +472,7 @@ class THttpDownloaderCore : public std::enable_shared_from_this<THttpDownloaderC
     return threadManager_;
   }
   TCookieManager& Cookies() { return cookies_; }
-  TDownloadResultManager& Results() { return *resultManager_; }
+  THttpResultManager& Results() { return *resultManager_; }
   TConnectionDetector& Detector() { return *detector_; }
   TParsePermits& ParsePermits() { return parsePermits_; }
   std::shared_ptr<IHtmlPageParser> PageParser() const {
@@ -556,7 +556,7 @@ class THttpDownloaderCore : public std::enable_shared_from_this<THttpDownloaderC
   std::shared_ptr<TThreadManager> threadManager_;
   std::shared_ptr<IHtmlPageParser> pageParser_;
   TCookieManager cookies_;
-  std::unique_ptr<TDownloadResultManager> resultManager_;
+  std::unique_ptr<THttpResultManager> resultManager_;
   std::unique_ptr<TConnectionDetector> detector_;
   TParsePermits parsePermits_;
   std::mutex reservedLock_;
@@ -569,7 +569,7 @@ class THttpDownloaderCore : public std::enable_shared_from_this<THttpDownloaderC
 // ---------------------------------------------------------------------------------------------------
 // Result manager
 
-void TDownloadResultManager::ResultStateChanged(const IHttpResultPtr& result, THttpItemState state) {
+void THttpResultManager::ResultStateChanged(const IHttpResultPtr& result, THttpItemState state) {
   auto r = std::dynamic_pointer_cast<THttpResult>(result);
   if (!r) return;
   if (state == hisWaiting || state == hisSuspended) {
@@ -589,12 +589,12 @@ void TDownloadResultManager::ResultStateChanged(const IHttpResultPtr& result, TH
   });
 }
 
-void TDownloadResultManager::Handle(const THttpResultPtr& result, THttpItemState state) {
+void THttpResultManager::Handle(const THttpResultPtr& result, THttpItemState state) {
   if (core_.closed_) return;
   Finish(result, state == hisDonePage);
 }
 
-void TDownloadResultManager::Finish(const THttpResultPtr& result, bool notify) {
+void THttpResultManager::Finish(const THttpResultPtr& result, bool notify) {
   if (result->finished_) return;
   if (result->IsSubItem() && !result->countedInParent_) {
     result->countedInParent_ = true;

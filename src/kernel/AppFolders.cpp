@@ -117,18 +117,29 @@ std::string FindInstallationFolder(const std::string& executablePath) {
   return WithSlash(VANDREL_SOURCE_DIR);
 }
 
-int SyncInstalledFiles(const std::string& installation, const std::string& root) {
+int SyncInstalledFiles(const std::string& installation, const std::string& root,
+                       const std::string& builtData) {
   int total = 0;
   bool failed = false;
-  for (const char* folder : {"Data", "Web"}) {
-    int copied = SyncTree(fs::path(installation) / folder, fs::path(root) / folder);
+  auto add = [&](int copied) {
     if (copied < 0) {
       failed = true;
     } else {
       total += copied;
     }
-  }
+  };
+  for (const char* folder : {"Data", "Web"})
+    add(SyncTree(fs::path(installation) / folder, fs::path(root) / folder));
+  if (!builtData.empty()) add(SyncTree(fs::path(builtData), fs::path(root) / "Data"));
   return failed ? -1 : total;
+}
+
+std::string FindBuiltDataFolder(const std::string& executablePath) {
+  std::error_code ec;
+  fs::path folder = fs::path(executablePath).parent_path();
+  if (fs::is_regular_file(folder / "CMakeCache.txt", ec) && fs::is_directory(folder / "Data", ec))
+    return WithSlash((folder / "Data").string());
+  return {};
 }
 
 }  // namespace vandrel

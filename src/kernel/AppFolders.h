@@ -42,6 +42,13 @@ std::string FindInstallationFolder(const std::string& executablePath);
 // Copies the files of `installation`'s Data/ and Web/ into `root` where missing or older than the
 // installed one; a newer file (an update delivered it) is kept. Copies keep the installed file's time.
 // Returns how many files were copied, or -1 when one could not be written.
-int SyncInstalledFiles(const std::string& installation, const std::string& root);
+// `builtData`, when given, is a build tree's Data/ with the compiled definitions; it is copied after the
+// installation's Data/ by the same rule.
+int SyncInstalledFiles(const std::string& installation, const std::string& root,
+                       const std::string& builtData = {});
+
+// The Data/ beside an executable run from its build tree (it holds the compiled definitions the build
+// made); empty when the executable is installed or has none.
+std::string FindBuiltDataFolder(const std::string& executablePath);
 
 }  // namespace vandrel

@@ -107,7 +107,7 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   if (hooks_.RootFolderChosen) hooks_.RootFolderChosen(folders_.Root());
 
   if (!hooks_.InstallationFolder.empty() &&
-      SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root()) < 0)
+      SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root(), hooks_.BuiltDataFolder) < 0)
     std::fprintf(stderr, "Vandrel Shopper: some installed files could not be copied to %s\n",
                  folders_.Root().c_str());
   if (TAppError folders = folders_.Prepare(); folders != aeNoError) {

@@ -80,6 +80,7 @@ class TAppKernel {
     // Learns the root folder before anything is created in it (the configuration keeps it as RootFolder).
     std::function<void(const std::string& root)> RootFolderChosen;
     std::string InstallationFolder;  // where Data/ and Web/ are copied from; empty: nothing is copied
+    std::string BuiltDataFolder;     // a build tree's compiled definitions, copied after the installation's
     std::string UserName;            // names the user's history folder
   };
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engines/EngineCompiler.h"
+#include "engines/SearchTypeCompiler.h"
 #include "platform/Format.h"
 #include "script/BaseCompiler.h"
 
@@ -50,8 +52,47 @@ std::string RenderValue(const TBaseEvalItem& v) {
   return "";
 }
 
-bool Load(TBaseCompiler& c, const std::string& file) {
-  c.ResetVariables();
+// Search types and engines (categories too) have keywords of their own whose ids a compiled file stores,
+// so each kind must be read and written by its own compiler; the file's extension says which.
+class TToolCompiler {
+ public:
+  explicit TToolCompiler(const std::string& file) {
+    const size_t dot = file.find_last_of('.');
+    const size_t slash = file.find_last_of('/');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? std::string()
+                          : file.substr(dot + 1);
+    for (char& ch : ext) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
+    if (ext == "sst" || ext == "cst") {
+      searchType_ = std::make_unique<TSearchTypeReader>();
+      compiler_ = &searchType_->Compiler();
+    } else if (ext == "sen" || ext == "cen" || ext == "sca" || ext == "cca") {
+      engine_ = std::make_unique<TEngineCompiler>();
+      compiler_ = engine_.get();
+    } else {
+      base_ = std::make_unique<TBaseCompiler>();
+      compiler_ = base_.get();
+    }
+  }
+  TBaseCompiler& operator*() { return *compiler_; }
+  // Back to the kind's own starting variables; an engine's live in its own reset, not the base one.
+  void ResetVariables() {
+    if (engine_)
+      engine_->ResetEngineVariables();
+    else
+      compiler_->ResetVariables();
+  }
+
+ private:
+  std::unique_ptr<TSearchTypeReader> searchType_;
+  std::unique_ptr<TEngineCompiler> engine_;
+  std::unique_ptr<TBaseCompiler> base_;
+  TBaseCompiler* compiler_ = nullptr;
+};
+
+bool Load(TToolCompiler& tool, const std::string& file) {
+  tool.ResetVariables();
+  TBaseCompiler& c = *tool;
   if (!c.LoadFromFile(file)) {
     std::fprintf(stderr, "vandrel-script: cannot read %s\n", file.c_str());
     return false;
@@ -83,12 +124,13 @@ int Run(int argc, char** argv) {
     }
   }
   if (procs.empty()) return Usage();
-  TBaseCompiler c;
+  TToolCompiler tool(file);
+  TBaseCompiler& c = *tool;
   c.OnOutput = [](TBaseCompiler&, const std::string& text) { std::cout << text << "\n"; };
   c.OnMessageBox = [](TBaseCompiler&, const std::string& text, const std::string&) {
     std::cout << text << "\n";
   };
-  if (!Load(c, file)) return 2;
+  if (!Load(tool, file)) return 2;
   if (c.Compile() != 0) {
     for (const auto& m : c.Errors) PrintError(m);
     return 2;
@@ -115,9 +157,10 @@ int Run(int argc, char** argv) {
 
 int Compile(int argc, char** argv) {
   if (argc != 4) return Usage();
-  TBaseCompiler c;
+  TToolCompiler tool(argv[2]);
+  TBaseCompiler& c = *tool;
   c.OnOutput = [](TBaseCompiler&, const std::string& text) { std::cout << text << "\n"; };
-  if (!Load(c, argv[2])) return 2;
+  if (!Load(tool, argv[2])) return 2;
   if (c.Compile() != 0) {
     for (const auto& m : c.Errors) PrintError(m);
     return 2;

@@ -453,14 +453,14 @@ bool TTable::SeekRaw(const std::string& key) {
   seekKey_ = key;
   if (!handle_) return false;
   Database()->Engine().ClearError();
-  if (Trim(key).empty()) return After(handle_->Top());
+  if (AllBlank(key)) return After(handle_->Top());
   return After(handle_->Seek(key));
 }
 
 bool TTable::SeekNext() {
   if (!handle_) return false;
   Database()->Engine().ClearError();
-  if (Trim(seekKey_).empty()) return After(handle_->Skip());
+  if (AllBlank(seekKey_)) return After(handle_->Skip());
   return After(handle_->SeekNext(seekKey_));
 }
 

@@ -122,6 +122,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
     if (form) form->BringToFront();
   };
   hooks.InstallationFolder = FindInstallationFolder(ExecutablePath(argv[0]));
+  hooks.BuiltDataFolder = FindBuiltDataFolder(ExecutablePath(argv[0]));
   hooks.UserName = AppConfig().UserName();
   hooks.RootFolderChosen = [](const std::string& root) { AppConfig().SetRootFolder(root); };
 

@@ -81,13 +81,14 @@ HttpAnswer Get(uint16_t port, const std::string& target) {
   return Fetch(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
-// Links of the result rows, in page order.
+// Links of the result rows, in page order, whatever the store's layout: every product page address.
 std::vector<std::string> ResultLinks(const std::string& page) {
   std::vector<std::string> links;
-  const std::string marker = "<td class=\"title\"><a href=\"";
+  const std::string marker = "href=\"http://";
   for (size_t at = page.find(marker); at != std::string::npos; at = page.find(marker, at + 1)) {
-    const size_t start = at + marker.size();
-    links.push_back(page.substr(start, page.find('"', start) - start));
+    const size_t start = at + 6;
+    const std::string link = page.substr(start, page.find('"', start) - start);
+    if (link.find("/item/") != std::string::npos) links.push_back(link);
   }
   return links;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestUtil.h"
+#include "currency/CurrencyConverters.h"
 #include "engines/FieldEvaluator.h"
 #include "script/Collections.h"
 
@@ -148,6 +149,34 @@ TEST(ResultRecord, UniqueKeysFormulasFilterAndOrder) {
   auto clone = c.Clone();
   EXPECT_EQ(clone->UniqueKey(), c.UniqueKey());
   EXPECT_FALSE(clone->FilteredOut);
+}
+
+TEST(ResultRecord, PricesInDifferentCurrenciesCompareInTheAxisCurrency) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  TCurrencyDefinitionList saved = CurrencyConverter().Definitions();
+  CurrencyConverter().Definitions().Clear();
+  CurrencyConverter().Definitions().Add({"USD", 1.0f, "US Dollar", "$"});
+  CurrencyConverter().Definitions().Add({"GBP", 0.5f, "Pound", "\xc2\xa3"});
+  TSearchResultList list(s.Instance.get());
+  TResultRecord& pounds = list.NewRecord("GBP");
+  TResultRecord& dollars = list.NewRecord("USD");
+  TResultRecord& unknown = list.NewRecord("XXX");
+  pounds.FindField("price")->SetFloat(10);  // 20 dollars
+  dollars.FindField("price")->SetFloat(15);
+  unknown.FindField("price")->SetFloat(12);  // no rate: compared as written
+  pounds.FindField("price")->MoneyCode = "GBP";
+  dollars.FindField("price")->MoneyCode = "USD";
+  unknown.FindField("price")->MoneyCode = "XXX";
+  EXPECT_GT(list.Compare(pounds, dollars), 0);
+  EXPECT_EQ(&list.Better(pounds, dollars), &dollars);
+  EXPECT_LT(list.Compare(unknown, dollars), 0);
+  // One currency on both sides keeps the plain numbers, whatever the table says.
+  TResultRecord& cheaper = list.NewRecord("GBP");
+  cheaper.FindField("price")->SetFloat(9.99);
+  cheaper.FindField("price")->MoneyCode = "GBP";
+  EXPECT_LT(list.Compare(cheaper, pounds), 0);
+  CurrencyConverter().Definitions() = saved;
 }
 
 TEST(ResultRecord, FormulaErrorsStayInTheirField) {

@@ -1,7 +1,9 @@
 // Starts the real desktop program on the virtual display and checks what a person would see.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
 #include <xcb/xcb.h>
+#include <cstdio>
 
 #include <QApplication>
 #include <QDir>
@@ -154,7 +156,9 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
   timer.start();
   auto second = Start({"shop:prices", "cameras"});
   ASSERT_TRUE(second->waitForFinished(5000));
-  EXPECT_LT(timer.elapsed(), 1000);
+  // Sub-second on an idle machine; the bound is loose so a loaded build machine does not fail it.
+  std::printf("second start took %lld ms\n", static_cast<long long>(timer.elapsed()));
+  EXPECT_LT(timer.elapsed(), 3000);
   EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second->exitCode(), 0);
   EXPECT_TRUE(WaitFor([&] { return Log().contains("prices cameras") && Log().contains("# page 3"); }, 5000))

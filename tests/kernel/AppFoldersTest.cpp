@@ -122,5 +122,19 @@ TEST_F(AppFoldersTest, InstallationIsTheSourceTreeWhenNotInstalled) {
             (dir_ / "share/VandrelShopper/").string());
 }
 
+TEST_F(AppFoldersTest, ABuildTreeAddsItsCompiledDefinitions) {
+  fs::path install = dir_ / "install", root = dir_ / "root", build = dir_ / "build";
+  Write(install / "Data/books.sst", "source");
+  Write(build / "CMakeCache.txt", "");
+  Write(build / "Data/books.cst", "compiled");
+  EXPECT_EQ(FindBuiltDataFolder((build / "VandrelShopper").string()), (build / "Data/").string());
+  EXPECT_EQ(FindBuiltDataFolder((install / "VandrelShopper").string()), "");  // not a build tree
+
+  std::string built = FindBuiltDataFolder((build / "VandrelShopper").string());
+  EXPECT_EQ(SyncInstalledFiles(install.string(), root.string(), built), 2);
+  EXPECT_EQ(Read(root / "Data/books.sst"), "source");
+  EXPECT_EQ(Read(root / "Data/books.cst"), "compiled");
+}
+
 }  // namespace
 }  // namespace vandrel

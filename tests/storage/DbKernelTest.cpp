@@ -410,3 +410,53 @@ TEST(DbKernel, TablesReadWithoutDictionaryTakeTheirFieldsFromTheFile) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// A damaged memo block costs only that value: it reads as empty with the engine's error raised through
+// the kernel, and the rest of the row and the following rows read as written.
+TEST(DbKernel, ADamagedMemoReadsAsEmptyWithAnError) {
+  auto mem = std::make_shared<TXbMemFileSystem>();
+  {
+    TDatabase db(mem);
+    db.SetPath("/d");
+    db.SetMemoBlockSize(64);
+    ASSERT_TRUE(db.OpenDictionary());
+    TTable* t = DefineResults(db, "Result", "/d");
+    ASSERT_TRUE(t->Create());
+    for (int r = 1; r <= 3; ++r) {
+      t->AppendStart();
+      t->Fields().Find("SrhNum")->SetAsInteger(1);
+      t->Fields().Find("ResNum")->SetAsInteger(r);
+      t->Fields().Find("ResTitle")->SetAsString("title " + std::to_string(r));
+      t->Fields().Find("ResFileName")->SetAsString("file " + std::to_string(r));
+      ASSERT_TRUE(t->Append());
+    }
+  }
+  // The first memo block claims to run far past the end of the memo file.
+  auto memo = mem->Contents("/d/Result.fpt");
+  ASSERT_GT(memo.size(), 520u);
+  for (int i = 4; i < 8; ++i) memo[512 + i] = 0x7F;
+  mem->SetContents("/d/Result.fpt", memo);
+
+  TDatabase db(mem);
+  db.SetPath("/d");
+  ASSERT_TRUE(db.OpenDictionary());
+  int raised = 0;
+  db.OnError = [&] { ++raised; };
+  TTable* t = DefineResults(db, "Result", "/d");
+  ASSERT_TRUE(t->Open());
+  std::vector<std::string> titles, files;
+  for (bool ok = t->Seek({1}, 0); ok; ok = t->SeekNext()) {
+    titles.push_back(t->Fields().Find("ResTitle")->AsString());
+    files.push_back(t->Fields().Find("ResFileName")->AsString());
+  }
+  EXPECT_EQ(titles, (std::vector<std::string>{"title 1", "title 2", "title 3"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"", "file 2", "file 3"}));
+  EXPECT_EQ(raised, 1);
+  EXPECT_EQ(db.LastErrorCode(), xbeMemo);
+}
+
+}  // namespace
+}  // namespace vandrel

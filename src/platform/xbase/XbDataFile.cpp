@@ -182,11 +182,17 @@ int TXbDataFile::FindTag(const std::string& name) const {
 void TXbDataFile::RebuildTags() {
   for (auto& tag : tags_) tag->Clear();
   if (tags_.empty()) return;
-  std::string record;
+  // Collected and sorted once: far cheaper than inserting a large table's keys one by one.
+  std::vector<std::vector<TXbTag::Entry>> built(tags_.size());
+  for (auto& b : built) b.reserve(count_);
+  std::string record, key;
   for (uint32_t r = 1; r <= count_; ++r) {
     if (!ReadRecord(r, record)) break;
-    for (auto& tag : tags_) tag->Insert(record, r);
+    for (size_t i = 0; i < tags_.size(); ++i) {
+      if (tags_[i]->KeyOf(record, key)) built[i].emplace_back(key, r);
+    }
   }
+  for (size_t i = 0; i < tags_.size(); ++i) tags_[i]->Assign(std::move(built[i]));
 }
 
 }  // namespace vandrel

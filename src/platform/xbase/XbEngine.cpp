@@ -74,6 +74,10 @@ class TXbTableImpl final : public IXbTable {
   void Refresh();  // catches up after a rollback or a swap
   void SetEof();
   bool Go(uint32_t recno, const std::string* key);
+  // Moves to a tag entry and remembers it, so stepping on needs no search.
+  bool GoEntry(const TXbTag& tag, TXbTag::Entries::const_iterator it);
+  // The entry after the current one in `tag`.
+  TXbTag::Entries::const_iterator NextEntry(const TXbTag& tag) const;
   bool Writable(int j, const char* types);
   bool StoreRecord();
   int Rebuild(bool dropDeleted, bool compactMemo);
@@ -89,6 +93,9 @@ class TXbTableImpl final : public IXbTable {
   bool assignFailed_ = false;                          // a value did not fit: the record must not be stored
   std::map<int, std::pair<std::string, bool>> memos_;  // pending memo values (data, binary)
   uint64_t generation_ = 0;
+  TXbTag::Entries::const_iterator pos_;  // entry of the current record in the selected tag
+  uint64_t posVersion_ = 0;              // the tag's version when pos_ was taken
+  bool posValid_ = false;
 };
 
 class TXbEngineImpl final : public IXbEngine {
@@ -588,23 +595,39 @@ void TXbTableImpl::SetEof() {
   record_ = file_->BlankRecord();
   changed_ = appending_ = assignFailed_ = false;
   memos_.clear();
+  posValid_ = false;
 }
 
+// Reads straight into the record buffer: loading a result list steps through thousands of records.
 bool TXbTableImpl::Go(uint32_t recno, const std::string* key) {
-  std::string record;
-  if (!file_->ReadRecord(recno, record)) {
+  changed_ = appending_ = assignFailed_ = false;
+  memos_.clear();
+  posValid_ = false;
+  if (!file_->ReadRecord(recno, record_)) {
     SetEof();
     return engine_.Fail(xbeRead, "Cannot read record " + std::to_string(recno));
   }
-  SetEof();
   recno_ = recno;
-  record_ = std::move(record);
+  key_.clear();
   if (key != nullptr) {
     key_ = *key;
   } else if (tag_ >= 0) {
     file_->Tags()[static_cast<size_t>(tag_)]->KeyOf(record_, key_);
   }
   return true;
+}
+
+bool TXbTableImpl::GoEntry(const TXbTag& tag, TXbTag::Entries::const_iterator it) {
+  if (!Go(it->second, &it->first)) return false;
+  pos_ = it;
+  posVersion_ = tag.Version();
+  posValid_ = true;
+  return true;
+}
+
+TXbTag::Entries::const_iterator TXbTableImpl::NextEntry(const TXbTag& tag) const {
+  if (posValid_ && posVersion_ == tag.Version()) return std::next(pos_);
+  return tag.UpperBound(key_, recno_);
 }
 
 void TXbTableImpl::Refresh() {
@@ -692,6 +715,7 @@ bool TXbTableImpl::CreateTags(const std::vector<TXbTagDef>& tags) {
 
 bool TXbTableImpl::SelectTag(const std::string& name) {
   Refresh();
+  posValid_ = false;
   if (name.empty()) {
     tag_ = -1;
     key_.clear();
@@ -707,12 +731,12 @@ bool TXbTableImpl::SelectTag(const std::string& name) {
 bool TXbTableImpl::Top() {
   if (!FlushRecord()) return false;
   if (tag_ >= 0) {
-    const auto& items = file_->Tags()[static_cast<size_t>(tag_)]->Items();
-    if (items.empty()) {
+    const TXbTag& tag = *file_->Tags()[static_cast<size_t>(tag_)];
+    if (tag.Items().empty()) {
       SetEof();
       return false;
     }
-    return Go(items.begin()->second, &items.begin()->first);
+    return GoEntry(tag, tag.Items().begin());
   }
   std::string record;
   for (uint32_t r = 1; r <= file_->Count(); ++r) {
@@ -727,13 +751,13 @@ bool TXbTableImpl::Skip() {
   if (!FlushRecord()) return false;
   if (recno_ == 0) return false;
   if (tag_ >= 0) {
-    const auto& items = file_->Tags()[static_cast<size_t>(tag_)]->Items();
-    auto it = items.upper_bound(TXbTag::Entry(key_, recno_));
-    if (it == items.end()) {
+    const TXbTag& tag = *file_->Tags()[static_cast<size_t>(tag_)];
+    auto it = NextEntry(tag);
+    if (it == tag.Items().end()) {
       SetEof();
       return false;
     }
-    return Go(it->second, &it->first);
+    return GoEntry(tag, it);
   }
   std::string record;
   for (uint32_t r = recno_ + 1; r <= file_->Count(); ++r) {
@@ -747,26 +771,26 @@ bool TXbTableImpl::Skip() {
 bool TXbTableImpl::Seek(std::string_view key) {
   if (!FlushRecord()) return false;
   if (tag_ < 0) return engine_.Fail(xbeTag, "Seek needs a selected tag");
-  const auto& items = file_->Tags()[static_cast<size_t>(tag_)]->Items();
-  auto it = items.lower_bound(TXbTag::Entry(std::string(key), 0));
-  if (it == items.end() || it->first.compare(0, key.size(), key) != 0) {
+  const TXbTag& tag = *file_->Tags()[static_cast<size_t>(tag_)];
+  auto it = tag.LowerBound(key, 0);
+  if (it == tag.Items().end() || it->first.compare(0, key.size(), key) != 0) {
     SetEof();
     return false;
   }
-  return Go(it->second, &it->first);
+  return GoEntry(tag, it);
 }
 
 bool TXbTableImpl::SeekNext(std::string_view key) {
   if (!FlushRecord()) return false;
   if (tag_ < 0) return engine_.Fail(xbeTag, "Seek needs a selected tag");
   if (recno_ == 0) return false;
-  const auto& items = file_->Tags()[static_cast<size_t>(tag_)]->Items();
-  auto it = items.upper_bound(TXbTag::Entry(key_, recno_));
-  if (it == items.end() || it->first.compare(0, key.size(), key) != 0) {
+  const TXbTag& tag = *file_->Tags()[static_cast<size_t>(tag_)];
+  auto it = NextEntry(tag);
+  if (it == tag.Items().end() || it->first.compare(0, key.size(), key) != 0) {
     SetEof();
     return false;
   }
-  return Go(it->second, &it->first);
+  return GoEntry(tag, it);
 }
 
 bool TXbTableImpl::AppendStart() {

@@ -48,6 +48,7 @@ TXbPagedFile::TXbPagedFile(std::string path, std::unique_ptr<IXbFile> file)
     : path_(std::move(path)), file_(std::move(file)) {}
 
 bool TXbPagedFile::Load() {
+  ForgetLast();
   pages_.clear();
   before_.clear();
   dirtyPages_ = 0;
@@ -57,9 +58,15 @@ bool TXbPagedFile::Load() {
 }
 
 TXbPagedFile::Page* TXbPagedFile::GetPage(uint64_t number) {
+  if (last_ != nullptr && lastNumber_ == number) return last_;
   auto it = pages_.find(number);
-  if (it != pages_.end()) return &it->second;
+  if (it != pages_.end()) {
+    last_ = &it->second;
+    lastNumber_ = number;
+    return last_;
+  }
   if (pages_.size() - dirtyPages_ > kMaxCleanPages) {
+    ForgetLast();
     for (auto p = pages_.begin(); p != pages_.end();) p = p->second.Dirty ? std::next(p) : pages_.erase(p);
   }
   Page page;
@@ -70,7 +77,9 @@ TXbPagedFile::Page* TXbPagedFile::GetPage(uint64_t number) {
     size_t got = 0;
     if (!file_->ReadAt(offset, page.Data.data(), want, got)) return nullptr;
   }
-  return &pages_.emplace(number, std::move(page)).first->second;
+  last_ = &pages_.emplace(number, std::move(page)).first->second;
+  lastNumber_ = number;
+  return last_;
 }
 
 bool TXbPagedFile::Read(uint64_t offset, void* buffer, size_t n) {
@@ -139,6 +148,7 @@ bool TXbPagedFile::WriteBack() {
   if (!file_->Size(onDisk)) return false;
   if (onDisk > size_ && !file_->Truncate(size_)) return false;
   if (!file_->Sync()) return false;
+  ForgetLast();
   for (auto it = pages_.begin(); it != pages_.end();) {
     it->second.Dirty = false;
     it = it->first * kPageSize >= size_ ? pages_.erase(it) : std::next(it);
@@ -150,6 +160,7 @@ bool TXbPagedFile::WriteBack() {
 }
 
 void TXbPagedFile::Discard() {
+  ForgetLast();
   for (auto it = pages_.begin(); it != pages_.end();)
     it = it->second.Dirty ? pages_.erase(it) : std::next(it);
   // A clean page may hold bytes read after the length shrank within the batch; drop those too.

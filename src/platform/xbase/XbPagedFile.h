@@ -47,11 +47,14 @@ class TXbPagedFile {
     bool Dirty = false;
   };
   Page* GetPage(uint64_t number);
+  void ForgetLast() { last_ = nullptr; }
 
   std::string path_;
   std::unique_ptr<IXbFile> file_;
   std::map<uint64_t, Page> pages_;
   std::map<uint64_t, std::vector<unsigned char>> before_;  // old bytes of pages inside the old length
+  Page* last_ = nullptr;  // the page found last (records are mostly read in runs); reset on any erase
+  uint64_t lastNumber_ = 0;
   size_t dirtyPages_ = 0;
   uint64_t size_ = 0;      // length as the batch sees it
   uint64_t diskSize_ = 0;  // length on disk, also the length when the batch began

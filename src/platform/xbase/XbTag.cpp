@@ -1,8 +1,10 @@
 #include "platform/xbase/XbTag.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 
 #include "platform/Format.h"
 #include "platform/xbase/XbEngine.h"
@@ -77,6 +79,23 @@ std::string FormatNumber(double v, int width, int decimals, bool zeroPad) {
   if (!zeroPad) return std::string(pad, ' ') + text;
   if (!text.empty() && text[0] == '-') return "-" + std::string(pad, '0') + text.substr(1);
   return std::string(pad, '0') + text;
+}
+
+// True when `raw` already reads as STR(value, width, 0) would write it: blanks, an optional minus, digits
+// without a leading zero. Integer columns as this program writes them always do, which spares opening a
+// large table the formatting of every key; anything else goes through the full formatting.
+bool IsFormatted(std::string_view raw, int width, int decimals) {
+  if (decimals != 0 || raw.size() != static_cast<size_t>(width)) return false;
+  size_t i = raw.find_first_not_of(' ');
+  if (i == std::string_view::npos) return false;
+  bool negative = raw[i] == '-';
+  if (negative) ++i;
+  size_t digits = raw.size() - i;
+  if (digits == 0 || digits > 15 || (raw[i] == '0' && (digits > 1 || negative))) return false;
+  for (; i < raw.size(); ++i) {
+    if (raw[i] < '0' || raw[i] > '9') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -159,25 +178,34 @@ bool TXbKeyExpression::Parse(std::string_view text, const std::vector<TXbFieldDe
 
 std::string TXbKeyExpression::Evaluate(std::string_view record) const {
   std::string key;
+  AppendTo(record, key);
+  return key;
+}
+
+void TXbKeyExpression::AppendTo(std::string_view record, std::string& key) const {
   for (const auto& p : parts_) {
     const auto& f = (*fields_)[static_cast<size_t>(p.Field)];
     std::string_view raw = record.substr(static_cast<size_t>(f.Offset), static_cast<size_t>(f.Length));
     bool numeric = f.Type == 'N' || f.Type == 'F';
-    std::string part;
+    size_t start = key.size();
     if (numeric && (p.Str || p.Descend)) {
-      part = FormatNumber(NumberOf(raw), p.Width, p.Decimals, p.Descend);
+      if (!p.Descend && IsFormatted(raw, p.Width, p.Decimals)) {
+        key.append(raw);
+      } else {
+        key += FormatNumber(NumberOf(raw), p.Width, p.Decimals, p.Descend);
+      }
     } else if (p.Str) {
-      part = std::string(raw.substr(0, static_cast<size_t>(p.Width)));
-      part.resize(static_cast<size_t>(p.Width), ' ');
+      key.append(raw.substr(0, static_cast<size_t>(p.Width)));
+      key.resize(start + static_cast<size_t>(p.Width), ' ');
     } else {
-      part = std::string(raw);
+      key.append(raw);
     }
     if (p.Descend) {
-      for (char& c : part) c = static_cast<char>(256 - static_cast<unsigned char>(c));
+      for (size_t i = start; i < key.size(); ++i) {
+        key[i] = static_cast<char>(256 - static_cast<unsigned char>(key[i]));
+      }
     }
-    key += part;
   }
-  return key;
 }
 
 bool TXbTag::Define(const TXbTagDef& def, const std::vector<TXbFieldDef>& fields, std::string& why) {
@@ -191,29 +219,41 @@ bool TXbTag::Define(const TXbTagDef& def, const std::vector<TXbFieldDef>& fields
     return false;
   }
   skipDeleted_ = !filter.empty();
-  entries_.clear();
+  Clear();
   return expression_.Parse(def.Expression, fields, why);
 }
 
 bool TXbTag::KeyOf(std::string_view record, std::string& key) const {
   if (skipDeleted_ && !record.empty() && record[0] == '*') return false;
-  key = expression_.Evaluate(record);
+  key.clear();
+  expression_.AppendTo(record, key);
   return true;
 }
 
 TXbTag::Entries::const_iterator TXbTag::Find(std::string_view key, uint32_t recno) const {
-  auto it = entries_.find(Entry(std::string(key), recno));
-  return it;
+  return entries_.find(EntryLess::Probe(key, recno));
 }
 
 void TXbTag::Insert(std::string_view record, uint32_t recno) {
   std::string key;
   if (!KeyOf(record, key)) return;
   if (def_.Unique) {
-    auto it = entries_.lower_bound(Entry(key, 0));
+    auto it = LowerBound(key, 0);
     if (it != entries_.end() && it->first == key) return;
   }
   entries_.emplace(std::move(key), recno);
+}
+
+void TXbTag::Assign(std::vector<Entry> entries) {
+  std::sort(entries.begin(), entries.end());
+  if (def_.Unique) {
+    // The lowest record number of each key stays, as it would have come first.
+    auto last = std::unique(entries.begin(), entries.end(),
+                            [](const Entry& a, const Entry& b) { return a.first == b.first; });
+    entries.erase(last, entries.end());
+  }
+  entries_ = Entries(std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
+  ++version_;
 }
 
 void TXbTag::Update(std::string_view oldRecord, std::string_view newRecord, uint32_t recno) {
@@ -221,7 +261,13 @@ void TXbTag::Update(std::string_view oldRecord, std::string_view newRecord, uint
   bool hadOld = KeyOf(oldRecord, oldKey);
   bool hasNew = KeyOf(newRecord, newKey);
   if (hadOld && hasNew && oldKey == newKey) return;
-  if (hadOld) entries_.erase(Entry(oldKey, recno));
+  if (hadOld) {
+    auto it = Find(oldKey, recno);
+    if (it != entries_.end()) {
+      entries_.erase(it);
+      ++version_;
+    }
+  }
   if (hasNew) Insert(newRecord, recno);
 }
 

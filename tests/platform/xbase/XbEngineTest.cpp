@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/xbase/XbMemFileSystem.h"
 #include "platform/xbase/XbPagedFile.h"
 #include "platform/xbase/XbTag.h"
@@ -117,6 +119,38 @@ TEST(XbTag, KeysFollowTheExpression) {
   EXPECT_EQ(unique.Items().begin()->second, 1u);
   TXbTag bad;
   EXPECT_FALSE(bad.Define({"F", "A", "A > 1", false}, fields, why));
+}
+
+// Numbers stored the way other writers may store them still give the key STR() formats.
+TEST(XbTag, NumberKeysAreFormattedWhateverTheStoredSpelling) {
+  std::vector<TXbFieldDef> fields = {{"A", 'N', 4, 0, 1}, {"B", 'N', 4, 0, 5}};
+  TXbKeyExpression e;
+  std::string why;
+  ASSERT_TRUE(e.Parse("STR(A, 4, 0) + STR(B, 4, 0)", fields, why)) << why;
+  struct Case {
+    const char* Record;
+    const char* Key;
+  } cases[] = {
+      {"   42   7", "  42   7"}, {" 0042  -3", "  42  -3"}, {"    9 4.0", "   9   4"},
+      {"   -5  00", "  -5   0"}, {" 12  9999", "  129999"}, {"  1 2   1", "   1   1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(e.Evaluate(c.Record), c.Key) << c.Record;
+
+  // A rebuilt unique tag keeps the first record of every key, as inserting one by one does.
+  TXbTag one, bulk;
+  ASSERT_TRUE(one.Define({"U", "STR(A, 4, 0)", ".NOT. DELETED()", true}, fields, why));
+  ASSERT_TRUE(bulk.Define(one.Definition(), fields, why));
+  const char* records[] = {"    5    ", "    3    ", "*   1    ", " 0005    ", "    3    ", "    1    "};
+  std::vector<TXbTag::Entry> entries;
+  for (uint32_t r = 1; r <= 6; ++r) {
+    one.Insert(records[r - 1], r);
+    std::string key;
+    if (bulk.KeyOf(records[r - 1], key)) entries.emplace_back(key, r);
+  }
+  std::reverse(entries.begin(), entries.end());
+  bulk.Assign(entries);
+  EXPECT_EQ(bulk.Items(), one.Items());
+  EXPECT_EQ(one.Items().size(), 3u);
 }
 
 TEST(XbEngine, RecordsMemosAndTagsSurviveARestart) {
@@ -336,6 +370,102 @@ TEST(XbJournal, RecoveryLeavesALiveSwapAlone) {
   EXPECT_TRUE(other->Recover());
   EXPECT_FALSE(fx.fs->Exists("/d/T(1).dbf"));
   EXPECT_TRUE(other->Open("/d/T.dbf"));
+}
+
+}  // namespace
+}  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// Compaction walks the header's record count, not the bytes up to the last one, so a table whose
+// end-of-file byte was lost keeps its last record and that record's memo.
+TEST(XbEngine, CompactionWithoutTheEndOfFileByteKeepsTheLastRecord) {
+  Fixture fx;
+  fx.Make(6);
+  fx.engine.reset();
+  auto bytes = fx.fs->Contents("/d/T.dbf");
+  ASSERT_EQ(bytes.back(), kDbfEof);
+  bytes.pop_back();
+  fx.fs->SetContents("/d/T.dbf", bytes);
+  for (bool pack : {false, true}) {
+    SCOPED_TRACE(pack ? "pack" : "memo compaction");
+    auto t = fx.Reopen();
+    ASSERT_TRUE(t);
+    if (pack) {
+      ASSERT_TRUE(t->Pack(true));
+    } else {
+      ASSERT_EQ(t->CompactMemo(), 0);
+    }
+    t.reset();
+    t = fx.Reopen();
+    ASSERT_TRUE(t && t->SelectTag("K"));
+    EXPECT_EQ(t->RecordCount(), 6u);
+    ASSERT_TRUE(t->Seek("   6"));
+    EXPECT_EQ(t->Memo(2), "memo 6");
+    EXPECT_EQ(fx.engine->ErrorCode(), 0);
+  }
+}
+
+// A memo file that vanished: the records stay readable, their memos read as empty with an error, and
+// compaction clears the pointers instead of leaving them aimed into a new empty file.
+TEST(XbEngine, AMissingMemoFileLeavesNoDanglingPointers) {
+  Fixture fx;
+  fx.Make(4);
+  fx.engine.reset();
+  ASSERT_TRUE(fx.fs->Remove("/d/T.fpt"));
+  auto t = fx.Reopen();
+  ASSERT_TRUE(t && t->SelectTag("K"));
+  EXPECT_TRUE(fx.fs->Exists("/d/T.fpt"));
+  ASSERT_TRUE(t->Seek("   3"));
+  EXPECT_EQ(t->Raw(1), "n3        ");
+  fx.engine->ClearError();
+  EXPECT_EQ(t->Memo(2), "");
+  EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  ASSERT_EQ(t->CompactMemo(), 0);
+  for (const char* key : {"   1", "   4"}) {
+    ASSERT_TRUE(t->Seek(key));
+    EXPECT_EQ(t->Raw(2), "          ");
+  }
+  // New memos land in the fresh file and survive a restart.
+  ASSERT_TRUE(t->Seek("   2"));
+  ASSERT_TRUE(t->AssignMemo(2, "again", false));
+  ASSERT_TRUE(t->Flush());
+  t.reset();
+  t = fx.Reopen();
+  ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   2"));
+  fx.engine->ClearError();
+  EXPECT_EQ(t->Memo(2), "again");
+  EXPECT_EQ(fx.engine->ErrorCode(), 0);
+}
+
+// Walking a tag while records change under the walk: each record is met once, in key order.
+TEST(XbEngine, TagWalksFollowChangesMadeDuringTheWalk) {
+  Fixture fx;
+  auto t = fx.Make(10);
+  auto other = fx.engine->Open("/d/T.dbf");
+  ASSERT_TRUE(t->SelectTag("K") && other->SelectTag("K"));
+  std::vector<int> seen;
+  for (bool ok = t->Top(); ok; ok = t->Skip()) {
+    int key = static_cast<int>(t->Double(0));
+    seen.push_back(key);
+    if (key == 3) {
+      // The next record goes away through another handle, and one is added ahead of the walk.
+      ASSERT_TRUE(other->Seek("   4") && other->Delete());
+      ASSERT_TRUE(other->AppendStart());
+      other->AssignDouble(0, 11);
+      ASSERT_TRUE(other->Append());
+    }
+    if (key == 6) {
+      // A change of this record that keeps its key, then another handle deletes the record after next.
+      ASSERT_TRUE(t->Assign(1, "six"));
+      ASSERT_TRUE(t->Flush());
+      ASSERT_TRUE(other->Seek("   8") && other->Delete());
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 5, 6, 7, 9, 10, 11}));
+  ASSERT_TRUE(t->Seek("   6"));
+  EXPECT_EQ(t->Raw(1), "six       ");
 }
 
 }  // namespace
