@@ -129,6 +129,8 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
 void TAppKernel::ShutDown() {
   storage_.reset();
   instance_.reset();
+  compareHistory_.reset();
+  reviewsHistory_.reset();
 }
 
 void TAppKernel::Terminate() {

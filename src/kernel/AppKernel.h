@@ -17,6 +17,34 @@
 namespace vandrel {
 
 class TCodebaseStorageManager;
+class TAppConfig;
+class TAppKernel;
+class TAppSearchHistory;   // the price or review history the windows show
+class TQuorinApplication;  // the action runner
+class TSearchStorageItem;  // a stored search
+
+// Told when the action runner has accepted a search. Main thread only.
+class IAppKernelObserver {
+ public:
+  virtual ~IAppKernelObserver() = default;
+  virtual void SearchStarted(TAppKernel& kernel, TSearchStorageItem* search, bool isReviews) {}
+};
+
+// The user's answer to "Are you sure you want to stop the current search?".
+struct TStopAnswer {
+  bool Stop = false;
+  bool DontAskAgain = false;
+};
+
+// What starting and stopping searches asks of the rest of the program; each may be empty.
+struct TSearchHooks {
+  // Runs an automatic engine update when one is due; skipped in debug mode.
+  std::function<void()> BeforeSearch;
+  // Asked only while the configuration says so; empty answers yes.
+  std::function<TStopAnswer()> AskStop;
+};
+
+using TAppSearchHistoryPtr = std::unique_ptr<TAppSearchHistory, void (*)(TAppSearchHistory*)>;
 
 // The command line split into what the program itself uses and what goes to the command-line processor.
 struct TStartOptions {
@@ -81,6 +109,21 @@ class TAppKernel {
   // The start's own command line, joined; the main window runs it once it is shown.
   const std::string& StartCommandLine() const { return startCommandLine_; }
 
+  // Searches. `runner` and `config` are not owned; the kernel owns the two histories from here on.
+  void SetSearchContext(TQuorinApplication* runner, TAppConfig* config, TAppSearchHistoryPtr compare,
+                        TAppSearchHistoryPtr reviews);
+  void SetSearchHooks(TSearchHooks hooks) { searchHooks_ = std::move(hooks); }
+  TAppSearchHistory* CompareHistory() const { return compareHistory_.get(); }
+  TAppSearchHistory* ReviewsHistory() const { return reviewsHistory_.get(); }
+  // Queues a run of `search` from the chosen history; behind a running search it waits its turn. False
+  // (after telling the user) when the runner refused it.
+  bool StartSearch(TSearchStorageItem* search, bool isReviews, bool isNew);
+  // Asks the runner to stop the current search and drop the queued ones; false when the user said no.
+  bool StopSearch();
+  bool Stopping() const { return stopping_; }
+  void AddObserver(IAppKernelObserver* observer);
+  void RemoveObserver(IAppKernelObserver* observer);
+
  private:
   void HandleRequest(const TForwardedRequest& request);
 
@@ -95,6 +138,14 @@ class TAppKernel {
   std::string startCommandLine_;
   bool debugMode_ = false;
   bool mainFormShown_ = false;  // decides between exiting at once and quitting in order
+
+  TQuorinApplication* runner_ = nullptr;
+  TAppConfig* config_ = nullptr;
+  TAppSearchHistoryPtr compareHistory_{nullptr, nullptr};
+  TAppSearchHistoryPtr reviewsHistory_{nullptr, nullptr};
+  TSearchHooks searchHooks_;
+  std::vector<IAppKernelObserver*> observers_;  // not owned, registration order
+  bool stopping_ = false;  // the user confirmed a stop; cleared when the next search starts
 };
 
 }  // namespace vandrel
