@@ -65,7 +65,7 @@ class StoreServer {
       std::string body = "<ul>";
       for (int i = 0; i < 3; ++i)
         body += "<li><a href=\"http://shop.test/" + std::to_string(i) + "\"><b>" + target +
-                "</b></a> $5<br></li>";
+                "</b></a> $5<br></li>\n";
       body += "</ul>";
       std::string answer =
           "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
