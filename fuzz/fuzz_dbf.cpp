@@ -51,6 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (t->Top()) {
+    // Writing memos over whatever the memo header and pointers claim.
+    for (int j = 0; j < t->FieldCount(); ++j) {
+      if (t->Field(j).Type == 'M') t->AssignMemo(j, std::string(static_cast<size_t>(j * 40 + 1), 'w'), j % 2);
+    }
+    t->Flush();
+  }
+  if (t->Top()) {
     std::string key(t->Raw(0));
     t->Seek(key);
     t->SeekNext(key);
@@ -60,5 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   t->Append();
   t->Pack(true);
   t->CompactMemo();
+  // What was written must read back after a restart.
+  t.reset();
+  engine = CreateXbEngine(fs);
+  engine->SetJournalPath("/f/DB.jnl");
+  if (auto again = engine->Open("/f/T.dbf")) {
+    for (bool ok = again->Top(); ok; ok = again->Skip()) {
+      for (int j = 0; j < again->FieldCount(); ++j) {
+        if (again->Field(j).Type == 'M') again->Memo(j);
+      }
+    }
+  }
   return 0;
 }

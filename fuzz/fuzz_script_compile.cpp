@@ -27,10 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ev.ObjectRef) ev.Variables()->Add(ev.ObjectRef->MakeWrapper("c", nullptr));
   ev.Evaluate("CreateStringList");
   if (ev.ObjectRef) ev.Variables()->Add(ev.ObjectRef->MakeWrapper("l", nullptr));
+  // A second evaluator runs a copy of each line's tokens, as a cloned evaluator would.
+  TFuncEvaluator other;
+  other.Variables()->SetString("n", "x");
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == '\n') {
       ev.Evaluate(std::string_view(text).substr(start, i - start));
+      TEvalSlot copy = other.CopySlot(*ev.CurrentSlot());
+      other.EvaluateSlot(*copy);
       start = i + 1;
     }
   }

@@ -23,5 +23,6 @@ int RunFetch(const Args& args);
 int RunParse(const Args& args);
 int RunDemoStores(const Args& args);
 int RunSearch(const Args& args);
+int RunCatalogue(const Args& args);
 
 }  // namespace vandrel::cli

@@ -21,6 +21,7 @@ const std::vector<Command>& AllCommands() {
        "[--results-per-engine N] [--currency CODE] [--detect-connection] [--json] [--no-store] "
        "[--define NAME=VALUE]",
        RunSearch},
+      {"catalogue", "catalogue --data DIR [--debug]  refresh a catalogue from DIR and list it", RunCatalogue},
   };
   return commands;
 }

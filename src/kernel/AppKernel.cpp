@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "storage/CodebaseStorageManager.h"
+
 namespace vandrel {
 namespace {
 
@@ -114,10 +116,18 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     ShowAppError(folders);
     return TStartResult::srFailed;
   }
+  // Nothing can be kept without the database, so a start that cannot open it ends here.
+  storage_ = std::make_unique<TCodebaseStorageManager>(folders_.UserData());
+  if (!storage_->Open()) {
+    storage_.reset();
+    ShowAppError(aeDatabaseAccess);
+    return TStartResult::srFailed;
+  }
   return TStartResult::srRun;
 }
 
 void TAppKernel::ShutDown() {
+  storage_.reset();
   instance_.reset();
   compareHistory_.reset();
   reviewsHistory_.reset();

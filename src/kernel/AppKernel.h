@@ -16,6 +16,7 @@
 
 namespace vandrel {
 
+class TCodebaseStorageManager;
 class TAppConfig;
 class TAppKernel;
 class TAppSearchHistory;   // the price or review history the windows show
@@ -102,6 +103,9 @@ class TAppKernel {
   bool MainFormShown() const { return mainFormShown_; }
   bool DebugMode() const { return debugMode_; }
   const TAppFolders& Folders() const { return folders_; }
+  // The database's set-up from a successful start until ShutDown; null otherwise. The front end makes it
+  // the action runner's first observer.
+  TCodebaseStorageManager* StorageManager() const { return storage_.get(); }
   // The start's own command line, joined; the main window runs it once it is shown.
   const std::string& StartCommandLine() const { return startCommandLine_; }
 
@@ -128,6 +132,7 @@ class TAppKernel {
   THooks hooks_;
   TAppFolders folders_;
   std::unique_ptr<TSingleInstance> instance_;  // holds the lock while this program runs
+  std::unique_ptr<TCodebaseStorageManager> storage_;
   std::function<void()> immediate_;
   std::function<void()> orderly_;
   std::string startCommandLine_;

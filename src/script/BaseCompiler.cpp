@@ -164,11 +164,20 @@ TFuncEvaluator& TCommand::Ev() const {
   return Block.Compiler.Evaluator();
 }
 
-bool TCommand::Evaluate(int slot, std::string_view text) {
+TEvalItem& TCommand::SlotFor(int slot, std::string_view text) {
   size_t i = static_cast<size_t>(slot);
   if (slots_.size() <= i) slots_.resize(i + 1);
-  if (!slots_[i]) slots_[i] = Ev().NewSlot();
-  return Ev().EvaluateIn(*slots_[i], text);
+  if (!slots_[i]) {
+    slots_[i] = Ev().NewSlot();
+    slots_[i]->SetExpression(text);
+  } else if (!fixedTexts_) {
+    slots_[i]->SetExpression(text);
+  }
+  return *slots_[i];
+}
+
+bool TCommand::Evaluate(int slot, std::string_view text) {
+  return Ev().EvaluateSlot(SlotFor(slot, text));
 }
 
 bool TCommand::EvaluateAs(int slot, std::string_view text, uint8_t type) {
@@ -186,10 +195,7 @@ bool TCommand::EvaluateAs(int slot, std::string_view text, uint8_t type) {
 }
 
 bool TCommand::EvaluateList(int slot, std::string_view text, const std::vector<uint8_t>& types) {
-  size_t i = static_cast<size_t>(slot);
-  if (slots_.size() <= i) slots_.resize(i + 1);
-  if (!slots_[i]) slots_[i] = Ev().NewSlot();
-  return Ev().EvaluateIn(*slots_[i], text) && Ev().CheckList(types);
+  return Ev().EvaluateSlot(SlotFor(slot, text)) && Ev().CheckList(types);
 }
 
 void TCommand::ReportEvalError() {
@@ -685,11 +691,13 @@ bool TDeclare::ParseTarget() {
   ReadVariableRec(Params, p, Target, &end);
   TargetText = Params.substr(p, end - p);
   LowerName = LowerAscii(Target.Name);
+  LowerMember = LowerAscii(Target.Member);
   RestTextValue = Trim(std::string_view(Params).substr(end));
   return true;
 }
 
 void TDeclare::CompileStep() {
+  FixTexts();
   if (!ParseTarget()) {
     CompileError(119, "Missing identifier");
   } else if (!RestTextValue.empty() && RestTextValue[0] == ',') {
@@ -717,6 +725,7 @@ void TDeclare::RunStep() {
 }
 
 void TAssign::CompileStep() {
+  FixTexts();
   if (!ParseTarget()) {
     CompileError(202, Format("Keyword not found: '%s'", {Trim(Params)}));
   } else if (!RestTextValue.empty() && RestTextValue[0] == '=') {
@@ -736,16 +745,43 @@ void TAssign::RunStep() {
   }
   if (!Evaluate(0, Expression)) return ReportEvalError();
   TFuncEvaluator& ev = Ev();
+
+  TVariableList* current = ev.Variables();
+  TVariableList* target = Global ? current->Outermost() : current;
+  TVariableList* holder = nullptr;
+  TVariable* v = nullptr;
+  // Nothing was added or removed along the chain since the last run: the name still means the same
+  // variable, which this command holds, so it cannot have been freed meanwhile.
+  if (target == cachedList_ && target->ChainVersion() == cachedVersion_ && cachedVar_) {
+    v = cachedVar_.get();
+    holder = cachedHolder_;
+  } else {
+    v = target->FindLower(LowerName, holder);
+    cachedVar_ = v ? v->shared_from_this() : nullptr;
+    cachedHolder_ = holder;
+    cachedList_ = target;
+    cachedVersion_ = target->ChainVersion();
+  }
+
+  enum { kPlain, kIndexed, kProperty } kind = kPlain;
+  if (v && v->TakesArguments && (Target.ParamCount > 0 || v->DefaultAccess))
+    kind = kIndexed;
+  else if (v && v->HasMembers && !Target.Member.empty())
+    kind = kProperty;
+
+  // The common case: a plain value into an existing variable of no fixed type.
+  if (kind == kPlain && v && !v->ReadOnly && !v->TypeFixed && ev.DataType != dtObject && !v->AsWrapper()) {
+    v->ClearError();
+    AssignThroughHost(*v, std::move(ev));
+    if (v->ErrorCode != 0) RunError(v->ErrorCode, v->ErrorText);
+    return;
+  }
+
   TBaseEvalItem value;
   value.DataType = ev.DataType;
   value.Number = ev.Number;
   value.Text = std::move(ev.Text);
   value.ObjectRef = std::move(ev.ObjectRef);
-
-  TVariableList* current = ev.Variables();
-  TVariableList* target = Global ? current->Outermost() : current;
-  TVariableList* holder = nullptr;
-  TVariable* v = target->FindLower(LowerName, holder);
   // A wrapper's write may replace it in its list; keep it alive until the write returns.
   TVariablePtr keep = (v && (v->AsWrapper() || value.DataType == dtObject)) ? v->shared_from_this() : nullptr;
   bool readOnly = false, reserved = false;
@@ -755,13 +791,7 @@ void TAssign::RunStep() {
   } else {
     reserved = Compiler().IsReserved(Target.Name);
   }
-
-  enum { kPlain, kIndexed, kProperty } kind = kPlain;
-  if (v && v->TakesArguments && (Target.ParamCount > 0 || v->DefaultAccess))
-    kind = kIndexed;
-  else if (v && v->HasMembers && !Target.Member.empty())
-    kind = kProperty;
-  std::string member = LowerAscii(Target.Member);
+  const std::string& member = LowerMember;
 
   THostValue key, memberArg;
   if (kind == kIndexed) {
@@ -832,6 +862,7 @@ void TAssign::RunStep() {
 }
 
 void TIf::CompileStep() {
+  FixTexts();
   struct TRange {
     std::string Text;
     int Line;
@@ -889,6 +920,7 @@ void TIf::RunStep() {
 }
 
 void TWhile::CompileStep() {
+  FixTexts();
   long j = Block.FindEnd(Block.LineCursor, kwEndWhile);
   if (j < 0) return CompileError(207, "Missing EndWhile");
   size_t ju = static_cast<size_t>(j);
@@ -910,6 +942,7 @@ void TWhile::RunStep() {
 }
 
 void TFor::CompileStep() {
+  FixTexts();
   std::string w = NextWord();
   if (SameText(w, "each")) {
     Each = true;
@@ -968,12 +1001,17 @@ void TFor::RunCounting() {
   TBaseCompiler& c = Compiler();
   TVariableList* list = Ev().Variables();
   const std::string lowerVar = LowerAscii(VarName);
+  TVariablePtr v;
+  uint64_t version = 0;
   for (uint64_t k = 0; k < count && !c.Stopped; ++k) {
-    TVariable* v = list->FindLower(lowerVar);
-    if (!v) {
-      auto nv = std::make_shared<TVariable>(VarName);
-      v = nv.get();
-      list->Add(std::move(nv));
+    // The body may remove or replace the counter; look it up again only when the lists changed.
+    if (!v || list->ChainVersion() != version) {
+      v = list->FindShared(lowerVar);
+      if (!v) {
+        v = std::make_shared<TVariable>(VarName);
+        list->Add(v);
+      }
+      version = list->ChainVersion();
     }
     if (v->ReadOnly) return RunError(114, Format("Variable '%s' is read-only", {VarName}));
     int64_t value = Downto ? first - static_cast<int64_t>(k) : first + static_cast<int64_t>(k);
@@ -1076,6 +1114,11 @@ bool TMsgBox::JoinValues(const std::string& separator, std::string& out) {
       out += FormatGeneral(it.Number);
   }
   return true;
+}
+
+void TMsgBox::CompileStep() {
+  FixTexts();
+  TCommand::CompileStep();
 }
 
 void TMsgBox::RunStep() {

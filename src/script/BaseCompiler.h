@@ -143,8 +143,16 @@ class TCommand {
   size_t Pos = 0;      // word scanner position in Params
   std::string LastWord;
 
+ protected:
+  // Declares that each slot number always evaluates the same text, so a run need not compare it with
+  // the slot's text. The base statements fix their texts when they compile.
+  void FixTexts() { fixedTexts_ = true; }
+
  private:
+  TEvalItem& SlotFor(int slot, std::string_view text);
+
   std::vector<TEvalSlot> slots_;
+  bool fixedTexts_ = false;
 };
 
 class TBlock {
@@ -285,6 +293,7 @@ class TDeclare : public TCommand {
   bool Global = false;
   std::string TargetText;
   std::string LowerName;      // Target.Name lower-cased, for lookups
+  std::string LowerMember;    // Target.Member lower-cased, as wrappers expect it
   std::string RestTextValue;  // type expression (Declare) or what follows the reference
 
  protected:
@@ -299,6 +308,13 @@ class TAssign : public TDeclare {
 
   bool CallMode = false;
   std::string Expression;
+
+ private:
+  // The target as last looked up, valid while the list chain's version is unchanged.
+  TVariablePtr cachedVar_;
+  TVariableList* cachedHolder_ = nullptr;
+  const TVariableList* cachedList_ = nullptr;
+  uint64_t cachedVersion_ = 0;
 };
 
 class TIf : public TCommand {
@@ -362,6 +378,7 @@ class TExecuteProc : public TCommand {
 class TMsgBox : public TCommand {
  public:
   using TCommand::TCommand;
+  void CompileStep() override;
   void RunStep() override;
 
  protected:

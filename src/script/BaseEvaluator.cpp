@@ -1,5 +1,6 @@
 #include "script/BaseEvaluator.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 
@@ -115,6 +116,14 @@ std::string FaultText(int code, const std::string& message) {
   }
 }
 
+namespace {
+// Stamps for function tables; never reused, so a slot can tell a table it was not tokenized with.
+std::atomic<uint64_t> gTableStamp{0};
+uint64_t NewTableStamp() {
+  return gTableStamp.fetch_add(1) + 1;
+}
+}  // namespace
+
 void TEvalItem::SetExpression(std::string_view text) {
   if (Tokenized && text == expression_) return;  // the same text tokenizes to the same tokens
   expression_ = std::string(text);
@@ -125,7 +134,8 @@ void TEvalItem::SetExpression(std::string_view text) {
 
 // ---------------------------------------------------------------------------------------------------
 
-TBaseEvaluator::TBaseEvaluator(TVariableList* variables) : variables_(variables) {
+TBaseEvaluator::TBaseEvaluator(TVariableList* variables)
+    : variables_(variables), tableStamp_(NewTableStamp()) {
   if (!variables_) {
     ownedVariables_ = std::make_unique<TVariableList>();
     variables_ = ownedVariables_.get();
@@ -236,13 +246,48 @@ void TBaseEvaluator::SetVariables(TVariableList* list) {
   ownedVariables_.reset();
 }
 
-void TBaseEvaluator::AddFunction(const std::string& name, std::vector<uint8_t> paramTypes,
-                                 TFunctionProc proc) {
+TFunctionItem& TBaseEvaluator::AddFunction(const std::string& name, std::vector<uint8_t> paramTypes,
+                                           TFunctionProc proc) {
   auto item = std::make_unique<TFunctionItem>();
   item->Name = name;
   item->ParamTypes = std::move(paramTypes);
   item->Proc = std::move(proc);
+  TFunctionItem& added = *item;
+  // A replaced entry is freed and a new name may shadow a variable: tokens made before are stale.
   functions_[LowerAscii(name)] = std::move(item);
+  tableStamp_ = NewTableStamp();
+  return added;
+}
+
+TEvalSlot TBaseEvaluator::CopySlot(const TEvalItem& source) const {
+  auto slot = std::make_shared<TEvalItem>();
+  slot->expression_ = source.expression_;
+  if (!source.Tokenized) return slot;
+  slot->Tokens = source.Tokens;
+  slot->varTokens_ = source.varTokens_;
+  bool bound = true;
+  for (TToken& t : slot->Tokens) {
+    t.Var.reset();
+    t.ParsedFlags = 0;
+    if (t.Kind == tkFunction) {
+      t.Func = FindFunction(t.LowerName);
+      bound = bound && t.Func;
+    }
+  }
+  // A function this evaluator lacks: tokenizing again reports the name as it would for any text.
+  slot->Tokenized = bound;
+  slot->tableStamp_ = tableStamp_;
+  return slot;
+}
+
+void TBaseEvaluator::CopyFrom(const TBaseEvaluator& other) {
+  if (&other == this) return;
+  Assign(other);
+  ErrorCode = other.ErrorCode;
+  ErrorText = other.ErrorText;
+  Stack.CopyFrom(other.Stack);
+  defaultSlot_ = CopySlot(*other.defaultSlot_);
+  currentSlot_ = other.currentSlot_ == other.defaultSlot_ ? defaultSlot_ : CopySlot(*other.currentSlot_);
 }
 
 const TFunctionItem* TBaseEvaluator::FindFunction(std::string_view name) const {
@@ -396,6 +441,7 @@ void TBaseEvaluator::Tokenize(TEvalItem& slot) {
       } else if (const TFunctionItem* f = FindFunction(name)) {
         t.Kind = tkFunction;
         t.Func = f;
+        t.LowerName = LowerAscii(name);
         t.Ref = TVariableRec();
         afterOperand = true;
         slot.Tokens.push_back(std::move(t));
@@ -587,9 +633,11 @@ bool TBaseEvaluator::Run(TEvalItem& slot) {
   ClearError();
   Phase = 0;
   try {
-    if (!slot.Tokenized) {
+    if (!slot.Tokenized || slot.tableStamp_ != tableStamp_) {
       Phase = 1;
       Tokenize(slot);
+      slot.tableStamp_ = tableStamp_;
+      slot.resolvedList_ = nullptr;
       if (ErrorCode == 0) slot.Tokenized = true;
     }
     bool changed = false;
@@ -724,9 +772,18 @@ void TBaseEvaluator::RunToken(TToken& t) {
         Stack.PushString(t.Text);
       }
       break;
-    case tkFunction:
-      t.Func->Proc(*this);
+    case tkFunction: {
+      const TFunctionItem& f = *t.Func;
+      if (!f.CheckTypes.empty()) {
+        int r = Stack.CheckSignature(f.CheckTypes.data(), static_cast<int>(f.CheckTypes.size()) - 1, true);
+        if (r < 0) return SetError(113, "Missing parameter");
+        if (r > 0)
+          return SetTypeError(Stack.PeekType(static_cast<size_t>(r)),
+                              f.CheckTypes[static_cast<size_t>(r - 1)]);
+      }
+      f.Proc(*this);
       break;
+    }
     case tkVariable:
       RunVariable(t);
       break;

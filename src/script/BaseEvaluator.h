@@ -92,25 +92,31 @@ struct TFunctionItem {
   // Only whether the list is empty matters to the parser: a function with parameters takes the next
   // operand (normally its bracket group) as its arguments.
   std::vector<uint8_t> ParamTypes;
+  // Run-time argument types, last argument first, checked from the top of the stack before Proc runs
+  // (113 or 106 on a mismatch); empty when Proc checks its arguments itself.
+  std::vector<uint8_t> CheckTypes;
   TFunctionProc Proc;
 };
 
 struct TToken {
   TTokenKind Kind = tkNull;
   TOperatorId Op = opNone;
-  double Value = 0;          // number literal
-  std::string Text;          // string literal, or member name
-  int MemberParamCount = 0;  // member token
-  const TFunctionItem* Func = nullptr;
-  TVariableRec Ref;         // variable token: the whole reference
-  std::string LowerName;    // variable token: Ref.Name lower-cased
-  TVariablePtr Var;         // variable token: resolved again at every evaluation
-  uint8_t ParsedFlags = 0;  // variable token: the flags the cached postfix was built with
+  double Value = 0;                     // number literal
+  std::string Text;                     // string literal, or member name
+  int MemberParamCount = 0;             // member token
+  const TFunctionItem* Func = nullptr;  // function token: an entry of the tokenizing evaluator's table
+  TVariableRec Ref;                     // variable token: the whole reference
+  std::string LowerName;                // variable and function tokens: the name lower-cased
+  TVariablePtr Var;                     // variable token: resolved again at every evaluation
+  uint8_t ParsedFlags = 0;              // variable token: the flags the cached postfix was built with
 };
 
 // An expression slot: a text with its tokens and the postfix sequence built from them. Statements and
 // field formulas each keep their own slot, so a text is tokenized once however often it runs. Variable
 // tokens resolve their name at every evaluation, so a variable replaced meanwhile is never used stale.
+// Function tokens point into the function table of the evaluator that tokenized them: a slot run by
+// another evaluator (a rule formula made by the engine's evaluator runs in the field evaluator), or after
+// that table changed, is tokenized again rather than trusted.
 class TEvalItem {
  public:
   void SetExpression(std::string_view text);
@@ -128,6 +134,7 @@ class TEvalItem {
   bool postfixValid_ = false;
   const TVariableList* resolvedList_ = nullptr;  // the variables the tokens were last resolved against
   uint64_t resolvedVersion_ = 0;                 // and their chain version then
+  uint64_t tableStamp_ = 0;                      // function table the tokens were made with
 };
 using TEvalSlot = std::shared_ptr<TEvalItem>;
 
@@ -147,6 +154,8 @@ class TBaseEvaluator : public TBaseEvalItem {
   bool Evaluate(std::string_view text);
   // Evaluates `text` in `slot` without making it the current slot (statements keep one slot each).
   bool EvaluateIn(TEvalItem& slot, std::string_view text);
+  // Evaluates the text the slot holds, without making it the current slot.
+  bool EvaluateSlot(TEvalItem& slot) { return Run(slot); }
   // Evaluate, then exactly one value that fits `type` (118 "Missing operator", 106).
   bool EvaluateAs(uint8_t type);
   bool EvaluateAs(std::string_view text, uint8_t type);
@@ -162,6 +171,13 @@ class TBaseEvaluator : public TBaseEvalItem {
 
   // Long-lived slots for formulas: make one, keep it, select it before each evaluation.
   TEvalSlot NewSlot() { return std::make_shared<TEvalItem>(); }
+  // A slot of this evaluator with the text and tokens of `source`, which may belong to another evaluator
+  // (even one already gone): functions are bound by name in this evaluator's table and variables resolve
+  // by name in this evaluator's list when it first runs. Nothing is shared with `source`.
+  TEvalSlot CopySlot(const TEvalItem& source) const;
+  // Makes this evaluator a clone of `other` for the same kind of script: the value, the error, the stack
+  // and a copy of the current slot. Its own variable list and function table stay.
+  void CopyFrom(const TBaseEvaluator& other);
   void SetCurrentSlot(TEvalSlot slot) { currentSlot_ = slot ? std::move(slot) : defaultSlot_; }
   const TEvalSlot& CurrentSlot() const { return currentSlot_; }
 
@@ -171,7 +187,7 @@ class TBaseEvaluator : public TBaseEvalItem {
   bool HasError() const { return ErrorCode != 0; }
 
   // Declaration tables. Names are case-insensitive; a later function replaces an earlier one.
-  void AddFunction(const std::string& name, std::vector<uint8_t> paramTypes, TFunctionProc proc);
+  TFunctionItem& AddFunction(const std::string& name, std::vector<uint8_t> paramTypes, TFunctionProc proc);
   const TFunctionItem* FindFunction(std::string_view name) const;
   bool IsFunctionName(std::string_view name) const { return FindFunction(name) != nullptr; }
   const TOperatorDecl* FindOperator(std::string_view name, bool binary) const;
@@ -217,6 +233,7 @@ class TBaseEvaluator : public TBaseEvalItem {
   std::unordered_map<std::string, std::unique_ptr<TFunctionItem>> functions_;  // by lower-cased name
   TVRecStack vrecs_;
   int depth_ = 0;
+  uint64_t tableStamp_;  // unique to this evaluator's function table as it is now; renewed by AddFunction
 };
 
 // Reads a variable reference starting at `pos` (a letter or "_"): the name, its bracketed arguments and

@@ -69,48 +69,6 @@ bool THostValue::AsBoolean() const {
   return AsFloat() != 0;
 }
 
-void TBaseEvalItem::SetBoolean(bool b) {
-  Number = b ? 1 : 0;
-  if (!TypeFixed) DataType = dtBoolean;
-  Changed();
-}
-
-void TBaseEvalItem::SetInteger(int64_t i) {
-  Number = static_cast<double>(i);
-  if (!TypeFixed) DataType = dtInteger;
-  Changed();
-}
-
-void TBaseEvalItem::SetFloat(double x) {
-  Number = x;
-  if (!TypeFixed) DataType = dtFloat;
-  Changed();
-}
-
-void TBaseEvalItem::SetMoneyValue(double x) {
-  Number = x;
-  if (!TypeFixed) DataType = dtMoney;
-  Changed();
-}
-
-void TBaseEvalItem::SetMoneyCode(std::string code) {
-  MoneyCode = std::move(code);
-  if (!TypeFixed) DataType = dtMoney;
-  Changed();
-}
-
-void TBaseEvalItem::SetString(std::string s) {
-  Text = std::move(s);
-  if (!TypeFixed) DataType = dtString;
-  Changed();
-}
-
-void TBaseEvalItem::SetObject(TObjectRef o) {
-  ObjectRef = std::move(o);
-  if (!TypeFixed) DataType = dtObject;
-  Changed();
-}
-
 int64_t TBaseEvalItem::AsInteger() const {
   int64_t r = 0;
   if (!DoubleToInt64(Number, r) && std::isfinite(Number)) r = Number < 0 ? INT64_MIN : INT64_MAX;
@@ -205,25 +163,12 @@ void TValueStack::Clear() {
   count_ = 0;
 }
 
-TStackItem& TValueStack::PushNew() {
-  if (count_ == items_.size()) items_.emplace_back();
-  TStackItem& it = items_[count_++];
-  it.DataType = dtUnknown;
-  it.TypeFixed = false;
-  it.Number = 0;
-  it.Text.clear();
-  it.MoneyCode.clear();
-  it.ObjectRef.reset();
-  return it;
+void TValueStack::Grow() {
+  items_.emplace_back();
 }
 
 void TValueStack::Push(const TBaseEvalItem& item) {
   PushNew().Assign(item);
-}
-
-void TValueStack::Pop() {
-  if (count_ == 0) return;
-  items_[--count_].ObjectRef.reset();
 }
 
 bool TValueStack::PopBoolean() {

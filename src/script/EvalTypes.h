@@ -110,14 +110,36 @@ class TBaseEvalItem {
   // Called after every setter; variables that act on assignment override it.
   virtual void Changed() {}
 
-  void SetBoolean(bool b);
+  // Inline so that writes to stack items, whose Changed is known to do nothing, cost no call.
+  void SetBoolean(bool b) {
+    Number = b ? 1 : 0;
+    Retype(dtBoolean);
+  }
   // Integers are kept in 64 bits so that whole numbers of 2^31 and more (an ISBN-13) survive.
-  void SetInteger(int64_t i);
-  void SetFloat(double x);
-  void SetMoneyValue(double x);
-  void SetMoneyCode(std::string code);
-  void SetString(std::string s);
-  void SetObject(TObjectRef o);
+  void SetInteger(int64_t i) {
+    Number = static_cast<double>(i);
+    Retype(dtInteger);
+  }
+  void SetFloat(double x) {
+    Number = x;
+    Retype(dtFloat);
+  }
+  void SetMoneyValue(double x) {
+    Number = x;
+    Retype(dtMoney);
+  }
+  void SetMoneyCode(std::string code) {
+    MoneyCode = std::move(code);
+    Retype(dtMoney);
+  }
+  void SetString(std::string s) {
+    Text = std::move(s);
+    Retype(dtString);
+  }
+  void SetObject(TObjectRef o) {
+    ObjectRef = std::move(o);
+    Retype(dtObject);
+  }
 
   bool AsBoolean() const { return Number != 0; }
   // Truncated toward zero; saturates outside the 64-bit range.
@@ -134,6 +156,12 @@ class TBaseEvalItem {
   double Number = 0;       // every numeric type, Money's amount, Boolean as 0 or 1
   TObjectRef ObjectRef;    // the host object of an Object value
   std::string Text;        // the String value
+
+ private:
+  void Retype(uint8_t type) {
+    if (!TypeFixed) DataType = type;
+    Changed();
+  }
 };
 
 THostValue ToHostValue(const TBaseEvalItem& item);
@@ -149,7 +177,8 @@ inline bool DoubleToInt64(double x, int64_t& out) {
   return true;
 }
 
-class TStackItem : public TBaseEvalItem {};
+// Final, so that the setters' Changed call resolves at compile time.
+class TStackItem final : public TBaseEvalItem {};
 
 // The evaluator's operand stack. Popped items keep their buffers for reuse; the top is the last item.
 class TValueStack {
@@ -162,7 +191,17 @@ class TValueStack {
   const TStackItem& At(size_t i) const { return items_[i]; }
   TStackItem& Top() { return items_[count_ - 1]; }
   // A fresh item on top, with type Unknown and no object.
-  TStackItem& PushNew();
+  TStackItem& PushNew() {
+    if (count_ == items_.size()) Grow();
+    TStackItem& it = items_[count_++];
+    it.DataType = dtUnknown;
+    it.TypeFixed = false;
+    it.Number = 0;
+    it.Text.clear();
+    it.MoneyCode.clear();
+    it.ObjectRef.reset();
+    return it;
+  }
   void Push(const TBaseEvalItem& item);
 
   void PushBoolean(bool b) { PushNew().SetBoolean(b); }
@@ -186,7 +225,10 @@ class TValueStack {
   std::string PopString();
   TObjectRef PopObject();
   THostValue PopHostValue();
-  void Pop();
+  void Pop() {
+    if (count_ == 0) return;
+    items_[--count_].ObjectRef.reset();
+  }
 
   // Type of the n-th item from the top (1 = top); Unknown when there are fewer.
   uint8_t PeekType(size_t n) const;
@@ -198,6 +240,8 @@ class TValueStack {
   }
 
  private:
+  void Grow();
+
   std::vector<TStackItem> items_;
   size_t count_ = 0;
 };

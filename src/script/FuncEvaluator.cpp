@@ -536,21 +536,9 @@ TFuncEvaluator::TFuncEvaluator(TVariableList* variables) : TBaseEvaluator(variab
   // Registers a function under several names with its run-time argument types (in argument order).
   auto add = [this](std::initializer_list<const char*> names, std::vector<uint8_t> types,
                     TFunctionProc proc) {
-    std::vector<uint8_t> declared = types.empty() ? std::vector<uint8_t>{} : types;
     for (const char* n : names) {
       // Checked from the top, so the last argument comes first.
-      std::vector<uint8_t> rev(types.rbegin(), types.rend());
-      auto checked = [rev, proc](TBaseEvaluator& ev) {
-        if (!rev.empty()) {
-          int r = ev.Stack.CheckSignature(rev.data(), static_cast<int>(rev.size()) - 1, true);
-          if (r < 0) return ev.SetError(113, "Missing parameter");
-          if (r > 0)
-            return ev.SetTypeError(ev.Stack.PeekType(static_cast<size_t>(r)),
-                                   rev[static_cast<size_t>(r - 1)]);
-        }
-        proc(ev);
-      };
-      AddFunction(n, declared, checked);
+      AddFunction(n, types, proc).CheckTypes.assign(types.rbegin(), types.rend());
     }
   };
   auto str = [](TBaseEvaluator& ev) { return ev.Stack.PopString(); };

@@ -58,9 +58,29 @@ TVariableList::~TVariableList() {
   Clear();
 }
 
+TVariableList::TItems::const_iterator TVariableList::Probe(const std::string& lowerName) const {
+  auto it = items_.find(lowerName);
+  lastHit_ = it == items_.end() ? nullptr : &it->first;
+  return it;
+}
+
+TVariableList::TItems::iterator TVariableList::Probe(const std::string& lowerName) {
+  auto it = items_.find(lowerName);
+  lastHit_ = it == items_.end() ? nullptr : &it->first;
+  return it;
+}
+
+int TVariableList::LastIndex() const {
+  if (!lastHit_) return -1;
+  int index = 0;
+  for (const auto& [key, e] : items_)
+    if (key < *lastHit_) ++index;
+  return index;
+}
+
 TVariable* TVariableList::FindLower(const std::string& lowerName) const {
   for (const TVariableList* l = this; l; l = l->parent_) {
-    auto it = l->items_.find(lowerName);
+    auto it = l->Probe(lowerName);
     if (it != l->items_.end()) return it->second.Var.get();
   }
   return nullptr;
@@ -68,7 +88,7 @@ TVariable* TVariableList::FindLower(const std::string& lowerName) const {
 
 TVariable* TVariableList::FindLower(const std::string& lowerName, TVariableList*& holder) {
   for (TVariableList* l = this; l; l = l->parent_) {
-    auto it = l->items_.find(lowerName);
+    auto it = l->Probe(lowerName);
     if (it != l->items_.end()) {
       holder = l;
       return it->second.Var.get();
@@ -91,14 +111,14 @@ TVariable* TVariableList::Find(std::string_view name) const {
 TVariablePtr TVariableList::FindShared(std::string_view name) const {
   std::string key = LowerAscii(name);
   for (const TVariableList* l = this; l; l = l->parent_) {
-    auto it = l->items_.find(key);
+    auto it = l->Probe(key);
     if (it != l->items_.end()) return it->second.Var;
   }
   return nullptr;
 }
 
 TVariable* TVariableList::FindLocal(std::string_view name) const {
-  auto it = items_.find(LowerAscii(name));
+  auto it = Probe(LowerAscii(name));
   return it == items_.end() ? nullptr : it->second.Var.get();
 }
 
@@ -157,6 +177,7 @@ TVariablePtr TVariableList::Remove(std::string_view name) {
   if (it == items_.end()) return nullptr;
   TVariablePtr v = std::move(it->second.Var);
   if (!it->second.Shared && v->Owner == this) v->Owner = nullptr;
+  if (lastHit_ == &it->first) lastHit_ = nullptr;
   items_.erase(it);
   ++version_;
   return v;
@@ -243,6 +264,7 @@ void TVariableList::Clear() {
   for (auto& [key, e] : items_)
     if (!e.Shared && e.Var->Owner == this) e.Var->Owner = nullptr;
   items_.clear();
+  lastHit_ = nullptr;
   temporaries_.clear();
   ++version_;
 }

@@ -142,13 +142,23 @@ class TVariableList {
   size_t Count() const { return items_.size(); }
   // Every entry of this list (not the parents), in no particular order.
   std::vector<TVariablePtr> Entries() const;
+  // 0-based position, in case-insensitive name order, of the entry that the last lookup found in this
+  // list; -1 when that lookup missed here (also when it went on to find the name in a parent) or the
+  // entry has gone since.
+  int LastIndex() const;
 
  private:
   struct TEntry {
     TVariablePtr Var;
     bool Shared = false;
   };
-  std::unordered_map<std::string, TEntry> items_;  // keyed by the lower-cased name
+  using TItems = std::unordered_map<std::string, TEntry>;
+  // Looks `lowerName` up in this list only and remembers the outcome for LastIndex.
+  TItems::const_iterator Probe(const std::string& lowerName) const;
+  TItems::iterator Probe(const std::string& lowerName);
+
+  TItems items_;                                  // keyed by the lower-cased name
+  mutable const std::string* lastHit_ = nullptr;  // key (inside items_) of the last lookup's hit
   std::vector<TObjectRef> temporaries_;
   TVariableList* parent_ = nullptr;
   uint64_t version_;  // counts structural changes; starts unique so a new list never matches an old one

@@ -261,6 +261,7 @@ THttpSearcher::~THttpSearcher() {
 }
 
 void THttpSearcher::SetSearchType(TSearchTypeReader* reader) {
+  if (running_) return;
   auto fresh = std::make_unique<TSearchTypeInstance>(reader);
   searchType_ = reader;
   for (TSearchEngine* e : engines_.Items()) e->PageResults.Clear();
@@ -328,8 +329,11 @@ void THttpSearcher::Status(int code, const std::string& text) {
   if (OnStatus) OnStatus(*this);
 }
 
-void THttpSearcher::RestoreInputValues() {
+bool THttpSearcher::RunProcedure(TSearchEngine& engine, const std::string& name) {
+  // An output field named like an input field shares its variable, and every evaluated record writes
+  // it; scripts must see what the user asked for.
   for (size_t i = 0; i < instance_->InputFields.Count(); ++i) instance_->InputFields.At(i).Changed();
+  return engine.Compiler().ExecuteProcedure(name) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -434,8 +438,7 @@ void THttpSearcher::StartNextEngine() {
 
 void THttpSearcher::InitEngine(TSearchEngine& engine) {
   TEngineCompiler& c = engine.Compiler();
-  RestoreInputValues();
-  if (c.ExecuteProcedure("Init") != 0) engine.Done = true;
+  if (!RunProcedure(engine, "Init")) engine.Done = true;
   if (!engine.Done) engine.Done = c.Variables().GetBoolean("Terminated", false);
   if (!engine.Done) {
     if (c.Variables().GetBoolean("AuthorizationRequired", false)) engine.AuthorizationRequired = true;
@@ -465,8 +468,7 @@ void THttpSearcher::RequestPage(TSearchEngine& engine) {
   engine.State = ersDownloading;
   if (state_ == ssStopping) engine.Stopped = engine.Done = true;
   if (!engine.Done) {
-    RestoreInputValues();
-    if (c.ExecuteProcedure("BeforeDownload") != 0) {
+    if (!RunProcedure(engine, "BeforeDownload")) {
       engine.Done = true;
     } else {
       engine.Url = c.Variables().GetString("SourceUrl", "");
@@ -559,7 +561,7 @@ void THttpSearcher::ProcessPage(TSearchEngine& engine, const IHttpResultPtr& res
       c.ResultsParser.DocumentLastModified = result->LastModified();
       std::vector<std::string> visited = result->Visited();
       c.ResultsParser.SetDocumentAddress(visited.empty() ? result->Url() : visited.back());
-      if (c.ExecuteProcedure("AfterDownload") != 0) engine.Done = true;
+      if (!RunProcedure(engine, "AfterDownload")) engine.Done = true;
       if (!engine.Done) engine.Done = c.Variables().GetBoolean("Terminated", false);
     }
   }
@@ -577,7 +579,7 @@ void THttpSearcher::ParsePage(TSearchEngine& engine) {
   TResultsParserEx& parser = c.ResultsParser;
   c.ApplyParseSettings();
   int count = parser.Parse();
-  if (c.ExecuteProcedure("AfterParse") != 0) engine.Done = true;
+  if (!RunProcedure(engine, "AfterParse")) engine.Done = true;
   if (!engine.Done) engine.Done = c.Variables().GetBoolean("Terminated", false);
 
   // The page's records move into the engine's results; scripts flagged the ones to drop.
@@ -725,6 +727,7 @@ THttpSearchManager::~THttpSearchManager() {
 }
 
 void THttpSearchManager::SetSearchType(TSearchTypeReader* reader) {
+  if (Running()) return;
   results_->SetInstance(nullptr);
   THttpSearcher::SetSearchType(reader);
   results_->SetInstance(&Instance());

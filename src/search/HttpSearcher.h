@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engines/EngineCompiler.h"
-#include "engines/SearchType.h"
+#include "engines/SearchTypeCompiler.h"
 #include "engines/SearchTypeInstance.h"
 #include "http/ConnectionDetector.h"
 #include "http/HttpDownloader.h"
@@ -155,6 +155,7 @@ class THttpSearcher {
   THttpSearcher& operator=(const THttpSearcher&) = delete;
 
   // Replaces the instance by a new one of `reader` and re-attaches the engines and their results.
+  // Ignored while a run is in progress.
   virtual void SetSearchType(TSearchTypeReader* reader);
   TSearchTypeReader* SearchType() const { return searchType_; }
   // The search's field values; fill the input fields before Execute.
@@ -227,7 +228,7 @@ class THttpSearcher {
   void InitEngine(TSearchEngine& engine);
   void RequestPage(TSearchEngine& engine);
   void ProcessPage(TSearchEngine& engine, const IHttpResultPtr& result);
-  // Parses the page and merges its records; false when the engine ended.
+  // Parses the page, merges its records and decides whether another page follows (sets Done if not).
   void ParsePage(TSearchEngine& engine);
   void ReportProgress(TSearchEngine& engine, const IHttpResult* result);
   void PostEngineFinished(TSearchEngine& engine);
@@ -236,9 +237,8 @@ class THttpSearcher {
   void CheckCompletion();
   void EngineScriptError(TSearchEngine& engine, const TCompilerMsgItem& error);
   void EngineError(TSearchEngine& engine, int code, const std::string& text, int line = 0);
-  // Input values back into the variables named like the input fields (an output field of the same
-  // name shares the variable, and every merged record overwrites it).
-  void RestoreInputValues();
+  // Runs one of the engine's procedures with the input values in their variables; false on a script error.
+  bool RunProcedure(TSearchEngine& engine, const std::string& name);
   void ItemDone(const IHttpResultPtr& result);
   void ItemProgress(const IHttpResultPtr& result);
   TSearchEngine* EngineOfItem(int uniqueId, bool release);
@@ -266,7 +266,10 @@ class THttpSearcher {
   bool detectDone_ = false;
 };
 
-// The searcher with the master result list: what a search action runs.
+// The searcher with the master result list: what a search action runs. Typical use: construct with the
+// search type, add engines with Engines().FindOrAdd, fill Instance().InputFields, optionally hand earlier
+// results to ResultManager().StoredRecords(), then Execute() and pump the dispatcher until !Running();
+// the merged list is ResultManager().SortedMasters(), with OldResults() holding stored ones not found again.
 class THttpSearchManager : public THttpSearcher {
  public:
   explicit THttpSearchManager(TSearchTypeReader* searchType = nullptr,

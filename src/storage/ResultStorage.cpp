@@ -194,9 +194,7 @@ const TClassInfo& TResultStorageTransactionList::StaticClass() {
 TResultStorageCompare::TResultStorageCompare(const TSearchTypeStorageOutputFieldDefinitionList& definitions,
                                              const std::string& fieldName, bool ascending,
                                              const storage::TSortKeyList* sortKeys, bool sortKeysFirst)
-    : Ascending_(ascending),
-      SortKeysFirst_(sortKeysFirst),
-      AxisValues_(std::make_shared<std::unordered_map<const TStorageFieldItem*, double>>()) {
+    : Ascending_(ascending), SortKeysFirst_(sortKeysFirst) {
   auto resolve = [&definitions](const std::string& name, TSortKeySortDirection direction) {
     TResolved r{definitions.IndexOfName(name), TStorageFieldType::ftBoolean, direction};
     if (r.Index >= 0) r.Type = definitions.Output(static_cast<size_t>(r.Index))->FieldType;
@@ -229,68 +227,98 @@ double TResultStorageCompare::AxisValue(const std::string& moneyString) {
   return from.Value;
 }
 
-double TResultStorageCompare::CachedAxisValue(const TStorageFieldItem* field) const {
-  if (!field) return AxisValue({});
-  auto [it, added] = AxisValues_->try_emplace(field, 0.0);
-  if (added) {
-    const std::string* text = field->Value().StringPtr();
-    it->second = AxisValue(text ? *text : field->Value().AsString());
+TResultStorageCompare::TKeyValue TResultStorageCompare::Extract(const TResolved& on,
+                                                                TStorageDataItem* item) const {
+  TKeyValue value;
+  const TStorageFieldItem* field = FieldAt(item, on.Index);
+  static const TDynamicValue kEmpty;
+  const TDynamicValue& v = field ? field->Value() : kEmpty;
+  switch (on.Type) {
+    case TStorageFieldType::ftBoolean:
+    case TStorageFieldType::ftDouble:
+    case TStorageFieldType::ftInteger:
+      value.Number = v.AsDouble();
+      break;
+    case TStorageFieldType::ftString:
+      value.Text = v.AsString();
+      break;
+    case TStorageFieldType::ftMoney: {
+      const std::string* text = v.StringPtr();
+      value.Number = AxisValue(text ? *text : v.AsString());
+      // No price sorts last both ways: the final negation of a descending sort turns -1 into the end.
+      if (value.Number < 0) value.Number = Ascending_ ? 2147483647.0 : -1.0;
+      break;
+    }
   }
-  return it->second;
+  return value;
 }
 
-int TResultStorageCompare::CompareOn(const TResolved& on, TStorageDataItem* a, TStorageDataItem* b) const {
-  if (on.Index < 0) return 0;
-  static const TDynamicValue kEmpty;
-  const TStorageFieldItem* fa = FieldAt(a, on.Index);
-  const TStorageFieldItem* fb = FieldAt(b, on.Index);
-  const TDynamicValue& va = fa ? fa->Value() : kEmpty;
-  const TDynamicValue& vb = fb ? fb->Value() : kEmpty;
+int TResultStorageCompare::CompareValues(const TResolved& on, const TKeyValue& a, const TKeyValue& b) const {
   switch (on.Type) {
     case TStorageFieldType::ftBoolean:
     case TStorageFieldType::ftDouble:
     case TStorageFieldType::ftInteger: {
-      double d = std::nearbyint(va.AsDouble() - vb.AsDouble());
+      double d = std::nearbyint(a.Number - b.Number);
       if (std::isnan(d)) return 0;
       if (d >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
       if (d <= static_cast<double>(std::numeric_limits<int>::min()))
         return std::numeric_limits<int>::min() + 1;
       return static_cast<int>(d);
     }
-    case TStorageFieldType::ftString: {
-      const std::string* sa = va.StringPtr();
-      const std::string* sb = vb.StringPtr();
-      if (sa && sb) return CompareDisplayText(*sa, *sb);
-      return CompareDisplayText(va.AsString(), vb.AsString());
-    }
-    case TStorageFieldType::ftMoney: {
-      // No price sorts last both ways: the final negation of a descending sort turns -1 into the end.
-      const double noPrice = Ascending_ ? 2147483647.0 : -1.0;
-      double x = CachedAxisValue(fa);
-      double y = CachedAxisValue(fb);
-      if (x < 0) x = noPrice;
-      if (y < 0) y = noPrice;
-      return x < y ? -1 : (x > y ? 1 : 0);
-    }
+    case TStorageFieldType::ftString:
+      return CompareDisplayText(a.Text, b.Text);
+    case TStorageFieldType::ftMoney:
+      return a.Number < b.Number ? -1 : (a.Number > b.Number ? 1 : 0);
   }
   return 0;
 }
 
-int TResultStorageCompare::operator()(TStorageDataItem* a, TStorageDataItem* b) const {
+template <class F>
+int TResultStorageCompare::Combine(F&& compareOn) const {
   int r = 0;
-  if (!SortKeysFirst_) r = CompareOn(Column_, a, b);
+  if (!SortKeysFirst_) r = compareOn(Column_, 0);
   if (r == 0)
-    for (const TResolved& key : Keys_) {
-      int k = CompareOn(key, a, b);
-      if (k == 0) continue;
-      const bool keyDescending = key.Direction == TSortKeySortDirection::ksdDescending;
+    for (size_t k = 0; k < Keys_.size(); ++k) {
+      int c = compareOn(Keys_[k], k + 1);
+      if (c == 0) continue;
+      const bool keyDescending = Keys_[k].Direction == TSortKeySortDirection::ksdDescending;
       const bool columnDescending = ColumnDirection_ == TStorageLayoutSortDirection::sdDescending;
-      r = keyDescending != columnDescending ? -k : k;
+      r = keyDescending != columnDescending ? -c : c;
       break;
     }
-  if (SortKeysFirst_ && r == 0) r = CompareOn(Column_, a, b);
+  if (SortKeysFirst_ && r == 0) r = compareOn(Column_, 0);
   // Negating INT_MIN would overflow; the comparisons never return it.
   return Ascending_ ? r : -r;
+}
+
+void TResultStorageCompare::Prepare(const std::vector<TStorageDataItem*>& items) {
+  auto table = std::make_shared<TTable>();
+  const size_t stride = Keys_.size() + 1;
+  table->Row.reserve(items.size());
+  table->Values.reserve(items.size() * stride);
+  for (TStorageDataItem* item : items) {
+    if (!table->Row.emplace(item, table->Values.size() / stride).second) continue;
+    table->Values.push_back(Column_.Index >= 0 ? Extract(Column_, item) : TKeyValue());
+    for (const TResolved& key : Keys_) table->Values.push_back(Extract(key, item));
+  }
+  Table_ = std::move(table);
+}
+
+int TResultStorageCompare::operator()(TStorageDataItem* a, TStorageDataItem* b) const {
+  if (Table_) {
+    auto ia = Table_->Row.find(a), ib = Table_->Row.find(b);
+    if (ia != Table_->Row.end() && ib != Table_->Row.end()) {
+      const size_t stride = Keys_.size() + 1;
+      const TKeyValue* ra = &Table_->Values[ia->second * stride];
+      const TKeyValue* rb = &Table_->Values[ib->second * stride];
+      return Combine([&](const TResolved& on, size_t slot) {
+        return on.Index < 0 ? 0 : CompareValues(on, ra[slot], rb[slot]);
+      });
+    }
+  }
+  return Combine([&](const TResolved& on, size_t) {
+    return on.Index < 0 ? 0 : CompareValues(on, Extract(on, a), Extract(on, b));
+  });
 }
 
 void TResultStorageListView::SortResults(const std::string& fieldName, bool ascending,
@@ -300,10 +328,15 @@ void TResultStorageListView::SortResults(const std::string& fieldName, bool asce
   if (!list) return;
   TResultStorageCompare compare(list->OutputFieldDefinitions(), fieldName, ascending, sortKeys,
                                 sortKeysFirst);
-  if (changed)
+  if (changed) {
     Reposition(changed, compare);
-  else
-    Sort(compare);
+    return;
+  }
+  std::vector<TStorageDataItem*> items;
+  items.reserve(Count());
+  for (size_t i = 0; i < Count(); ++i) items.push_back(Item(i));
+  compare.Prepare(items);
+  Sort(compare);
 }
 
 // ---- groups ----

@@ -101,6 +101,8 @@ class TResultStorageCompare {
                         const std::string& fieldName, bool ascending, const storage::TSortKeyList* sortKeys,
                         bool sortKeysFirst);
   int operator()(TStorageDataItem* a, TStorageDataItem* b) const;
+  // Reads every value the comparison needs from `items` once, so a full sort compares plain values.
+  void Prepare(const std::vector<TStorageDataItem*>& items);
 
   // A price's value in the axis currency, or a negative value when there is no price.
   static double AxisValue(const std::string& moneyString);
@@ -111,16 +113,28 @@ class TResultStorageCompare {
     TStorageFieldType Type;
     TSortKeySortDirection Direction;
   };
-  int CompareOn(const TResolved& on, TStorageDataItem* a, TStorageDataItem* b) const;
-  double CachedAxisValue(const TStorageFieldItem* field) const;
+  // One item's value on one definition: a number (money in the axis currency) or a text.
+  struct TKeyValue {
+    double Number = 0;
+    std::string Text;
+  };
+  struct TTable {
+    std::unordered_map<const TStorageDataItem*, size_t> Row;
+    std::vector<TKeyValue> Values;  // per row: the column, then each key
+  };
+  TKeyValue Extract(const TResolved& on, TStorageDataItem* item) const;
+  int CompareValues(const TResolved& on, const TKeyValue& a, const TKeyValue& b) const;
+  // Column, keys and direction around `compareOn` (definition, slot: 0 the column, 1.. the keys).
+  template <class F>
+  int Combine(F&& compareOn) const;
 
   TResolved Column_;
   TStorageLayoutSortDirection ColumnDirection_;
   std::vector<TResolved> Keys_;
   bool Ascending_;
   bool SortKeysFirst_;
-  // Prices parsed once per sort; shared by the copies a sort makes of the comparison.
-  std::shared_ptr<std::unordered_map<const TStorageFieldItem*, double>> AxisValues_;
+  // Values read by Prepare; shared by the copies a sort makes of the comparison.
+  std::shared_ptr<TTable> Table_;
 };
 
 class TResultStorageListView : public TStorageDataFieldListView {

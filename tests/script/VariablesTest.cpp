@@ -142,3 +142,73 @@ TEST(ScriptCollections, StringListSplitAndBounds) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+TEST(ScriptVariables, LastIndexFollowsTheLastLookupInEachList) {
+  TVariableList parent, list;
+  list.SetParent(&parent);
+  EXPECT_EQ(list.LastIndex(), -1);
+  list.SetInteger("Charlie", 3);
+  list.SetInteger("alpha", 1);
+  list.SetInteger("Bravo", 2);
+  parent.SetInteger("Delta", 4);
+  // Positions in name order without regard to case.
+  ASSERT_NE(list.Find("CHARLIE"), nullptr);
+  EXPECT_EQ(list.LastIndex(), 2);
+  ASSERT_NE(list.FindLocal("ALPHA"), nullptr);
+  EXPECT_EQ(list.LastIndex(), 0);
+  ASSERT_NE(list.FindShared("bravo"), nullptr);
+  EXPECT_EQ(list.LastIndex(), 1);
+  // Found in the parent: a miss here, a hit there.
+  ASSERT_NE(list.Find("delta"), nullptr);
+  EXPECT_EQ(list.LastIndex(), -1);
+  EXPECT_EQ(parent.LastIndex(), 0);
+  EXPECT_EQ(list.Find("nosuch"), nullptr);
+  EXPECT_EQ(list.LastIndex(), -1);
+  EXPECT_EQ(parent.LastIndex(), -1);
+  // The position is the entry's place now, and an entry removed since has none.
+  list.Add(std::make_shared<TVariable>("Able"));
+  EXPECT_EQ(list.LastIndex(), -1);
+  list.Find("charlie");
+  EXPECT_EQ(list.LastIndex(), 3);
+  list.Add(std::make_shared<TVariable>("aardvark"));
+  EXPECT_EQ(list.LastIndex(), 4);
+  list.Remove("charlie");
+  EXPECT_EQ(list.LastIndex(), -1);
+  list.Find("bravo");
+  list.Clear();
+  EXPECT_EQ(list.LastIndex(), -1);
+  list.SetParent(nullptr);
+}
+
+// Assignments and For counters keep the variable they found while nothing is added or removed; the
+// host replacing a variable between runs must still be seen.
+TEST(ScriptVariables, StatementsSeeVariablesReplacedBetweenRuns) {
+  TScriptRun run(MainProc("x = x + 1\nFor i = 1 to 2\n  y = i\nEndFor"));
+  ASSERT_EQ(run.CompileCode, 0);
+  TVariableList& vars = run.Compiler.Variables();
+  vars.SetInteger("x", 1);
+  ASSERT_EQ(run.Run("Main"), 0);
+  TVariablePtr oldX = vars.FindShared("x");
+  EXPECT_EQ(oldX->AsInteger(), 2);
+  vars.Remove("x");
+  vars.SetInteger("x", 10);
+  vars.Remove("i");
+  ASSERT_EQ(run.Run("Main"), 0);
+  EXPECT_EQ(vars.GetInteger("x", -1), 11);
+  EXPECT_EQ(oldX->AsInteger(), 2);
+  EXPECT_EQ(vars.GetInteger("i", -1), 2);
+  EXPECT_EQ(vars.GetInteger("y", -1), 2);
+  // A read-only or type-fixed replacement is still refused or converted as such.
+  vars.Remove("x");
+  vars.DefineConstant("x", THostValue(int64_t{1}));
+  EXPECT_EQ(run.Run("Main"), 114);
+  vars.Remove("x");
+  vars.SetString("x", "a", true);
+  EXPECT_EQ(run.Run("Main"), 106);
+}
+
+}  // namespace
+}  // namespace vandrel

@@ -144,7 +144,9 @@ bool TXbDataFile::WriteMemo(uint32_t oldBlock, std::string_view data, uint32_t t
   if (block == 0) {
     uint64_t end = (fpt_->Size() + size - 1) / size;
     uint64_t first = (kFptHeaderSize + size - 1) / size;
-    uint64_t next = std::max<uint64_t>({memo_.NextFree, end, first});
+    // New blocks go at the real end: a damaged free pointer far beyond it would otherwise grow the file
+    // by gigabytes or leave no room at all.
+    uint64_t next = std::max<uint64_t>(end, first);
     if (next + need > 0xFFFFFFFFull) {
       why = "memo file full";
       return false;

@@ -42,6 +42,8 @@ class TXbDataFile {
   // Stores a memo and gives its block number (0 for empty data); reuses the old block when it fits.
   bool WriteMemo(uint32_t oldBlock, std::string_view data, uint32_t type, uint32_t& block, std::string& why);
   // The block size for a rewritten memo file: the old one unless its header is unusable.
+  // The memo file holds blocks, but its header cannot be read: none of them can be found.
+  bool MemoHeaderDamaged() const { return memoBroken_ && fpt_ && fpt_->Size() > kFptHeaderSize; }
   uint32_t MemoBlockSize() const { return memoBroken_ || memo_.BlockSize == 0 ? 64 : memo_.BlockSize; }
 
   std::vector<std::unique_ptr<TXbTag>>& Tags() { return tags_; }

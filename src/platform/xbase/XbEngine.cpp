@@ -950,6 +950,14 @@ int TXbTableImpl::Rebuild(bool dropDeleted, bool compactMemo) {
   if (!FlushRecord()) return -4;
   TXbDataFile& f = *file_;
   compactMemo = compactMemo && f.Header().HasMemo() && f.Fpt() != nullptr;
+  int code = 0;
+  if (compactMemo && f.MemoHeaderDamaged()) {
+    // Every memo would read as damaged and be dropped for good; the file stays as it is for whoever can
+    // repair it, and only the records are packed.
+    engine_.Fail(xbeMemo, "The memo file header is damaged; the memo file was left as it is");
+    compactMemo = false;
+    code = -4;
+  }
   std::vector<std::string> records;
   std::string record;
   for (uint32_t r = 1; r <= f.Count(); ++r) {
@@ -960,7 +968,7 @@ int TXbTableImpl::Rebuild(bool dropDeleted, bool compactMemo) {
     if (dropDeleted && record[0] == '*') continue;
     records.push_back(record);
   }
-  if (!compactMemo && records.size() == f.Count()) return 0;  // nothing to remove
+  if (!compactMemo && records.size() == f.Count()) return code;  // nothing to remove
 
   TXbHeader header = f.Header();
   header.RecordCount = static_cast<uint32_t>(records.size());
@@ -1037,7 +1045,7 @@ int TXbTableImpl::Rebuild(bool dropDeleted, bool compactMemo) {
   f.BumpGeneration();
   Refresh();
   SetEof();
-  return 0;
+  return code;
 }
 
 }  // namespace

@@ -268,7 +268,10 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
         const unsigned char* q = p + 5;
         const unsigned char* qend = q + len;
         if (type == 'F' && len >= 12) {
-          auto& f = files[static_cast<uint32_t>(GetLe(q, 4))];
+          // Each file is named once; a second entry under its number would aim its pages at another file.
+          auto [slot, fresh] = files.try_emplace(static_cast<uint32_t>(GetLe(q, 4)));
+          if (!fresh) break;
+          auto& f = slot->second;
           f.OldSize = GetLe(q + 4, 8);
           f.Path.assign(reinterpret_cast<const char*>(q + 12), len - 12);
         } else if (type == 'P' && len >= 12) {

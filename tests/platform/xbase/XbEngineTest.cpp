@@ -470,3 +470,101 @@ TEST(XbEngine, TagWalksFollowChangesMadeDuringTheWalk) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// A journal that names a file number twice (never written by a commit) must not aim one file's old bytes
+// at another: recovery stops reading at the repeated entry.
+TEST(XbJournal, ARepeatedFileEntryEndsTheJournal) {
+  auto mem = std::make_shared<TXbMemFileSystem>();
+  TXbMemFileSystem& fs = *mem;
+  fs.SetContents("/d/T.dbf", std::vector<unsigned char>(100, 'x'));
+  fs.SetContents("/d/U.dbf", std::vector<unsigned char>(200, 'u'));
+  TXbJournal j(3);
+  j.AddFile(1, 100, "/d/T.dbf");
+  const unsigned char old[4] = {'A', 'B', 'C', 'D'};
+  j.AddPage(1, 0, old, 4);
+  j.AddFile(1, 200, "/d/U.dbf");
+  std::string bytes = j.Bytes();
+  fs.SetContents("/d/DB.jnl", std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  std::string why;
+  ASSERT_TRUE(XbRecoverJournal(fs, "/d/DB.jnl", nullptr, nullptr, true, why)) << why;
+  EXPECT_EQ(fs.Contents("/d/U.dbf"), std::vector<unsigned char>(200, 'u'));
+  auto t = fs.Contents("/d/T.dbf");
+  ASSERT_EQ(t.size(), 100u);
+  EXPECT_EQ(std::string(t.begin(), t.begin() + 5), "ABCDx");
+  EXPECT_FALSE(fs.Exists("/d/DB.jnl"));
+}
+
+}  // namespace
+}  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// A memo header whose free-block pointer runs far past the file: new memos still go at the file's end.
+TEST(XbEngine, ADamagedFreePointerNeitherBloatsNorFillsTheMemoFile) {
+  for (uint32_t damaged : {0x00100000u, 0xFFFFFFF0u}) {
+    SCOPED_TRACE(damaged);
+    Fixture fx;
+    fx.Make(2);
+    fx.engine.reset();
+    auto memo = fx.fs->Contents("/d/T.fpt");
+    const size_t size = memo.size();
+    WriteBe32(memo.data(), damaged);
+    fx.fs->SetContents("/d/T.fpt", memo);
+    auto t = fx.Reopen();
+    ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   1"));
+    ASSERT_TRUE(t->AssignMemo(2, std::string(300, 'm'), false));
+    ASSERT_TRUE(t->Flush());
+    EXPECT_LE(fx.fs->Contents("/d/T.fpt").size(), size + 6 * 64);
+    t.reset();
+    t = fx.Reopen();
+    ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   1"));
+    EXPECT_EQ(t->Memo(2), std::string(300, 'm'));
+    ASSERT_TRUE(t->Seek("   2"));
+    EXPECT_EQ(t->Memo(2), "memo 2");
+  }
+}
+
+}  // namespace
+}  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+// With the memo header unreadable every memo reads as damaged; compaction must not turn that into the
+// loss of every memo. The records are still packed.
+TEST(XbEngine, CompactionKeepsAMemoFileWhoseHeaderIsDamaged) {
+  Fixture fx;
+  auto t = fx.Make(4);
+  ASSERT_TRUE(t->SelectTag("K") && t->Seek("   2") && t->Delete());
+  t.reset();
+  fx.engine.reset();
+  auto memo = fx.fs->Contents("/d/T.fpt");
+  memo[6] = memo[7] = 0;  // block size
+  fx.fs->SetContents("/d/T.fpt", memo);
+  t = fx.Reopen();
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->CompactMemo(), -4);
+  EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  fx.engine->ClearError();
+  EXPECT_FALSE(t->Pack(true));
+  EXPECT_EQ(fx.engine->ErrorCode(), xbeMemo);
+  EXPECT_EQ(t->RecordCount(), 3u);
+  EXPECT_EQ(fx.fs->Contents("/d/T.fpt"), memo);
+  ASSERT_TRUE(t->SelectTag("K") && t->Seek("   4"));
+  EXPECT_NE(t->Raw(2), "          ");
+  // Once the header is repaired the memos are all there.
+  t.reset();
+  fx.engine.reset();
+  memo[7] = 64;
+  fx.fs->SetContents("/d/T.fpt", memo);
+  t = fx.Reopen();
+  ASSERT_TRUE(t && t->SelectTag("K") && t->Seek("   4"));
+  EXPECT_EQ(t->Memo(2), "memo 4");
+}
+
+}  // namespace
+}  // namespace vandrel

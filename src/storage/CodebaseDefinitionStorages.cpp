@@ -1,0 +1,559 @@
+#include "storage/CodebaseDefinitionStorages.h"
+
+#include "storage/BlobCodecs.h"
+#include "storage/CategoryStorage.h"
+#include "storage/EngineStorage.h"
+#include "storage/SearchTypeStorage.h"
+
+namespace vandrel {
+
+namespace {
+
+// Tables in login order.
+enum { kSearchType, kSif, kSof, kSil, kSol };
+enum { kEngine, kEngSrt };
+
+std::string SrtNameOf(const TPersistent* entry) {
+  if (auto* k = dynamic_cast<const TSearchTypeStorageKeyItem*>(entry)) return k->SrtName;
+  if (auto* i = dynamic_cast<const TSearchTypeStorageItem*>(entry)) return i->SrtName;
+  return {};
+}
+
+std::string CatNameOf(const TPersistent* entry) {
+  if (auto* k = dynamic_cast<const TCategoryStorageKeyItem*>(entry)) return k->CatName;
+  if (auto* i = dynamic_cast<const TCategoryStorageItem*>(entry)) return i->CatName;
+  return {};
+}
+
+std::string EngNameOf(const TPersistent* entry) {
+  if (auto* k = dynamic_cast<const TEngineStorageKeyItem*>(entry)) return k->EngName;
+  if (auto* i = dynamic_cast<const TEngineStorageItem*>(entry)) return i->EngName;
+  return {};
+}
+
+// One layout row of "Sol" or "Sil": the columns after the key.
+void WriteLayoutColumns(TTable* t, const char* prefix, const TStorageFieldDefinitionLayoutItem& d) {
+  std::string p(prefix);
+  t->Fields().Find(p + "Name")->SetAsString(d.Name);
+  t->Fields().Find(p + "DisplayName")->SetAsString(d.DisplayName);
+  t->Fields().Find(p + "FieldType")->SetAsShort(static_cast<int>(d.FieldType));
+  t->Fields().Find(p + "Alignment")->SetAsShort(static_cast<int>(d.Layout.Alignment));
+  t->Fields().Find(p + "Width")->SetAsLong(d.Layout.Width);
+  t->Fields().Find(p + "Sort")->SetAsBoolean(d.Layout.Sort);
+  t->Fields().Find(p + "SortDirection")->SetAsShort(static_cast<int>(d.Layout.SortDirection));
+  t->Fields().Find(p + "Flags")->SetAsShort(d.Layout.Flags);
+}
+
+void ReadLayoutColumns(TTable* t, const char* prefix, TStorageFieldDefinitionLayoutItem& d) {
+  std::string p(prefix);
+  d.Name = t->Fields().Find(p + "Name")->AsString();
+  d.DisplayName = t->Fields().Find(p + "DisplayName")->AsString();
+  d.FieldType =
+      static_cast<TStorageFieldType>(std::clamp<int>(t->Fields().Find(p + "FieldType")->AsShort(), 0, 4));
+  d.Layout.Alignment =
+      static_cast<TAlignment>(std::clamp<int>(t->Fields().Find(p + "Alignment")->AsShort(), 0, 2));
+  d.Layout.Width = t->Fields().Find(p + "Width")->AsLong();
+  d.Layout.Sort = t->Fields().Find(p + "Sort")->AsBoolean();
+  d.Layout.SortDirection =
+      static_cast<TStorageLayoutSortDirection>(t->Fields().Find(p + "SortDirection")->AsShort() != 0 ? 1 : 0);
+  d.Layout.Flags = static_cast<uint8_t>(t->Fields().Find(p + "Flags")->AsShort());
+}
+
+}  // namespace
+
+// ---- search types ----
+
+TSearchTypeStorage_Codebase::TSearchTypeStorage_Codebase()
+    : TCodebaseStorage("SearchType", {"SearchType", "SearchTypeInputField", "SearchTypeOutputField",
+                                      "SearchTypeInputFieldLayout", "SearchTypeOutputFieldLayout"}) {}
+
+bool TSearchTypeStorage_Codebase::WriteOutputLayout(const TSearchTypeStorageItem& item) {
+  TTable* sol = Table(kSol);
+  for (size_t i = 0; i < item.OutputFieldLayout.Count(); ++i) {
+    if (!sol->AppendStart()) return false;
+    Field(sol, "SrtName")->SetAsString(item.SrtName);
+    Field(sol, "SolNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+    WriteLayoutColumns(sol, "Sol", *item.OutputFieldLayout.LayoutItem(i));
+    if (!sol->Append()) return false;
+  }
+  return true;
+}
+
+bool TSearchTypeStorage_Codebase::WriteSearchType(const TSearchTypeStorageItem& item) {
+  TTable* t = Table(kSearchType);
+  if (!t->AppendStart()) return false;
+  Field(t, "SrtName")->SetAsString(item.SrtName);
+  Field(t, "SrtDisplayName")->SetAsString(item.DisplayName);
+  Field(t, "SrtSearchFrame")->SetAsString(item.SearchFrame);
+  Field(t, "SrtAllowedResultOperations")->SetAsString(JoinLines(item.AllowedResultOperations.Lines));
+  Field(t, "SrtFilterClasses")->SetAsString(JoinLines(item.FilterClasses.Lines));
+  Field(t, "SrtUniqueKey")->SetAsString(item.UniqueKey);
+  Field(t, "SrtVersion")->SetAsShort(item.Version);
+  Field(t, "SrtSortKeys")->SetAsStream(EncodeSortKeys(item.SortKeys));
+  if (!t->Append()) return false;
+
+  TTable* sif = Table(kSif);
+  for (size_t i = 0; i < item.InputFieldDefinitions.Count(); ++i) {
+    const auto* d = item.InputFieldDefinitions.Input(i);
+    if (!sif->AppendStart()) return false;
+    Field(sif, "SrtName")->SetAsString(item.SrtName);
+    Field(sif, "SifNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+    Field(sif, "SifName")->SetAsString(d->Name);
+    Field(sif, "SifDisplayName")->SetAsString(d->DisplayName);
+    Field(sif, "SifType")->SetAsShort(static_cast<int>(d->FieldType));
+    Field(sif, "SifIsFormula")->SetAsBoolean(d->IsFormula);
+    Field(sif, "SifHighlightSource")->SetAsBoolean(d->HighlightSource);
+    if (!sif->Append()) return false;
+  }
+  TTable* sof = Table(kSof);
+  for (size_t i = 0; i < item.OutputFieldDefinitions.Count(); ++i) {
+    const auto* d = item.OutputFieldDefinitions.Output(i);
+    if (!sof->AppendStart()) return false;
+    Field(sof, "SrtName")->SetAsString(item.SrtName);
+    Field(sof, "SofNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+    Field(sof, "SofName")->SetAsString(d->Name);
+    Field(sof, "SofDisplayName")->SetAsString(d->DisplayName);
+    Field(sof, "SofType")->SetAsShort(static_cast<int>(d->FieldType));
+    Field(sof, "SofBoldIfNew")->SetAsBoolean(d->BoldIfNew);
+    Field(sof, "SofHighlightTarget")->SetAsBoolean(d->HighlightTarget);
+    Field(sof, "SofIsUrl")->SetAsBoolean(d->IsUrl);
+    Field(sof, "SofIsDomain")->SetAsBoolean(d->IsDomain);
+    Field(sof, "SofLayoutAlignment")->SetAsShort(static_cast<int>(d->Layout.Alignment));
+    Field(sof, "SofLayoutWidth")->SetAsLong(d->Layout.Width);
+    Field(sof, "SofLayoutSort")->SetAsBoolean(d->Layout.Sort);
+    Field(sof, "SofLayoutSortDirection")->SetAsShort(static_cast<int>(d->Layout.SortDirection));
+    Field(sof, "SofLayoutFlags")->SetAsShort(d->Layout.Flags);
+    if (!sof->Append()) return false;
+  }
+  return WriteOutputLayout(item);
+}
+
+void TSearchTypeStorage_Codebase::ReadSearchType(TSearchTypeStorageItem& item) {
+  TTable* t = Table(kSearchType);
+  item.SrtName = Field(t, "SrtName")->AsString();
+  item.DisplayName = Field(t, "SrtDisplayName")->AsString();
+  item.SearchFrame = Field(t, "SrtSearchFrame")->AsString();
+  item.AllowedResultOperations.Lines = SplitLines(Field(t, "SrtAllowedResultOperations")->AsString());
+  item.FilterClasses.Lines = SplitLines(Field(t, "SrtFilterClasses")->AsString());
+  item.UniqueKey = Field(t, "SrtUniqueKey")->AsString();
+  item.Version = Field(t, "SrtVersion")->AsShort();
+  std::string error;
+  if (!DecodeSortKeys(Field(t, "SrtSortKeys")->AsStream(), item.SortKeys, error)) NoteError(xbeMemo, error);
+
+  TTable* sif = Table(kSif);
+  for (bool found = SeekKey(sif, {item.SrtName}); found; found = sif->SeekNext()) {
+    auto* d = static_cast<TSearchTypeStorageInputFieldDefinitionItem*>(item.InputFieldDefinitions.Add());
+    d->Name = Field(sif, "SifName")->AsString();
+    d->DisplayName = Field(sif, "SifDisplayName")->AsString();
+    d->FieldType = static_cast<TStorageFieldType>(std::clamp<int>(Field(sif, "SifType")->AsShort(), 0, 4));
+    d->IsFormula = Field(sif, "SifIsFormula")->AsBoolean();
+    d->HighlightSource = Field(sif, "SifHighlightSource")->AsBoolean();
+  }
+  TTable* sof = Table(kSof);
+  for (bool found = SeekKey(sof, {item.SrtName}); found; found = sof->SeekNext()) {
+    auto* d = static_cast<TSearchTypeStorageOutputFieldDefinitionItem*>(item.OutputFieldDefinitions.Add());
+    d->Name = Field(sof, "SofName")->AsString();
+    d->DisplayName = Field(sof, "SofDisplayName")->AsString();
+    d->FieldType = static_cast<TStorageFieldType>(std::clamp<int>(Field(sof, "SofType")->AsShort(), 0, 4));
+    d->BoldIfNew = Field(sof, "SofBoldIfNew")->AsBoolean();
+    d->HighlightTarget = Field(sof, "SofHighlightTarget")->AsBoolean();
+    d->IsUrl = Field(sof, "SofIsUrl")->AsBoolean();
+    d->IsDomain = Field(sof, "SofIsDomain")->AsBoolean();
+    d->Layout.Alignment =
+        static_cast<TAlignment>(std::clamp<int>(Field(sof, "SofLayoutAlignment")->AsShort(), 0, 2));
+    d->Layout.Width = Field(sof, "SofLayoutWidth")->AsLong();
+    d->Layout.Sort = Field(sof, "SofLayoutSort")->AsBoolean();
+    d->Layout.SortDirection = static_cast<TStorageLayoutSortDirection>(
+        Field(sof, "SofLayoutSortDirection")->AsShort() != 0 ? 1 : 0);
+    d->Layout.Flags = static_cast<uint8_t>(Field(sof, "SofLayoutFlags")->AsShort());
+  }
+  TTable* sol = Table(kSol);
+  for (bool found = SeekKey(sol, {item.SrtName}); found; found = sol->SeekNext()) {
+    auto* d = static_cast<TStorageFieldDefinitionLayoutItem*>(item.OutputFieldLayout.Add());
+    ReadLayoutColumns(sol, "Sol", *d);
+  }
+}
+
+bool TSearchTypeStorage_Codebase::DeleteSearchType(const std::string& srtName) {
+  for (size_t i : {kSearchType, kSif, kSof, kSol}) {
+    if (!DeleteRows(Table(i), {srtName})) return false;
+  }
+  return true;
+}
+
+bool TSearchTypeStorage_Codebase::AddItems(const TBytes& items) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TSearchTypeStorageTransactionList>(items);
+    ProgressStart();
+    for (size_t i = 0; i < list->Count(); ++i) {
+      auto* item = list->ItemAs<TSearchTypeStorageItem>(i);
+      if (item != nullptr && !WriteSearchType(*item)) return false;
+      ProgressItem(i, list->Count());
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TSearchTypeStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TSearchTypeStorageTransactionList>(items);
+    ProgressStart();
+    if (fieldIndex == kSearchTypeUpdateInputLayout) {
+      TTable* sil = Table(kSil);
+      if (!DeleteRows(sil, {})) return false;
+      for (size_t i = 0; i < list->InputFieldLayout.Count(); ++i) {
+        if (!sil->AppendStart()) return false;
+        Field(sil, "SilNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+        WriteLayoutColumns(sil, "Sil", *list->InputFieldLayout.LayoutItem(i));
+        if (!sil->Append()) return false;
+      }
+    } else if (fieldIndex == kSearchTypeUpdateOutputLayout) {
+      for (size_t i = 0; i < list->Count(); ++i) {
+        auto* item = list->ItemAs<TSearchTypeStorageItem>(i);
+        if (item == nullptr || !SeekKey(Table(kSearchType), {item->SrtName})) continue;
+        if (!DeleteRows(Table(kSol), {item->SrtName}) || !WriteOutputLayout(*item)) return false;
+        ProgressItem(i, list->Count());
+      }
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TSearchTypeStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
+  return Guard([&] {
+    auto sel = ReadTransaction<TSearchTypeStorageTransactionList>(selection);
+    TSearchTypeStorageTransactionList out;
+    TTable* t = Table(kSearchType);
+    ProgressStart();
+    std::vector<std::string> names;
+    if (sel->Count() > 0) {
+      for (size_t i = 0; i < sel->Count(); ++i) names.push_back(SrtNameOf(sel->Item(i)));
+    } else {
+      for (bool found = SeekKey(t, {}); found; found = t->SeekNext())
+        names.push_back(Field(t, "SrtName")->AsString());
+      TTable* sil = Table(kSil);
+      for (bool found = SeekKey(sil, {}); found; found = sil->SeekNext()) {
+        ReadLayoutColumns(sil, "Sil",
+                          *static_cast<TStorageFieldDefinitionLayoutItem*>(out.InputFieldLayout.Add()));
+      }
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (!SeekKey(t, {names[i]})) return false;
+      auto item = std::make_unique<TSearchTypeStorageItem>();
+      ReadSearchType(*item);
+      out.Add(std::move(item));
+      ProgressItem(i, names.size());
+    }
+    result.clear();
+    WriteObjectStream(result, out);
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TSearchTypeStorage_Codebase::DeleteItems(const TBytes& keys) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TSearchTypeStorageTransactionList>(keys);
+    ProgressStart();
+    for (size_t i = 0; i < list->Count(); ++i) {
+      if (!DeleteSearchType(SrtNameOf(list->Item(i)))) return false;
+      ProgressItem(i, list->Count());
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TSearchTypeStorage_Codebase::DeleteAllItems(const TBytes& selection) {
+  return RunBatch([&] {
+    ReadTransaction<TSearchTypeStorageTransactionList>(selection);
+    for (size_t i : {kSearchType, kSif, kSof, kSil, kSol}) {
+      if (!DeleteRows(Table(i), {})) return false;
+    }
+    return true;
+  });
+}
+
+// ---- categories ----
+
+namespace {
+
+void WriteCategoryColumns(TTable* t, const TCategoryStorageItem& c) {
+  auto f = [t](const char* name) { return t->Fields().Find(name); };
+  f("CatDisplayName")->SetAsString(c.DisplayName);
+  f("CatDescription")->SetAsString(c.Description);
+  f("CatState")->SetAsShort(c.Enabled ? 1 : 0);
+  f("CatFileName")->SetAsString(c.FileName);
+  f("CatDefaultResultsPerEngine")->SetAsShort(c.DefaultResultsPerEngine);
+  f("CatDefaultTotalResults")->SetAsShort(c.DefaultTotalResults);
+  f("CatResultsPerEngine")->SetAsShort(c.ResultsPerEngine);
+  f("CatTotalResults")->SetAsShort(c.TotalResults);
+  f("CatPriority")->SetAsShort(c.Priority);
+  f("SrtName")->SetAsString(c.SrtName);
+  f("SrtSearchFrame")->SetAsString(c.SearchFrame);
+  f("CatLanguage")->SetAsString(c.Language);
+  f("CatVersion")->SetAsShort(c.Version);
+  f("CatLastUpdateDate")->SetAsDateTime(c.LastUpdateDate);
+  f("CatLastSearchDate")->SetAsDateTime(c.LastSearchDate);
+}
+
+void ReadCategoryColumns(TTable* t, TCategoryStorageItem& c) {
+  auto f = [t](const char* name) { return t->Fields().Find(name); };
+  c.CatName = f("CatName")->AsString();
+  c.DisplayName = f("CatDisplayName")->AsString();
+  c.Description = f("CatDescription")->AsString();
+  c.Enabled = (f("CatState")->AsShort() & 1) != 0;
+  c.FileName = f("CatFileName")->AsString();
+  c.DefaultResultsPerEngine = f("CatDefaultResultsPerEngine")->AsShort();
+  c.DefaultTotalResults = f("CatDefaultTotalResults")->AsShort();
+  c.ResultsPerEngine = f("CatResultsPerEngine")->AsShort();
+  c.TotalResults = f("CatTotalResults")->AsShort();
+  c.Priority = f("CatPriority")->AsShort();
+  c.SrtName = f("SrtName")->AsString();
+  c.SearchFrame = f("SrtSearchFrame")->AsString();
+  c.Language = f("CatLanguage")->AsString();
+  c.Version = f("CatVersion")->AsShort();
+  c.LastUpdateDate = f("CatLastUpdateDate")->AsDateTime();
+  c.LastSearchDate = f("CatLastSearchDate")->AsDateTime();
+}
+
+}  // namespace
+
+TCategoryStorage_Codebase::TCategoryStorage_Codebase() : TCodebaseStorage("Category", {"Category"}) {}
+
+bool TCategoryStorage_Codebase::AddItems(const TBytes& items) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TCategoryStorageTransactionList>(items);
+    TTable* t = Table(0);
+    ProgressStart();
+    for (size_t i = 0; i < list->Count(); ++i) {
+      auto* c = list->ItemAs<TCategoryStorageItem>(i);
+      if (c == nullptr) continue;
+      if (!t->AppendStart()) return false;
+      Field(t, "CatName")->SetAsString(c->CatName);
+      WriteCategoryColumns(t, *c);
+      if (!t->Append()) return false;
+      ProgressItem(i, list->Count());
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TCategoryStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
+  if (fieldIndex == kStoreFilterManagers || fieldIndex == kStoreGroupManagers) return true;
+  return RunBatch([&] {
+    auto list = ReadTransaction<TCategoryStorageTransactionList>(items);
+    TTable* t = Table(0);
+    ProgressStart();
+    for (size_t i = 0; i < list->Count(); ++i) {
+      auto* c = list->ItemAs<TCategoryStorageItem>(i);
+      if (c == nullptr || !SeekKey(t, {c->CatName})) continue;
+      WriteCategoryColumns(t, *c);
+      if (!t->Flush()) return false;
+      ProgressItem(i, list->Count());
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TCategoryStorage_Codebase::SetItemsField(const TBytes& keys, const TDynamicValue& value) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TCategoryStorageTransactionList>(keys);
+    if (list->FieldIndex != kCategorySetEnabled) return true;
+    TTable* t = Table(0);
+    for (size_t i = 0; i < list->Count(); ++i) {
+      if (!SeekKey(t, {CatNameOf(list->Item(i))})) continue;
+      TField* state = Field(t, "CatState");
+      int bits = state->AsShort();
+      state->SetAsShort(value.AsBoolean() ? (bits | 1) : (bits & ~1));
+      if (!t->Flush()) return false;
+    }
+    return true;
+  });
+}
+
+bool TCategoryStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
+  return Guard([&] {
+    auto sel = ReadTransaction<TCategoryStorageTransactionList>(selection);
+    TCategoryStorageTransactionList out;
+    TTable* t = Table(0);
+    ProgressStart();
+    auto read = [&] {
+      auto c = std::make_unique<TCategoryStorageItem>();
+      ReadCategoryColumns(t, *c);
+      out.Add(std::move(c));
+    };
+    if (sel->Count() > 0) {
+      for (size_t i = 0; i < sel->Count(); ++i) {
+        if (!SeekKey(t, {CatNameOf(sel->Item(i))})) return false;
+        read();
+        ProgressItem(i, sel->Count());
+      }
+    } else {
+      size_t n = t->RecordCount(), i = 0;
+      for (bool found = SeekKey(t, {}); found; found = t->SeekNext()) {
+        read();
+        ProgressItem(i++, n);
+      }
+    }
+    result.clear();
+    WriteObjectStream(result, out);
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TCategoryStorage_Codebase::DeleteItems(const TBytes& keys) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TCategoryStorageTransactionList>(keys);
+    for (size_t i = 0; i < list->Count(); ++i) {
+      if (!DeleteRows(Table(0), {CatNameOf(list->Item(i))})) return false;
+    }
+    return true;
+  });
+}
+
+bool TCategoryStorage_Codebase::DeleteAllItems(const TBytes& selection) {
+  return RunBatch([&] {
+    ReadTransaction<TCategoryStorageTransactionList>(selection);
+    return DeleteRows(Table(0), {});
+  });
+}
+
+// ---- engines ----
+
+namespace {
+
+void WriteEngineColumns(TTable* t, const TEngineStorageItem& e) {
+  auto f = [t](const char* name) { return t->Fields().Find(name); };
+  f("EngDisplayName")->SetAsString(e.DisplayName);
+  f("EngDescription")->SetAsString(e.Description);
+  f("EngHomePage")->SetAsString(e.HomePage);
+  f("EngFlags")->SetAsShort(e.Flags);
+  f("EngFileName")->SetAsString(e.FileName);
+  f("EngState")->SetAsShort(e.State);
+  f("EngPriority")->SetAsShort(e.Priority);
+  f("EngDefaultUserName")->SetAsString(e.DefaultUserName);
+  f("EngDefaultPassword")->SetAsString(e.DefaultPassword);
+  f("EngUserName")->SetAsString(e.UserName);
+  f("EngPassword")->SetAsString(e.Password);
+  f("EngSupportFormula")->SetAsString(e.SupportFormula);
+  f("EngVersion")->SetAsShort(e.Version);
+  f("EngDefaultEnabled")->SetAsBoolean(e.DefaultEnabled);
+  f("EngEnabled")->SetAsBoolean(e.Enabled);
+}
+
+void ReadEngineColumns(TTable* t, TEngineStorageItem& e) {
+  auto f = [t](const char* name) { return t->Fields().Find(name); };
+  e.EngName = f("EngName")->AsString();
+  e.DisplayName = f("EngDisplayName")->AsString();
+  e.Description = f("EngDescription")->AsString();
+  e.HomePage = f("EngHomePage")->AsString();
+  e.Flags = static_cast<uint8_t>(f("EngFlags")->AsShort());
+  e.FileName = f("EngFileName")->AsString();
+  e.State = static_cast<uint8_t>(f("EngState")->AsShort());
+  e.Priority = f("EngPriority")->AsShort();
+  e.DefaultUserName = f("EngDefaultUserName")->AsString();
+  e.DefaultPassword = f("EngDefaultPassword")->AsString();
+  e.UserName = f("EngUserName")->AsString();
+  e.Password = f("EngPassword")->AsString();
+  e.SupportFormula = f("EngSupportFormula")->AsString();
+  e.Version = f("EngVersion")->AsShort();
+  e.DefaultEnabled = f("EngDefaultEnabled")->AsBoolean();
+  e.Enabled = f("EngEnabled")->AsBoolean();
+}
+
+}  // namespace
+
+TEngineStorage_Codebase::TEngineStorage_Codebase()
+    : TCodebaseStorage("Engine", {"Engine", "EngineSearchType"}) {}
+
+bool TEngineStorage_Codebase::AddItems(const TBytes& items) {
+  return RunBatch([&] {
+    auto list = ReadTransaction<TEngineStorageTransactionList>(items);
+    TTable* t = Table(kEngine);
+    TTable* est = Table(kEngSrt);
+    ProgressStart();
+    for (size_t i = 0; i < list->Count(); ++i) {
+      auto* e = list->ItemAs<TEngineStorageItem>(i);
+      if (e == nullptr) continue;
+      if (!t->AppendStart()) return false;
+      Field(t, "CatName")->SetAsString(list->CatName);
+      Field(t, "EngName")->SetAsString(e->EngName);
+      WriteEngineColumns(t, *e);
+      if (!t->Append()) return false;
+      for (const auto& srt : e->SrtNames.Lines) {
+        if (!est->AppendStart()) return false;
+        Field(est, "CatName")->SetAsString(list->CatName);
+        Field(est, "EngName")->SetAsString(e->EngName);
+        Field(est, "SrtName")->SetAsString(srt);
+        if (!est->Append()) return false;
+      }
+      ProgressItem(i, list->Count());
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TEngineStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
+  if (fieldIndex == kStoreFilterManagers || fieldIndex == kStoreGroupManagers) return true;
+  return RunBatch([&] {
+    auto list = ReadTransaction<TEngineStorageTransactionList>(items);
+    TTable* t = Table(kEngine);
+    ProgressStart();
+    for (size_t i = 0; i < list->Count(); ++i) {
+      auto* e = list->ItemAs<TEngineStorageItem>(i);
+      if (e == nullptr || !SeekKey(t, {list->CatName, e->EngName})) continue;
+      WriteEngineColumns(t, *e);
+      if (!t->Flush()) return false;
+      ProgressItem(i, list->Count());
+    }
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TEngineStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
+  return Guard([&] {
+    auto sel = ReadTransaction<TEngineStorageTransactionList>(selection);
+    TEngineStorageTransactionList out;
+    out.CatName = sel->CatName;
+    TTable* t = Table(kEngine);
+    TTable* est = Table(kEngSrt);
+    ProgressStart();
+    std::vector<std::pair<std::string, std::string>> keys;  // category, engine
+    if (sel->Count() > 0) {
+      for (size_t i = 0; i < sel->Count(); ++i) keys.emplace_back(sel->CatName, EngNameOf(sel->Item(i)));
+    } else {
+      for (bool found = SeekKey(t, {sel->CatName}); found; found = t->SeekNext())
+        keys.emplace_back(Field(t, "CatName")->AsString(), Field(t, "EngName")->AsString());
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (!SeekKey(t, {keys[i].first, keys[i].second})) return false;
+      auto e = std::make_unique<TEngineStorageItem>();
+      ReadEngineColumns(t, *e);
+      for (bool found = SeekKey(est, {keys[i].first, keys[i].second}); found; found = est->SeekNext())
+        e->SrtNames.Lines.push_back(Field(est, "SrtName")->AsString());
+      out.Add(std::move(e));
+      ProgressItem(i, keys.size());
+    }
+    result.clear();
+    WriteObjectStream(result, out);
+    ProgressEnd();
+    return true;
+  });
+}
+
+bool TEngineStorage_Codebase::DeleteAllItems(const TBytes& selection) {
+  return RunBatch([&] {
+    auto sel = ReadTransaction<TEngineStorageTransactionList>(selection);
+    return DeleteRows(Table(kEngine), {sel->CatName}) && DeleteRows(Table(kEngSrt), {sel->CatName});
+  });
+}
+
+}  // namespace vandrel

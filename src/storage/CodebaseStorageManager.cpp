@@ -1,0 +1,71 @@
+#include "storage/CodebaseStorageManager.h"
+
+#include <cmath>
+
+#include "storage/CodebaseDefinitionStorages.h"
+#include "storage/CodebaseHistoryStorages.h"
+
+namespace vandrel {
+
+const char* const kSearchTypeStorageCodebase = "TSearchTypeStorage_Codebase";
+const char* const kCategoryStorageCodebase = "TCategoryStorage_Codebase";
+const char* const kEngineStorageCodebase = "TEngineStorage_Codebase";
+const char* const kSearchStorageCodebase = "TSearchStorage_Codebase";
+const char* const kResultStorageCodebase = "TResultStorage_Codebase";
+
+void RegisterCodebaseStorages() {
+  RegisterClass(TCodebaseStorageLoginInfo::StaticClass());
+  RegisterStorageManagerClass(kSearchTypeStorageCodebase,
+                              [] { return std::make_shared<TSearchTypeStorage_Codebase>(); });
+  RegisterStorageManagerClass(kCategoryStorageCodebase,
+                              [] { return std::make_shared<TCategoryStorage_Codebase>(); });
+  RegisterStorageManagerClass(kEngineStorageCodebase,
+                              [] { return std::make_shared<TEngineStorage_Codebase>(); });
+  RegisterStorageManagerClass(kSearchStorageCodebase,
+                              [] { return std::make_shared<TSearchStorage_Codebase>(); });
+  RegisterStorageManagerClass(kResultStorageCodebase,
+                              [] { return std::make_shared<TResultStorage_Codebase>(); });
+}
+
+TCodebaseStorageManager::TCodebaseStorageManager(std::string userDataFolder)
+    : UserData_(WithTrailingSeparator(std::move(userDataFolder))) {
+  RegisterCodebaseStorages();
+}
+
+TCodebaseStorageManager::~TCodebaseStorageManager() {
+  Close();
+}
+
+bool TCodebaseStorageManager::Open() {
+  Db_ = TQuorinDb::Acquire();
+  if (Db_->EnsureDictionary(UserData_)) return true;
+  Db_.reset();
+  return false;
+}
+
+void TCodebaseStorageManager::Close() {
+  Db_.reset();
+}
+
+void TCodebaseStorageManager::BeforeLogin(TStorageDataList*, TStorageLoginInfo* loginInfo) {
+  auto* info = dynamic_cast<TCodebaseStorageLoginInfo*>(loginInfo);
+  if (info == nullptr) return;
+  info->SystemPath = UserData_;
+  info->DataPath = WithTrailingSeparator(info->DataPath.empty() ? UserData_ : info->DataPath);
+}
+
+bool IsCompactionDue(double lastCompaction, double now, int delayDays) {
+  double days = std::fabs(now - lastCompaction);
+  return !(std::trunc(days) < delayDays);
+}
+
+bool CompactLists(const std::vector<TStorageDataList*>& lists) {
+  bool ok = true;
+  for (TStorageDataList* list : lists) {
+    if (list == nullptr || list->Storage() == nullptr) continue;
+    ok = list->Storage()->Compact() && ok;
+  }
+  return ok;
+}
+
+}  // namespace vandrel

@@ -1,0 +1,52 @@
+// Sets the database back ends up: which back end serves which list, where each list's tables live, and
+// the shared database held open while the program runs.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/QuorinApplications.h"
+#include "storage/CodebaseStorage.h"
+
+namespace vandrel {
+
+// Class identifiers under which AttachStorage finds the five back ends.
+extern const char* const kSearchTypeStorageCodebase;
+extern const char* const kCategoryStorageCodebase;
+extern const char* const kEngineStorageCodebase;
+extern const char* const kSearchStorageCodebase;
+extern const char* const kResultStorageCodebase;
+
+// Makes the five back ends and their login information known by name. Idempotent.
+void RegisterCodebaseStorages();
+
+// Main thread only.
+class TCodebaseStorageManager : public IQuorinApplicationObserver, public IStorageDataListObserver {
+ public:
+  explicit TCodebaseStorageManager(std::string userDataFolder);
+  ~TCodebaseStorageManager() override;
+
+  // Opens the database in the user-data folder; false when it cannot be accessed (the last error is the
+  // database's).
+  bool Open();
+  void Close();
+  TQuorinDb* Database() const { return Db_.get(); }
+  const std::string& UserDataFolder() const { return UserData_; }
+
+  // SystemPath is the user-data folder; DataPath the folder a search history already gave its search and
+  // result lists, else the user-data folder as well.
+  void BeforeLogin(TStorageDataList* list, TStorageLoginInfo* loginInfo) override;
+
+ private:
+  std::string UserData_;
+  std::shared_ptr<TQuorinDb> Db_;  // keeps the dictionary open between logins
+};
+
+// Whether the start-up compaction is due: at least `delayDays` whole days between the two date-times
+// (either way round); a date never set is always long enough ago.
+bool IsCompactionDue(double lastCompaction, double now, int delayDays);
+// Packs the lists' tables in the given order; false when any back end failed (every list is still tried).
+bool CompactLists(const std::vector<TStorageDataList*>& lists);
+
+}  // namespace vandrel
