@@ -212,3 +212,33 @@ TEST(ScriptVariables, StatementsSeeVariablesReplacedBetweenRuns) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+TEST(ScriptCollections, CollectionsReferringToEachOtherAreFreedWithTheirList) {
+  std::weak_ptr<TScriptObject> first, second;
+  TObjectRef kept;
+  {
+    TScriptRun run(MainProc(
+        "c = CreateCollection\nd = CreateCollection\nc[\"d\"] = d\nd[\"c\"] = c\nc.add(\"self\", c)\n"
+        "c[\"n\"] = 5\ne = CreateCollection\ne[\"e\"] = e\ne[\"t\"] = \"text\""));
+    ASSERT_EQ(run.CompileCode, 0);
+    ASSERT_EQ(run.Run("Main"), 0) << run.LastErrorText();
+    first = run.Var("c")->ObjectRef;
+    second = run.Var("d")->ObjectRef;
+    kept = run.Var("e")->ObjectRef;
+    EXPECT_FALSE(first.expired());
+  }
+  EXPECT_TRUE(first.expired());
+  EXPECT_TRUE(second.expired());
+  // A collection the host still holds keeps its plain data; only its references to objects are gone.
+  auto* coll = dynamic_cast<TZnCollection*>(kept.get());
+  ASSERT_NE(coll, nullptr);
+  ASSERT_NE(coll->Find("t"), nullptr);
+  EXPECT_EQ(coll->Find("t")->DefaultValue().Text, "text");
+  EXPECT_EQ(coll->Find("e")->DefaultValue().ObjectRef, nullptr);
+}
+
+}  // namespace
+}  // namespace vandrel
