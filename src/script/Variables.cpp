@@ -262,17 +262,19 @@ void TVariableList::CopyFrom(const TVariableList& other) {
 }
 
 void TVariableList::Clear() {
+  // Disposed of while the entries still hold them: a collection whose last holder is an entry would
+  // otherwise be freed first and leave its records holding each other.
+  std::vector<std::weak_ptr<TScriptObject>> objects;
+  objects.swap(scriptObjects_);
+  pruneAt_ = 64;
+  for (const auto& w : objects)
+    if (TObjectRef o = w.lock()) o->Dispose();
   for (auto& [key, e] : items_)
     if (!e.Shared && e.Var->Owner == this) e.Var->Owner = nullptr;
   items_.clear();
   lastHit_ = nullptr;
   temporaries_.clear();
   ++version_;
-  std::vector<std::weak_ptr<TScriptObject>> objects;
-  objects.swap(scriptObjects_);
-  pruneAt_ = 64;
-  for (const auto& w : objects)
-    if (TObjectRef o = w.lock()) o->Dispose();
 }
 
 void TVariableList::RegisterScriptObject(const TObjectRef& o) {
