@@ -69,7 +69,9 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 int64_t ParseDecimal(std::string_view s, bool& ok) {
+  // 18 digits always fit; longer texts are refused before they can overflow.
   ok = !s.empty() && s.size() <= 18;
+  if (!ok) return 0;
   int64_t v = 0;
   for (char c : s) {
     if (c < '0' || c > '9') {

@@ -361,6 +361,13 @@ TEST(ScriptFiles, DamagedCompiledFilesFailCleanly) {
   TScriptRun g("");
   g.Compiler.LoadFromStream(ScrambleBytes("FF01\r\nxx\r\n\x01\x02zz\r\n"));
   EXPECT_EQ(g.Compiler.Compile(), 202);
+  // A line count or a version too long to be a number reads as none (found by fuzzing: it overflowed).
+  TScriptRun big("");
+  big.Compiler.LoadFromStream(ScrambleBytes("FF01\r\n66666666666666666666666eif\r\n0011x=1\r\n"));
+  EXPECT_EQ(big.Compiler.Compile(), 0);
+  big.Compiler.LoadFromStream(ScrambleBytes("FF01\r\n1\r\nFileVersion=99999999999999999999\r\n0011x=1\r\n"));
+  EXPECT_EQ(big.Compiler.Compile(), 0);
+  EXPECT_EQ(big.Compiler.Variables().GetInteger("FileVersion", -1), 0);
   // Bytes that do not start with the marker are source text.
   TScriptRun s("");
   s.Compiler.LoadFromStream(MainProc("x = 1"));
