@@ -227,8 +227,9 @@ TBaseEvaluator::TBaseEvaluator(TVariableList* variables)
   AddFunction("float", {dtString}, toFloat);
   AddFunction("numeric", {dtString}, toFloat);
   auto newCollection = [](TBaseEvaluator& ev) {
-    ev.Stack.PushObject(
-        std::make_shared<TTransporter>(std::make_shared<TZnCollection>(), &TZnCollectionWrapper::Make));
+    auto collection = std::make_shared<TZnCollection>();
+    ev.Variables()->RegisterScriptObject(collection);
+    ev.Stack.PushObject(std::make_shared<TTransporter>(std::move(collection), &TZnCollectionWrapper::Make));
   };
   AddFunction("CreateCollection", {}, newCollection);
   AddFunction("CreateArray", {}, newCollection);

@@ -28,6 +28,10 @@ TBaseEvalItem& TZnCollectionRecord::Field(std::string_view name) {
   return *fields_.back().Item;
 }
 
+void TZnCollectionRecord::Dispose() {
+  for (TField& f : fields_) f.Item->ObjectRef.reset();
+}
+
 TBaseEvalItem& TZnCollectionRecord::DefaultValue() {
   if (defaultIndex_ >= 0) return *fields_[static_cast<size_t>(defaultIndex_)].Item;
   return Field(kDefaultValueName);
@@ -35,6 +39,10 @@ TBaseEvalItem& TZnCollectionRecord::DefaultValue() {
 
 std::shared_ptr<TVariable> TZnCollection::MakeWrapper(const std::string& name, TBaseCompiler* compiler) {
   return TZnCollectionWrapper::Make(name, shared_from_this(), compiler);
+}
+
+void TZnCollection::Dispose() {
+  for (const auto& r : records_) r->Dispose();
 }
 
 bool TZnCollection::KeyEquals(std::string_view a, std::string_view b) const {

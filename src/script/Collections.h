@@ -25,6 +25,7 @@ class TZnCollectionRecord : public TScriptObject {
   TBaseEvalItem& DefaultValue();
   size_t FieldCount() const { return fields_.size(); }
   const std::string& FieldName(size_t i) const { return fields_[i].Name; }
+  void Dispose() override;
 
   std::string Key;
 
@@ -56,6 +57,7 @@ class TZnCollection : public TScriptObject {
   // Adds a record whose "__DEFAULTVALUE" holds value.
   TZnCollectionRecordPtr AddWithValue(const std::string& key, const THostValue& value);
   void Clear() { records_.clear(); }
+  void Dispose() override;
 
   bool CaseSensitive() const { return caseSensitive_; }
   void SetCaseSensitive(bool v) { caseSensitive_ = v; }

@@ -50,6 +50,10 @@ class TScriptObject : public std::enable_shared_from_this<TScriptObject> {
   virtual std::shared_ptr<TVariable> MakeWrapper(const std::string& name, TBaseCompiler* compiler);
   // The object a carrier stands for; the object itself for everything else.
   virtual const TScriptObject* Identity() const { return this; }
+  // Lets go of the script objects this one refers to, keeping its own plain data. Called on objects that
+  // scripts created when the variable list that registered them is cleared, so that objects referring
+  // to each other (a collection stored in itself) are freed after all.
+  virtual void Dispose() {}
 };
 using TObjectRef = std::shared_ptr<TScriptObject>;
 

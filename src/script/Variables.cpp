@@ -1,5 +1,6 @@
 #include "script/Variables.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/Format.h"
@@ -261,12 +262,29 @@ void TVariableList::CopyFrom(const TVariableList& other) {
 }
 
 void TVariableList::Clear() {
+  // Disposed of while the entries still hold them: a collection whose last holder is an entry would
+  // otherwise be freed first and leave its records holding each other.
+  std::vector<std::weak_ptr<TScriptObject>> objects;
+  objects.swap(scriptObjects_);
+  pruneAt_ = 64;
+  for (const auto& w : objects)
+    if (TObjectRef o = w.lock()) o->Dispose();
   for (auto& [key, e] : items_)
     if (!e.Shared && e.Var->Owner == this) e.Var->Owner = nullptr;
   items_.clear();
   lastHit_ = nullptr;
   temporaries_.clear();
   ++version_;
+}
+
+void TVariableList::RegisterScriptObject(const TObjectRef& o) {
+  if (!o) return;
+  // A loop that makes objects must not grow the list by the ones already gone.
+  if (scriptObjects_.size() >= pruneAt_) {
+    std::erase_if(scriptObjects_, [](const std::weak_ptr<TScriptObject>& w) { return w.expired(); });
+    pruneAt_ = std::max<size_t>(64, scriptObjects_.size() * 2);
+  }
+  scriptObjects_.push_back(o);
 }
 
 void TVariableList::DetachCompiler(const TBaseCompiler* compiler) {

@@ -133,6 +133,8 @@ class TVariableList {
   }
   // Keeps a host object alive as long as the list (until Clear).
   void AddTemporary(TObjectRef o) { temporaries_.push_back(std::move(o)); }
+  // An object a script created: held weakly, and told to Dispose when the list is cleared.
+  void RegisterScriptObject(const TObjectRef& o);
   size_t TemporaryCount() const { return temporaries_.size(); }
 
   // Shared entries are taken over as the same objects, owned ones cloned.
@@ -160,6 +162,8 @@ class TVariableList {
   TItems items_;                                  // keyed by the lower-cased name
   mutable const std::string* lastHit_ = nullptr;  // key (inside items_) of the last lookup's hit
   std::vector<TObjectRef> temporaries_;
+  std::vector<std::weak_ptr<TScriptObject>> scriptObjects_;
+  size_t pruneAt_ = 64;  // scriptObjects_ drops expired entries when it reaches this size
   TVariableList* parent_ = nullptr;
   uint64_t version_;  // counts structural changes; starts unique so a new list never matches an old one
 };

@@ -37,7 +37,7 @@ class TCategoryList : private IStorageDataListObserver {
   static constexpr const char* kIconSuffixes[4] = {"16ImageIcon.bmp", "16AlphaIcon.bmp", "32ImageIcon.bmp",
                                                    "32AlphaIcon.bmp"};
 
-  // `dataFolder` holds the icons.
+  // `dataFolder` holds the icons. Must not outlive `categories`, which it observes.
   TCategoryList(TCategoryStorageList& categories, std::string dataFolder);
   ~TCategoryList() override;
   TCategoryList(const TCategoryList&) = delete;

@@ -109,12 +109,17 @@ class TIndexedEngineList {
  public:
   explicit TIndexedEngineList(bool indexed = false) : indexed_(indexed) {}
   size_t Count() const;
+  // Null when out of range.
   TSearchEngine* At(size_t i) const;
+  // By name without regard to case; null when absent.
   TSearchEngine* Find(std::string_view name) const;
+  // Appends at the end.
   void Add(TSearchEngine* engine);
   // Takes the first engine out; null when empty.
   TSearchEngine* TakeFirst();
+  // Takes `engine` out; the index is rebuilt from its position onward.
   void Remove(TSearchEngine* engine);
+  // Forgets every engine (frees none).
   void Clear();
   // A copy of the list, in order.
   std::vector<TSearchEngine*> Items() const;

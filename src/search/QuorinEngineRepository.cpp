@@ -150,6 +150,37 @@ std::unique_ptr<TEngineRepository, void (*)(TEngineRepository*)> NewEngineReposi
   return {new TEngineRepository(), [](TEngineRepository* repository) { delete repository; }};
 }
 
+std::string TRepositorySearchCatalogue::SearchTypeFile(const std::string& srtName) const {
+  return Repository_.SearchTypePath(srtName);
+}
+
+std::string TRepositorySearchCatalogue::EngineFile(const std::string& catName,
+                                                   const std::string& engName) const {
+  return Repository_.EnginePath(catName, engName);
+}
+
+TVariableList* TRepositorySearchCatalogue::Constants() {
+  return Repository_.Constants().Count() ? &Repository_.Constants() : nullptr;
+}
+
+TSearchTypeStorageItem* TRepositorySearchCatalogue::FindSearchType(const std::string& srtName) {
+  return Repository_.SearchTypes().FindByName(srtName);
+}
+
+TCategoryStorageItem* TRepositorySearchCatalogue::FindCategory(const std::string& catName) {
+  return Repository_.Categories().FindByName(catName);
+}
+
+TEngineStorageList* TRepositorySearchCatalogue::CategoryEngines(const std::string& catName) {
+  TEngineStorageList* engines = Repository_.EngineLists().EngineList(catName);
+  return engines && engines->Count() ? engines : nullptr;
+}
+
+void TRepositorySearchCatalogue::SaveCategory(TCategoryStorageItem& category) {
+  if (category.Owner() == &Repository_.Categories() && !Repository_.Categories().InTransaction())
+    category.RunTransaction(lsUpdating, 0);
+}
+
 // ---------------------------------------------------------------------------------------------------
 
 // Passes a list's mapped back-end progress on to the refresh's callback while the list commits.

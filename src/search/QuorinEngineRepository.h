@@ -8,6 +8,7 @@
 #include "script/Variables.h"
 #include "search/EngineListCache.h"
 #include "search/QuorinUpdateReport.h"
+#include "search/SearchCatalogue.h"
 #include "storage/CategoryStorage.h"
 #include "storage/SearchTypeStorage.h"
 
@@ -84,6 +85,22 @@ class TEngineRepository {
   std::unique_ptr<TSearchTypeStorageList> SearchTypes_;
   std::unique_ptr<TCategoryStorageList> Categories_;
   TEngineListCache EngineLists_;
+};
+
+// What a search needs from a repository.
+class TRepositorySearchCatalogue : public ISearchCatalogue {
+ public:
+  explicit TRepositorySearchCatalogue(TEngineRepository& repository) : Repository_(repository) {}
+  std::string SearchTypeFile(const std::string& srtName) const override;
+  std::string EngineFile(const std::string& catName, const std::string& engName) const override;
+  TVariableList* Constants() override;
+  TSearchTypeStorageItem* FindSearchType(const std::string& srtName) override;
+  TCategoryStorageItem* FindCategory(const std::string& catName) override;
+  TEngineStorageList* CategoryEngines(const std::string& catName) override;
+  void SaveCategory(TCategoryStorageItem& category) override;
+
+ private:
+  TEngineRepository& Repository_;
 };
 
 // A repository for the action runner's parts.

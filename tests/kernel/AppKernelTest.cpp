@@ -138,5 +138,26 @@ TEST_F(AppKernelStartTest, SmallScreenIsFatalAndLowResolutionOnlyAdvised) {
   EXPECT_FALSE(fs::exists(dir_ / "root/UserData"));  // ended before the folders were made
 }
 
+TEST_F(AppKernelStartTest, StartOpensTheDatabaseAndEndsWhenItCannot) {
+  TCommandLineProcessor processor;
+  {
+    TAppKernel kernel(processor, dispatcher_);
+    ASSERT_EQ(kernel.Start(Options({}), Hooks((dir_ / "install").string())), TStartResult::srRun);
+    ASSERT_NE(kernel.StorageManager(), nullptr);
+    EXPECT_TRUE(fs::exists(dir_ / "root/UserData/DB.dbf"));
+    kernel.ShutDown();
+    EXPECT_EQ(kernel.StorageManager(), nullptr);
+  }
+  // A dictionary file that holds something else is the user's data: the start ends, the file stays.
+  fs::path table = dir_ / "root/UserData/TBL.dbf";
+  fs::copy_file(dir_ / "root/UserData/DB.dbf", table, fs::copy_options::overwrite_existing);
+  auto size = fs::file_size(table);
+  TAppKernel kernel(processor, dispatcher_);
+  EXPECT_EQ(kernel.Start(Options({}), Hooks((dir_ / "install").string())), TStartResult::srFailed);
+  EXPECT_EQ(shown_, std::vector<std::string>{"Could not access database."});
+  EXPECT_EQ(kernel.StorageManager(), nullptr);
+  EXPECT_EQ(fs::file_size(table), size);
+}
+
 }  // namespace
 }  // namespace vandrel

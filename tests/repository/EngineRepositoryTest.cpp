@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "DataFolderUtil.h"
+#include "engines/SearchTypeCompiler.h"
 #include "storage/PropertyStream.h"
 #include "storage/StorageDataViews.h"
 
@@ -299,6 +301,22 @@ TEST_F(EngineRepositoryTest, SourceFilesInDebugModeAndFoldersInAnyCase) {
   ASSERT_EQ(engines->Count(), 1u);
   EXPECT_EQ(engines->Engine(0)->EngName, "bookbarn");
   EXPECT_EQ(engines->Engine(0)->Version, -1);  // a source text has no header
+}
+
+TEST_F(EngineRepositoryTest, SearchesFindTheirDefinitionsThroughTheCatalogue) {
+  Refresh();
+  TRepositorySearchCatalogue catalogue(Repository);
+  EXPECT_EQ(catalogue.Constants(), nullptr);  // no constants script here
+  EXPECT_NE(LoadSearchType(catalogue, "books"), nullptr);
+  ASSERT_NE(catalogue.CategoryEngines("buybooks"), nullptr);
+  EXPECT_EQ(catalogue.CategoryEngines("buybooks")->Count(), 2u);
+  EXPECT_EQ(catalogue.CategoryEngines("reviewbooks"), nullptr);
+  EXPECT_TRUE(std::filesystem::exists(catalogue.EngineFile("buybooks", "bookbarn")));
+  TCategoryStorageItem* buy = catalogue.FindCategory("buybooks");
+  ASSERT_NE(buy, nullptr);
+  buy->LastSearchDate = 46000;
+  catalogue.SaveCategory(*buy);
+  EXPECT_EQ(catalogue.FindCategory("buybooks")->LastSearchDate, 46000);
 }
 
 TEST_F(EngineRepositoryTest, EngineListsAreStoredPerCategory) {

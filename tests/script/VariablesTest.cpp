@@ -212,3 +212,53 @@ TEST(ScriptVariables, StatementsSeeVariablesReplacedBetweenRuns) {
 
 }  // namespace
 }  // namespace vandrel
+
+namespace vandrel {
+namespace {
+
+TEST(ScriptCollections, CollectionsReferringToEachOtherAreFreedWithTheirList) {
+  std::weak_ptr<TScriptObject> first, second, third;
+  TObjectRef kept;
+  {
+    TScriptRun run(MainProc(
+        "c = CreateCollection\nd = CreateCollection\nc[\"d\"] = d\nd[\"c\"] = c\nc.add(\"self\", c)\n"
+        "c[\"n\"] = 5\ne = CreateCollection\ne[\"e\"] = e\ne[\"t\"] = \"text\"\n"
+        "f = CreateCollection\nf.add(\"r\", f.add(\"r\", 7))"));
+    ASSERT_EQ(run.CompileCode, 0);
+    ASSERT_EQ(run.Run("Main"), 0) << run.LastErrorText();
+    first = run.Var("c")->ObjectRef;
+    second = run.Var("d")->ObjectRef;
+    kept = run.Var("e")->ObjectRef;
+    // A record holding itself, in a collection whose only holder is its variable.
+    third = run.Var("f")->ObjectRef;
+    EXPECT_FALSE(first.expired());
+  }
+  EXPECT_TRUE(first.expired());
+  EXPECT_TRUE(second.expired());
+  EXPECT_TRUE(third.expired());
+  // A collection the host still holds keeps its plain data; only its references to objects are gone.
+  auto* coll = dynamic_cast<TZnCollection*>(kept.get());
+  ASSERT_NE(coll, nullptr);
+  ASSERT_NE(coll->Find("t"), nullptr);
+  EXPECT_EQ(coll->Find("t")->DefaultValue().Text, "text");
+  EXPECT_EQ(coll->Find("e")->DefaultValue().ObjectRef, nullptr);
+}
+
+TEST(ScriptCollections, RecordHoldingItselfIsFreedWhenItsCollectionGoesWithTheList) {
+  std::weak_ptr<TScriptObject> record;
+  {
+    TFuncEvaluator ev;
+    ASSERT_TRUE(ev.Evaluate("CreateCollection"));
+    ev.Variables()->Add(ev.ObjectRef->MakeWrapper("c", nullptr));
+    // The outer add finds the record the inner one made and stores that record in it.
+    ASSERT_TRUE(ev.Evaluate("c.add(\"d\", c.add(\"d\", 7))")) << ev.ErrorText;
+    auto* carrier = dynamic_cast<TTransporter*>(ev.ObjectRef.get());
+    ASSERT_NE(carrier, nullptr);
+    record = carrier->Target;
+    ev.Evaluate("1");
+  }
+  EXPECT_TRUE(record.expired());
+}
+
+}  // namespace
+}  // namespace vandrel

@@ -373,5 +373,42 @@ TEST_F(CodebaseStorages, ADamagedBlobCostsOneResultItsFieldsNotTheList) {
   EXPECT_NE(manager_->Database()->LastErrorCode(), 0);
 }
 
+TEST_F(CodebaseStorages, CompactionDropsDeletedRowsAndKeepsTheRest) {
+  TResultStorageList results;
+  ASSERT_TRUE(Open(results, kResultStorageCodebase, true));
+  OutputDefinitions(results.OutputFieldDefinitions());
+  ASSERT_TRUE(results.LoadSearch(3));
+  results.BeginTransaction(lsAdding);
+  for (int i = 0; i < 20; ++i) {
+    TResultStorageItem* r = results.NewResult();
+    r->ResultFields()->AddResultField("Title", TDynamicValue(std::string(200, static_cast<char>('a' + i))),
+                                      "");
+    r->FoundBy.Lines = {"e"};
+  }
+  results.EndTransaction();
+  results.BeginTransaction(lsDeleting);
+  for (size_t i = 0; i + 1 < results.Count(); ++i) results.Result(i)->Delete();
+  results.EndTransaction();
+  fs::path data = dir_ / "Compare" / "Result.ctb", memo = dir_ / "Compare" / "Result.fpt";
+  auto dataBefore = fs::file_size(data), memoBefore = fs::file_size(memo);
+
+  EXPECT_TRUE(CompactLists({&results}));
+  EXPECT_LT(fs::file_size(data), dataBefore);
+  EXPECT_LT(fs::file_size(memo), memoBefore);
+  auto loaded = Results(3);
+  ASSERT_EQ(loaded->Count(), 1u);
+  EXPECT_EQ(loaded->Result(0)->ResultFields()->ResultField(0)->Value(), TDynamicValue(std::string(200, 't')));
+  EXPECT_EQ(loaded->Result(0)->FoundBy.Lines, (std::vector<std::string>{"e"}));
+}
+
+TEST(CodebaseStorageManager, CompactionIsDueAfterTheDelayInWholeDaysEitherWay) {
+  const double now = 46000.75;
+  EXPECT_TRUE(IsCompactionDue(0, now, 15));  // never compacted
+  EXPECT_FALSE(IsCompactionDue(now - 14.9, now, 15));
+  EXPECT_TRUE(IsCompactionDue(now - 15, now, 15));
+  EXPECT_TRUE(IsCompactionDue(now + 15.2, now, 15));  // a clock set back
+  EXPECT_FALSE(IsCompactionDue(now, now, 15));
+}
+
 }  // namespace
 }  // namespace vandrel

@@ -64,10 +64,12 @@ class StoreServer {
       std::string target = head.substr(4, head.find(' ', 4) - 4);
       std::string body = "<ul>";
       for (int i = 0; i < 3; ++i)
-        body += "<li><a href=\"http://shop.test/" + std::to_string(i) + "\"><b>" + target + "</b></a> $5<br></li>";
+        body += "<li><a href=\"http://shop.test/" + std::to_string(i) + "\"><b>" + target +
+                "</b></a> $5<br></li>\n";
       body += "</ul>";
-      std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                           std::to_string(body.size()) + "\r\n\r\n" + body;
+      std::string answer =
+          "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+          "\r\n\r\n" + body;
       ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
     }
     ::close(c);
@@ -86,15 +88,16 @@ struct Definitions {
   Definitions(const std::string& base, int engines) {
     Dir = std::filesystem::temp_directory_path() / ("vandrel-searchthreads-" + std::to_string(::getpid()));
     std::filesystem::create_directories(Dir);
-    std::ofstream(Dir / "t.sst") << "Procedure Register\n  f = AddInputField(\"Keywords\")\n"
-                                    "  f = AddOutputField(\"title\")\n  f = AddOutputField(\"price\")\n"
-                                    "  f.datatype = DT_FLOAT\n  f = AddOutputField(\"url\")\n  f.isurl = True\n"
-                                    "  UniqueKey = \"url\"\nEndProcedure\n";
+    std::ofstream(Dir / "t.sst")
+        << "Procedure Register\n  f = AddInputField(\"Keywords\")\n"
+           "  f = AddOutputField(\"title\")\n  f = AddOutputField(\"price\")\n"
+           "  f.datatype = DT_FLOAT\n  f = AddOutputField(\"url\")\n  f.isurl = True\n"
+           "  UniqueKey = \"url\"\nEndProcedure\n";
     for (int e = 0; e < engines; ++e) {
       std::string path = e % 4 == 3 ? "/stall" : "/e" + std::to_string(e);
       std::ofstream(Dir / ("e" + std::to_string(e) + ".sen"))
-          << "Procedure Init\n  ResultsPerPage = 3\nEndProcedure\nProcedure BeforeDownload\n  SourceUrl = \"" << base
-          << path << "?it=\" + StrFormat(\"%d\", Iteration)\nEndProcedure\n"
+          << "Procedure Init\n  ResultsPerPage = 3\nEndProcedure\nProcedure BeforeDownload\n  SourceUrl = \""
+          << base << path << "?it=\" + StrFormat(\"%d\", Iteration)\nEndProcedure\n"
           << "Procedure AfterDownload\n  ParseType = PT_EXPRESSION\n  ParseExpression = \"<li>\"\n"
              "  Rules[\"Range\"].startmarker = \"<ul>\"\n  Rules[\"Range\"].endmarker = \"</ul>\"\n"
              "  Rules[\"url\"].key = True\n  Rules[\"url\"].startmarker = 'href=\"'\n"
@@ -125,7 +128,9 @@ TEST(HttpSearcherThreads, ManyEnginesOnFewThreadsFinishOrStopCleanly) {
     searcher.Engines().FindOrAdd(name, (defs.Dir / (name + ".sen")).string());
   }
   int finished = 0, errors = 0, mostActive = 0;
-  searcher.OnEngineStarted = [&](TSearchEngine&) { mostActive = std::max(mostActive, searcher.GetActiveCount()); };
+  searcher.OnEngineStarted = [&](TSearchEngine&) {
+    mostActive = std::max(mostActive, searcher.GetActiveCount());
+  };
   searcher.OnEngineDone = [&](TSearchEngine&) { ++finished; };
   searcher.OnEngineError = [&](TSearchEngine&) { ++errors; };
   searcher.Execute();
