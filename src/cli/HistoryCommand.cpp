@@ -110,12 +110,21 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
     return 1;
   }
   TResultStorageList& results = item->GetResults();
-  std::vector<std::string> names, heads;
+  // Field values are stored by position: without the search type's definitions they cannot be named.
+  if (!item->GetSearchType())
+    std::fprintf(
+        stderr,
+        "vandrel-shopper-cli history: search type '%s' not found in the data folder; give --data DIR\n",
+        search.SrtName.c_str());
+  // The table leaves out the columns the result view hides, as the search's own table does.
+  std::vector<std::string> names, columns, heads;
   const auto& defs = results.OutputFieldDefinitions();
   for (size_t i = 0; i < defs.Count(); ++i) {
-    names.push_back(defs.Definition(i)->Name);
-    heads.push_back(ToDisplayText(defs.Definition(i)->DisplayName.empty() ? defs.Definition(i)->Name
-                                                                          : defs.Definition(i)->DisplayName));
+    const TSearchTypeStorageOutputFieldDefinitionItem& d = *defs.Output(i);
+    names.push_back(d.Name);
+    if (d.Layout.Flags & (lfHidden | lfInternal)) continue;
+    columns.push_back(d.Name);
+    heads.push_back(ToDisplayText(d.DisplayName.empty() ? d.Name : d.DisplayName));
   }
   std::vector<const TResultStorageItem*> shown;
   for (size_t i = 0; i < results.Count(); ++i)
@@ -143,7 +152,7 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
   rows.push_back(std::move(head));
   for (const TResultStorageItem* r : shown) {
     std::vector<std::string> row = {std::to_string(r->Index())};
-    for (const std::string& name : names) row.push_back(ToDisplayText(FieldText(*r, name)));
+    for (const std::string& name : columns) row.push_back(ToDisplayText(FieldText(*r, name)));
     std::string foundBy;
     for (const std::string& e : r->FoundBy.Lines) foundBy += (foundBy.empty() ? "" : ",") + e;
     row.insert(row.end(), {std::to_string(r->Occurences), foundBy, r->New ? "new" : "", StateText(*r)});
