@@ -24,5 +24,7 @@ int RunParse(const Args& args);
 int RunDemoStores(const Args& args);
 int RunSearch(const Args& args);
 int RunCatalogue(const Args& args);
+int RunHistory(const Args& args);
+int RunDb(const Args& args);
 
 }  // namespace vandrel::cli

@@ -9,13 +9,18 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/StoredSearches.h"
 #include "currency/CurrencyConverters.h"
 #include "currency/CurrencyScript.h"
 #include "engines/EngineCompiler.h"
 #include "engines/SearchTypeCompiler.h"
 #include "platform/MainDispatcher.h"
 #include "platform/TextUtils.h"
+#include "script/Variables.h"
 #include "search/HttpSearcher.h"
+#include "search/SearchAction.h"
+#include "storage/EngineStorage.h"
+#include "storage/SearchStorage.h"
 
 namespace vandrel::cli {
 namespace {
@@ -23,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct TSearchOptions {
-  std::string Data, Category, Currency;
+  std::string Data, Category, Currency, Root;
   std::vector<std::pair<std::string, std::string>> Sets, Defines;
   std::vector<std::string> Engines;
   int MaxThreads = 10;
@@ -36,13 +41,8 @@ int Usage(const std::string& problem) {
   std::fprintf(stderr,
                "usage: vandrel-shopper-cli search --data DIR --category NAME --set FIELD=VALUE... "
                "[--engines a,b,c] [--max-threads N] [--results-per-engine N] [--currency CODE] "
-               "[--detect-connection] [--json] [--no-store] [--define NAME=VALUE]\n");
+               "[--detect-connection] [--json] [--no-store] [--define NAME=VALUE] [--root DIR]\n");
   return 2;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return s;
 }
 
 std::string Trim(const std::string& s) {
@@ -66,32 +66,6 @@ bool SplitPair(const std::string& text, std::vector<std::pair<std::string, std::
   return true;
 }
 
-// A definition of the data folder: the compiled form an installation ships, else its source. Names are
-// matched without regard to case, as the folder may come from a system that ignores it.
-std::string FindDefinition(const fs::path& folder, const std::string& name, const std::string& compiledExt,
-                           const std::string& sourceExt) {
-  std::error_code ec;
-  for (const std::string& ext : {compiledExt, sourceExt}) {
-    for (const auto& e : fs::directory_iterator(folder, ec)) {
-      if (e.is_regular_file() && Lower(e.path().filename().string()) == Lower(name + ext))
-        return e.path().string();
-    }
-  }
-  return {};
-}
-
-// The engines of a category folder by lower-cased name; compiled files win over sources of the same name.
-std::map<std::string, std::string> EngineFiles(const fs::path& folder) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  for (const char* ext : {".sen", ".cen"}) {
-    for (const auto& e : fs::directory_iterator(folder, ec))
-      if (e.is_regular_file() && Lower(e.path().extension().string()) == ext)
-        files[Lower(e.path().stem().string())] = e.path().string();
-  }
-  return files;
-}
-
 std::string FirstError(const TBaseCompiler& c, const std::string& file) {
   if (c.Errors.empty()) return file + " could not be loaded";
   const TCompilerMsgItem& e = c.Errors.front();
@@ -112,26 +86,6 @@ void SetInputValue(TSearchInputField& f, const std::string& value) {
   } else {
     f.SetString(value);
   }
-}
-
-std::string JsonString(std::string_view text) {
-  const std::string s = ToDisplayText(text);
-  std::string out = "\"";
-  for (char ch : s) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      static const char* hex = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
 }
 
 // Prices of different stores are in different currencies: they are compared and shown through the
@@ -259,6 +213,115 @@ class TResultPrinter {
   TSearchTypeReader& type_;
 };
 
+// Prints what a running search action reports, in the words the direct run uses.
+class TProgressPrinter : public ISearchActionObserver {
+ public:
+  explicit TProgressPrinter(TQuorinSearchAction& action) : action_(action) {}
+
+  void EngineResults(TEngineStorageItem* engine, int count) override {
+    if (!engine) return;
+    counts_[engine->EngName] = count;
+    const TSearchEngine* e = Engine(engine);
+    std::fprintf(stderr, "%s: page %d of %d, %d record(s)\n", engine->EngName.c_str(), e ? e->Page : 0,
+                 e ? e->PageCount : 0, count);
+  }
+  void EngineError(TEngineStorageItem* engine, const std::string& text) override {
+    if (!engine) return;
+    ++Errors;
+    const TSearchEngine* e = Engine(engine);
+    std::fprintf(stderr, "%s: error %d: %s\n", engine->EngName.c_str(), e ? e->ErrorCode : 0,
+                 ToDisplayText(text).c_str());
+  }
+  void EngineDone(TEngineStorageItem* engine) override {
+    if (!engine) return;
+    std::fprintf(stderr, "%s: done, %d record(s)\n", engine->EngName.c_str(), counts_[engine->EngName]);
+  }
+
+  int Errors = 0;
+
+ private:
+  const TSearchEngine* Engine(TEngineStorageItem* engine) const {
+    return action_.Searcher() ? action_.Searcher()->Engines().Find(engine->EngName) : nullptr;
+  }
+
+  TQuorinSearchAction& action_;
+  std::map<std::string, int> counts_;
+};
+
+// The search lands in the compare or reviews history of the database before its results are printed,
+// so a later "history" command finds it as the program would.
+int RunStored(const TSearchOptions& o, const std::string& catName, TVariableList& constants,
+              TSearchTypeInstance& instance, const std::vector<std::string>& engines, int resultsPerEngine,
+              TCurrencyConverter& converter) {
+  TStoredSearches store;
+  std::string error;
+  if (!store.Open(o.Root, o.Data, &constants, IsReviewCategory(catName), error)) {
+    std::fprintf(stderr, "vandrel-shopper-cli search: %s\n", error.c_str());
+    return 1;
+  }
+  TCategoryStorageItem* category = store.Catalogue().FindCategory(catName);
+  if (!category || !store.Catalogue().CategoryEngines(catName))
+    return Usage("category " + o.Category + " cannot be read from " + o.Data);
+  TSearchStorageItem* search = store.History().Item()->NewSearch(*category, [&](TSearchStorageItem& s) {
+    for (const auto& [name, value] : o.Sets) {
+      const TSearchInputField* f = instance.InputFields.Find(name);
+      const uint8_t type = f ? f->Definition->DataType : static_cast<uint8_t>(dtString);
+      double d = 0;
+      if (IsNumericType(type) &&
+          std::from_chars(value.data(), value.data() + value.size(), d).ec != std::errc())
+        d = 0;
+      const std::string field = f ? f->Name() : name;
+      if (IsIntegralType(type))
+        s.GetFields()->AddField(field, TDynamicValue(static_cast<int64_t>(d)));
+      else if (IsNumericType(type))
+        s.GetFields()->AddField(field, TDynamicValue(d));
+      else
+        s.GetFields()->AddField(field, TDynamicValue(value));
+    }
+    s.Engines.Lines = engines;
+    s.ResultsPerEngine = resultsPerEngine;
+  });
+  if (!search) return Usage("the search type of category " + o.Category + " cannot be read");
+  store.History().NotifySearchAdded(search);
+
+  std::unique_ptr<TProgressPrinter> progress;
+  bool started = false, printed = false;
+  int connection = 0;
+  store.OnStarting = [&](TQuorinSearchAction& action) {
+    action.MaxThreads = o.MaxThreads;
+    action.DetectConnection = o.DetectConnection;
+    progress = std::make_unique<TProgressPrinter>(action);
+    action.AddObserver(progress.get());
+    started = true;
+  };
+  store.OnFinished = [&](TQuorinSearchAction& action) {
+    connection = action.ConnectionResult();
+    if (progress) action.RemoveObserver(progress.get());
+    THttpSearchManager* searcher = action.Searcher();
+    if (!searcher || !searcher->SearchType()) return;
+    TResultPrinter printer(*searcher, converter);
+    const std::vector<TMasterResult*> masters = printer.Sorted();
+    if (o.Json)
+      printer.PrintJson(masters);
+    else
+      printer.PrintTable(masters);
+    std::fflush(stdout);
+    printed = true;
+  };
+  const bool ran = store.Run(search);
+  if (!started || !printed) {
+    if (o.DetectConnection && connection != 0) {
+      std::fprintf(stderr, "You must be connected to the Internet to perform this operation.\n");
+      return 1;
+    }
+    std::fprintf(stderr, "search error: the search could not be run%s\n",
+                 ran ? "" : " (refused or timed out)");
+    return 2;
+  }
+  if (progress && progress->Errors) std::fprintf(stderr, "%d engine error(s)\n", progress->Errors);
+  return 0;
+}
+
 }  // namespace
 
 int RunSearch(const Args& args) {
@@ -276,11 +339,13 @@ int RunSearch(const Args& args) {
     } else if (a == "--detect-connection") {
       o.DetectConnection = true;
     } else if (a == "--no-store") {
-      o.NoStore = true;  // searches are not stored by this front end yet, so there is nothing to skip
+      o.NoStore = true;
     } else if (!value(v)) {
       return Usage(a.rfind("--", 0) == 0 ? "missing value after " + a : "unknown argument '" + a + "'");
     } else if (a == "--data") {
       o.Data = v;
+    } else if (a == "--root") {
+      o.Root = v;
     } else if (a == "--category") {
       o.Category = v;
     } else if (a == "--currency") {
@@ -313,14 +378,14 @@ int RunSearch(const Args& args) {
   const fs::path data(o.Data);
   if (!fs::is_directory(data)) return Usage("no data folder " + o.Data);
 
-  const std::string categoryFile = FindDefinition(data, o.Category, ".cca", ".sca");
+  const std::string categoryFile = FindDefinition(o.Data, o.Category, ".cca", ".sca");
   if (categoryFile.empty()) return Usage("no category '" + o.Category + "' in " + o.Data);
   TCategoryReader category;
   if (!category.Load(categoryFile)) return Usage(FirstError(category.Compiler(), categoryFile));
 
   // Definitions see the constants script's variables, as the program gives them.
   TVariableList constants;
-  const std::string constantsFile = FindDefinition(data, "constants", ".ccs", ".scs");
+  const std::string constantsFile = FindDefinition(o.Data, "constants", ".ccs", ".scs");
   if (!constantsFile.empty()) {
     TBaseCompiler c;
     c.ResetVariables();
@@ -331,13 +396,13 @@ int RunSearch(const Args& args) {
   }
   for (const auto& [name, value] : o.Defines) constants.SetString(name, value);
 
-  const std::string typeFile = FindDefinition(data, category.SearchType, ".cst", ".sst");
+  const std::string typeFile = FindDefinition(o.Data, category.SearchType, ".cst", ".sst");
   if (typeFile.empty()) return Usage("no search type '" + category.SearchType + "' in " + o.Data);
   TSearchTypeReader type;
   if (!type.Load(typeFile)) return Usage(FirstError(type.Compiler(), typeFile));
   type.Variables.SetParent(&constants);
 
-  std::map<std::string, std::string> files = EngineFiles(data / fs::path(categoryFile).stem());
+  std::map<std::string, std::string> files = EngineFiles((data / fs::path(categoryFile).stem()).string());
   if (!o.Engines.empty()) {
     std::map<std::string, std::string> chosen;
     for (const std::string& name : o.Engines) {
@@ -362,11 +427,18 @@ int RunSearch(const Args& args) {
     SetInputValue(*f, value);
   }
   for (const auto& [name, file] : files) manager.Engines().FindOrAdd(name, file);
-  manager.SetMaxThreads(o.MaxThreads);
-  manager.SetResultsPerEngine(
+  const int resultsPerEngine =
       o.ResultsPerEngine > 0
           ? o.ResultsPerEngine
-          : static_cast<int>(category.ResultsPerEngine > 0 ? category.ResultsPerEngine : 10));
+          : static_cast<int>(category.ResultsPerEngine > 0 ? category.ResultsPerEngine : 10);
+  if (!o.NoStore) {
+    std::vector<std::string> engines;
+    for (const auto& [name, file] : files) engines.push_back(name);
+    return RunStored(o, fs::path(categoryFile).stem().string(), constants, instance, engines,
+                     resultsPerEngine, converter);
+  }
+  manager.SetMaxThreads(o.MaxThreads);
+  manager.SetResultsPerEngine(resultsPerEngine);
   manager.DetectConnection = o.DetectConnection;
 
   bool started = false;

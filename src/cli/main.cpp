@@ -19,9 +19,14 @@ const std::vector<Command>& AllCommands() {
       {"search",
        "search --data DIR --category NAME --set FIELD=VALUE... [--engines a,b] [--max-threads N] "
        "[--results-per-engine N] [--currency CODE] [--detect-connection] [--json] [--no-store] "
-       "[--define NAME=VALUE]",
+       "[--define NAME=VALUE] [--root DIR]",
        RunSearch},
       {"catalogue", "catalogue --data DIR [--debug]  refresh a catalogue from DIR and list it", RunCatalogue},
+      {"history",
+       "history list|show N|delete N|rerun N [--reviews] [--json] [--root DIR] [--data DIR] "
+       "[--define NAME=VALUE]  the stored searches",
+       RunHistory},
+      {"db", "db compact [--root DIR]  pack the database's search and result tables", RunDb},
   };
   return commands;
 }

@@ -157,8 +157,9 @@ class SearchCommandIntegration : public ::testing::Test {
   void SetUp() override { ASSERT_NE(Site->Port, 0) << "the demo store site did not start"; }
 
   static TCliRun Search(std::vector<std::string> args) {
-    args.insert(args.begin(), {"search", "--data", test::CompiledDataDir(), "--define",
-                               "DemoStoreAddress=" + Site->Address()});
+    args.insert(args.begin(),
+                {"search", "--data", test::CompiledDataDir(), "--define",
+                 "DemoStoreAddress=" + Site->Address(), "--root", test::ProcessTempDir() + "/search-root"});
     return RunCli(args);
   }
 

@@ -1,0 +1,423 @@
+// Stored searches across separate runs of the command line: search, history and db against the demo store
+// site.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "data/DemoSite.h"
+
+namespace vandrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TCliRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+std::string ReadAll(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TCliRun RunCli(const std::vector<std::string>& args) {
+  static int counter = 0;
+  const std::string base = test::ProcessTempDir() + "/history-" + std::to_string(++counter);
+  const std::string out = base + ".out", err = base + ".err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VANDREL_CLI, argv.data());
+    _exit(127);
+  }
+  TCliRun run;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid) run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  run.Out = ReadAll(out);
+  run.Err = ReadAll(err);
+  return run;
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  if (!pipe) return out;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe.get())) > 0) out.append(buf.data(), n);
+  return out;
+}
+
+// An array of flat objects whose values are strings, whole numbers, booleans or arrays of strings.
+struct TJsonRecord {
+  std::map<std::string, std::string> Text;
+  std::map<std::string, long> Number;
+  std::map<std::string, bool> Flag;
+  std::map<std::string, std::vector<std::string>> List;
+};
+
+class TJsonReader {
+ public:
+  explicit TJsonReader(const std::string& text) : s_(text) {}
+
+  bool ReadArray(std::vector<TJsonRecord>& out) {
+    if (!Take('[')) return false;
+    if (Take(']')) return End();
+    do {
+      TJsonRecord r;
+      if (!ReadObject(r)) return false;
+      out.push_back(std::move(r));
+    } while (Take(','));
+    return Take(']') && End();
+  }
+
+ private:
+  void Blank() {
+    while (p_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
+  }
+  bool Take(char c) {
+    Blank();
+    if (p_ < s_.size() && s_[p_] == c) {
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+  bool Word(const char* w) {
+    Blank();
+    const std::string word(w);
+    if (s_.compare(p_, word.size(), word) != 0) return false;
+    p_ += word.size();
+    return true;
+  }
+  bool End() {
+    Blank();
+    return p_ == s_.size();
+  }
+  bool ReadString(std::string& out) {
+    if (!Take('"')) return false;
+    while (p_ < s_.size() && s_[p_] != '"') {
+      if (s_[p_] == '\\' && ++p_ >= s_.size()) return false;
+      out += s_[p_++];
+    }
+    return Take('"');
+  }
+  bool ReadObject(TJsonRecord& r) {
+    if (!Take('{')) return false;
+    do {
+      std::string key;
+      if (!ReadString(key) || !Take(':')) return false;
+      Blank();
+      if (p_ < s_.size() && s_[p_] == '"') {
+        if (!ReadString(r.Text[key])) return false;
+      } else if (Word("true")) {
+        r.Flag[key] = true;
+      } else if (Word("false")) {
+        r.Flag[key] = false;
+      } else if (Take('[')) {
+        std::vector<std::string>& list = r.List[key];
+        if (!Take(']')) {
+          do {
+            list.emplace_back();
+            if (!ReadString(list.back())) return false;
+          } while (Take(','));
+          if (!Take(']')) return false;
+        }
+      } else {
+        size_t used = 0;
+        try {
+          r.Number[key] = std::stol(s_.substr(p_), &used);
+        } catch (...) {
+          return false;
+        }
+        p_ += used;
+      }
+    } while (Take(','));
+    return Take('}');
+  }
+
+  const std::string& s_;
+  size_t p_ = 0;
+};
+
+// A stand-in site that passes requests on to the demo site, except that one store answers with an empty
+// results page: that store then lists nothing, successfully.
+class TFilteringSite {
+ public:
+  TFilteringSite(const std::string& upstream, const std::string& silentPrefix) {
+    const std::string dir = test::ProcessTempDir();
+    const std::string script = dir + "/filtering-site.py", ready = dir + "/filtering-site.port";
+    {
+      std::ofstream out(script);
+      out << "import http.server, sys, urllib.request\n"
+             "up, silent = sys.argv[2], sys.argv[3]\n"
+             "class H(http.server.BaseHTTPRequestHandler):\n"
+             "  def do_GET(self):\n"
+             "    body = b'<html><body>No products match your search.</body></html>'\n"
+             "    if not self.path.startswith(silent):\n"
+             "      body = urllib.request.urlopen(up + self.path.lstrip('/')).read()\n"
+             "    self.send_response(200)\n"
+             "    self.send_header('Content-Type', 'text/html')\n"
+             "    self.send_header('Content-Length', str(len(body)))\n"
+             "    self.end_headers()\n"
+             "    self.wfile.write(body)\n"
+             "  def log_message(self, *a): pass\n"
+             "s = http.server.HTTPServer(('127.0.0.1', 0), H)\n"
+             "open(sys.argv[1] + '.tmp', 'w').write(str(s.server_address[1]))\n"
+             "import os; os.rename(sys.argv[1] + '.tmp', sys.argv[1])\n"
+             "s.serve_forever()\n";
+    }
+    fs::remove(ready);
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl("/usr/bin/python3", "python3", script.c_str(), ready.c_str(), upstream.c_str(),
+            silentPrefix.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 200 && Port == 0; ++i) {
+      std::ifstream in(ready);
+      if (!(in >> Port)) usleep(50000);
+    }
+  }
+  ~TFilteringSite() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port) + "/"; }
+
+  unsigned Port = 0;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+std::vector<TJsonRecord> Records(const TCliRun& run) {
+  std::vector<TJsonRecord> records;
+  EXPECT_TRUE(TJsonReader(run.Out).ReadArray(records)) << run.Out << run.Err;
+  return records;
+}
+
+std::set<std::string> Urls(const std::vector<TJsonRecord>& records) {
+  std::set<std::string> urls;
+  for (const auto& r : records) urls.insert(r.Text.at("url"));
+  return urls;
+}
+
+class HistoryCommandIntegration : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { Site = new test::TDemoSite(); }
+  static void TearDownTestSuite() {
+    delete Site;
+    Site = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_NE(Site->Port, 0) << "the demo store site did not start";
+    Root = test::ProcessTempDir() + "/history-root-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(Root);
+  }
+
+  TCliRun Search(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"search", "--root", Root, "--data", test::CompiledDataDir(), "--define",
+                               "DemoStoreAddress=" + Site->Address(), "--json"});
+    return RunCli(args);
+  }
+  TCliRun History(std::vector<std::string> args, const std::string& address = {}) const {
+    args.insert(args.begin(), {"history"});
+    args.insert(args.end(), {"--root", Root, "--data", test::CompiledDataDir(), "--define",
+                             "DemoStoreAddress=" + (address.empty() ? Site->Address() : address)});
+    return RunCli(args);
+  }
+  std::string CompareFolder() const {
+    for (const auto& e : fs::directory_iterator(Root + "/UserData"))
+      if (fs::is_directory(e.path() / "Compare")) return (e.path() / "Compare").string() + "/";
+    return {};
+  }
+
+  static inline test::TDemoSite* Site = nullptr;
+  std::string Root;
+};
+
+TEST_F(HistoryCommandIntegration, AStoredSearchSurvivesARestartWithItsResultsStatesAndCounts) {
+  const TCliRun search = Search({"--category", "buybooks", "--set", "Title=glass", "--engines",
+                                 "pageturner,bookbarn", "--results-per-engine", "5"});
+  ASSERT_EQ(search.Status, 0) << search.Err;
+  const std::vector<TJsonRecord> found = Records(search);
+  ASSERT_FALSE(found.empty());
+
+  const TCliRun list = History({"list", "--json"});
+  ASSERT_EQ(list.Status, 0) << list.Err;
+  const std::vector<TJsonRecord> searches = Records(list);
+  ASSERT_EQ(searches.size(), 1u);
+  EXPECT_EQ(searches[0].Number.at("Number"), 1);
+  EXPECT_EQ(searches[0].Text.at("Category"), "buybooks");
+  EXPECT_NE(searches[0].Text.at("Query").find("glass"), std::string::npos);
+  EXPECT_EQ(searches[0].Number.at("Results"), static_cast<long>(found.size()));
+  EXPECT_FALSE(searches[0].Text.at("Created").empty());
+
+  const TCliRun show = History({"show", "1", "--json"});
+  ASSERT_EQ(show.Status, 0) << show.Err;
+  const std::vector<TJsonRecord> stored = Records(show);
+  EXPECT_EQ(Urls(stored), Urls(found)) << "the stored results are the ones printed";
+  for (const auto& r : stored) {
+    EXPECT_FALSE(r.Text.at("title").empty());
+    EXPECT_EQ(r.Text.at("price").rfind("$", 0), 0u) << r.Text.at("price");
+    EXPECT_EQ(static_cast<long>(r.List.at("FoundBy").size()), r.Number.at("Occurrences"));
+    EXPECT_FALSE(r.Flag.at("New")) << "nothing is new on a first run";
+    EXPECT_EQ(r.Text.at("State"), "");
+  }
+  const auto both = std::find_if(stored.begin(), stored.end(), [](const TJsonRecord& r) {
+    return r.Text.at("title") == "The Harbour of Glass";
+  });
+  ASSERT_NE(both, stored.end());
+  EXPECT_EQ(std::set<std::string>(both->List.at("FoundBy").begin(), both->List.at("FoundBy").end()),
+            (std::set<std::string>{"bookbarn", "pageturner"}));
+
+  // A review search lands in the other history; --no-store leaves both alone.
+  ASSERT_EQ(Search({"--category", "reviewtoys", "--set", "Keywords=brickworks"}).Status, 0);
+  ASSERT_EQ(Search({"--category", "buybooks", "--set", "Title=glass", "--no-store"}).Status, 0);
+  EXPECT_EQ(Records(History({"list", "--reviews", "--json"})).size(), 1u);
+  EXPECT_EQ(Records(History({"list", "--json"})).size(), 1u);
+}
+
+TEST_F(HistoryCommandIntegration, RerunMarksResultsNewFoundAgainAndOutdated) {
+  TFilteringSite withoutBookBarn(Site->Address(), "/bookbarn");
+  ASSERT_NE(withoutBookBarn.Port, 0u) << "the filtering site did not start";
+  const std::vector<std::string> glass = {"--category",           "buybooks",  "--set",
+                                          "Title=glass",          "--engines", "pageturner,bookbarn",
+                                          "--results-per-engine", "5"};
+  std::vector<std::string> first = glass;
+  first.insert(first.end(), {"--define", "DemoStoreAddress=" + withoutBookBarn.Address()});
+  const TCliRun search = Search(first);  // the later --define wins
+  ASSERT_EQ(search.Status, 0) << search.Err;
+  // Stores spell one book's address differently, so books are told apart by title.
+  std::set<std::string> before;
+  for (const auto& r : Records(search)) before.insert(r.Text.at("title"));
+  ASSERT_FALSE(before.empty());
+
+  // The Book Barn now lists its books: those not seen before are new, the rest found again.
+  const TCliRun full = History({"rerun", "1", "--json"});
+  ASSERT_EQ(full.Status, 0) << full.Err;
+  size_t fresh = 0;
+  std::set<std::string> bookBarnOnly;
+  for (const auto& r : Records(full)) {
+    const std::string& title = r.Text.at("title");
+    EXPECT_EQ(r.Text.at("State"), "") << title;
+    EXPECT_EQ(r.Flag.at("New"), before.count(title) == 0) << title;
+    if (r.Flag.at("New")) ++fresh;
+    const auto& by = r.List.at("FoundBy");
+    if (by.size() == 1 && by[0] == "bookbarn") bookBarnOnly.insert(title);
+  }
+  EXPECT_GT(fresh, 0u);
+  ASSERT_FALSE(bookBarnOnly.empty());
+
+  // The Book Barn answers again with nothing: what only it had found is outdated and hidden by default.
+  const TCliRun again = History({"rerun", "1", "--json"}, withoutBookBarn.Address());
+  ASSERT_EQ(again.Status, 0) << again.Err;
+  size_t visible = 0;
+  for (const auto& r : Records(again)) {
+    const std::string& title = r.Text.at("title");
+    EXPECT_FALSE(r.Flag.at("New")) << title;
+    EXPECT_EQ(r.Text.at("State"), bookBarnOnly.count(title) ? "outdated" : "") << title;
+    visible += r.Text.at("State").empty();
+  }
+  EXPECT_EQ(Records(History({"list", "--json"}))[0].Number.at("Results"), static_cast<long>(visible));
+
+  // No store answers: nothing could be checked, so every result stays as it was and says so.
+  const TCliRun failed = History({"rerun", "1", "--json"}, "http://127.0.0.1:1/");
+  ASSERT_EQ(failed.Status, 0) << failed.Err;
+  EXPECT_NE(failed.Err.find("engine error(s)"), std::string::npos) << failed.Err;
+  for (const auto& r : Records(History({"show", "1", "--json"}))) {
+    const std::string& title = r.Text.at("title");
+    EXPECT_EQ(r.Text.at("State"), bookBarnOnly.count(title) ? "outdated" : "remains") << title;
+  }
+  EXPECT_EQ(Records(History({"list", "--json"}))[0].Number.at("Results"), static_cast<long>(visible));
+}
+
+TEST_F(HistoryCommandIntegration, ADeletedSearchStaysDeletedAfterCompactionAndIndependentReadersAgree) {
+  ASSERT_EQ(Search({"--category", "buybooks", "--set", "Title=glass", "--engines", "pageturner"}).Status, 0);
+  const TCliRun second =
+      Search({"--category", "buybooks", "--set", "Title=harbour", "--engines", "bookbarn"});
+  ASSERT_EQ(second.Status, 0) << second.Err;
+  const size_t secondCount = Records(second).size();
+
+  // The result table as an independent reader sees it: one line per live row, its search number first.
+  const std::string script = test::ProcessTempDir() + "/read-results.py";
+  {
+    std::ofstream out(script);
+    out << "import dbfread, sys\n"
+           "for r in dbfread.DBF(sys.argv[1], load=True, char_decode_errors='replace').records:\n"
+           "  print('search=%d' % r['SRHNUM'])\n";
+  }
+  auto rows = [&](int srhNum) {
+    const std::string out = Capture("/usr/bin/python3 " + script + " " + CompareFolder() + "Result.ctb 2>&1");
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    size_t n = 0;
+    const std::string needle = "search=" + std::to_string(srhNum) + "\n";
+    for (size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_GT(rows(1), 0u);
+  EXPECT_EQ(rows(2), secondCount);
+
+  ASSERT_EQ(History({"delete", "1"}).Status, 0);
+  const TCliRun compact = RunCli({"db", "compact", "--root", Root});
+  ASSERT_EQ(compact.Status, 0) << compact.Err;
+  EXPECT_EQ(rows(1), 0u) << "the deleted search's results went with it";
+  EXPECT_EQ(rows(2), secondCount);
+
+  const std::vector<TJsonRecord> left = Records(History({"list", "--json"}));
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].Number.at("Number"), 2);
+  EXPECT_EQ(History({"show", "1"}).Status, 2);
+  EXPECT_EQ(Records(History({"show", "2", "--json"})).size(), secondCount);
+}
+
+TEST_F(HistoryCommandIntegration, BadArgumentsAndUnknownSearchesExitWithTwo) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate"},
+      {"show"},
+      {"show", "x"},
+      {"show", "-1"},
+      {"show", "99"},
+      {"delete", "99"},
+      {"rerun", "99"},
+      {"list", "3"},
+      {"list", "--frobnicate"},
+      {"show", "1", "2"},
+  };
+  for (const auto& args : bad) {
+    const TCliRun run = History(args);
+    EXPECT_EQ(run.Status, 2) << (args.empty() ? "(none)" : args.back()) << "\n" << run.Err;
+    EXPECT_FALSE(run.Err.empty());
+  }
+  EXPECT_EQ(RunCli({"db"}).Status, 2);
+  EXPECT_EQ(RunCli({"db", "pack", "--root", Root}).Status, 2);
+  EXPECT_EQ(RunCli({"db", "compact", "--root"}).Status, 2);
+}
+
+}  // namespace
+}  // namespace vandrel
