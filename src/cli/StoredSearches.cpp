@@ -173,7 +173,7 @@ bool TStoredSearches::Open(const std::string& root, const std::string& dataFolde
 
   const std::string folder = Folders_->UserFolder() + (reviews ? kReviewsFolder : kCompareFolder) + "/";
   fs::create_directories(folder, ec);
-  history->SetStorage(HistoryStorage(folder));
+  history->SetStorage(HistoryStorage());
   history->SetFolder(Folders_->UserFolder());
   History_ =
       std::make_unique<TAppSearchHistory>(*history, reviews ? kReviewsFolder : kCompareFolder, Runner_.get());

@@ -21,7 +21,7 @@ namespace vandrel {
 class TCodebaseStorageManager;
 class TQuorinSearchAction;
 class TVariableList;
-}
+}  // namespace vandrel
 
 namespace vandrel::cli {
 
@@ -100,7 +100,7 @@ class TStoredSearches : public IQuorinApplicationObserver {
  private:
   // The database side lives apart: its headers and the script's cannot meet in one unit.
   bool OpenDatabase(std::string& error);
-  THistoryStorage HistoryStorage(const std::string& folder) const;
+  THistoryStorage HistoryStorage() const;
 
   std::unique_ptr<TAppFolders> Folders_;
   std::unique_ptr<TCodebaseStorageManager> Storage_;

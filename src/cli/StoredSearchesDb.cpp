@@ -76,16 +76,16 @@ bool TStoredSearches::OpenDatabase(std::string& error) {
   return false;
 }
 
-// The results' back end is asked for with the history's root, so it is told the one folder opened here.
-THistoryStorage TStoredSearches::HistoryStorage(const std::string& folder) const {
+// Searches and their results live in the opened history folder.
+THistoryStorage TStoredSearches::HistoryStorage() const {
   const std::string system = Folders_->UserData();
   return {[system](const TFolderItem& f) -> std::shared_ptr<IStorageManager> {
             return std::make_shared<TFolderBackEnd>(std::make_unique<TSearchStorage_Codebase>(), system,
                                                     WithTrailingSeparator(f.Path()));
           },
-          [system, folder](const TFolderItem&) -> std::shared_ptr<IStorageManager> {
+          [system](const TFolderItem& f) -> std::shared_ptr<IStorageManager> {
             return std::make_shared<TFolderBackEnd>(std::make_unique<TResultStorage_Codebase>(), system,
-                                                    folder);
+                                                    WithTrailingSeparator(f.Path()));
           }};
 }
 

@@ -45,14 +45,16 @@ void EnsureDefaultFilter(TStorageDataListView& view) {
 
 class TSearchHistoryResultItem : public ISearchHistoryResultItemIntf, public IStorageDataListObserver {
  public:
-  TSearchHistoryResultItem(TSearchHistory& history, const void* owner, TSearchStorageItem* search)
+  // `folder` is the search's own folder: its results live beside it, where deleting the search finds them.
+  TSearchHistoryResultItem(TSearchHistory& history, TFolderItem& folder, const void* owner,
+                           TSearchStorageItem* search)
       : Search_(search) {
     ISearchCatalogue* catalogue = history.Catalogue();
     SearchType_ = catalogue ? catalogue->FindSearchType(search->SrtName) : nullptr;
     if (SearchType_) Results_.OutputFieldDefinitions().Assign(SearchType_->OutputFieldDefinitions);
     Results_.SetSrhNum(search->Index());
     if (const auto& make = history.Storage().Results) {
-      if (auto storage = make(*history.Root())) Results_.AttachStorage(std::move(storage));
+      if (auto storage = make(folder)) Results_.AttachStorage(std::move(storage));
     }
     Results_.Login(TStorageLoginInfo::StaticClass());
     Results_.Load();
@@ -127,7 +129,7 @@ class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataLis
     for (const auto& opened : Results_)
       if (opened->GetSearch() == search) item = opened;
     if (!item) {
-      item = std::make_shared<TSearchHistoryResultItem>(History_, this, search);
+      item = std::make_shared<TSearchHistoryResultItem>(History_, Folder_, this, search);
       Results_.push_back(item);
     }
     search->AccessDate = Now();

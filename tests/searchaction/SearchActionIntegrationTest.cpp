@@ -129,6 +129,8 @@ TEST_P(SearchActionIntegration, RunsStoreRefreshAndStopMarkResultsAsFoundAgainNe
   if (World.Store) {
     EXPECT_GE(World.Store->Loads, 2);
     EXPECT_EQ(World.Store->Rows[search->Index()].size(), 7u) << "the store holds what memory holds";
+    EXPECT_EQ(World.ResultsFolder, World.Compare->Item()->GetFolder()->Path())
+        << "results live beside their search, where deleting it finds them";
   }
 
   // Third run: beta hangs and the user stops once alpha is done.

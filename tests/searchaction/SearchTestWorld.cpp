@@ -193,8 +193,10 @@ TSearchWorld::TSearchWorld(bool storeResults) : Catalogue(Dir / "Data") {
   Runner->AddObserver(&Log);
   if (storeResults) {
     Store = std::make_shared<TMemoryResultStore>();
-    History->SetStorage(
-        {nullptr, [this](const TFolderItem&) -> std::shared_ptr<IStorageManager> { return Store; }});
+    History->SetStorage({nullptr, [this](const TFolderItem& folder) -> std::shared_ptr<IStorageManager> {
+                           ResultsFolder = folder.Path();
+                           return Store;
+                         }});
   }
   History->SetFolder(Dir / "UserData");
   Compare = std::make_unique<TAppSearchHistory>(*History, "Compare", Runner.get());

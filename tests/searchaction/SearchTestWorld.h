@@ -207,6 +207,7 @@ struct TSearchWorld {
   std::unique_ptr<TAppSearchHistory> Compare;
   TRunnerLog Log;
   std::shared_ptr<TMemoryResultStore> Store;  // null without a back end
+  std::string ResultsFolder;                  // the folder the results' back end was asked for
 };
 
 }  // namespace vandrel::searchtest
