@@ -43,18 +43,30 @@ void EnsureDefaultFilter(TStorageDataListView& view) {
     view.AddFilter(std::make_unique<TResultStorageDefaultFilterItem>());
 }
 
+// Attaches the history's back end for `folder` to `list` and logs it in.
+void LoginHistoryList(const TSearchHistory& history, const TFolderItem& folder, TStorageDataList& list,
+                      const std::function<std::shared_ptr<IStorageManager>(const TFolderItem&)>& make) {
+  const THistoryStorage& storage = history.Storage();
+  if (make) {
+    if (auto manager = make(folder)) list.AttachStorage(std::move(manager));
+  }
+  if (storage.BeforeLogin)
+    list.OnBeforeLogin = [hook = storage.BeforeLogin, path = folder.Path()](
+                             TStorageDataList*, TStorageLoginInfo* info) { hook(path, *info); };
+  list.Login(storage.LoginInfoClass ? *storage.LoginInfoClass : TStorageLoginInfo::StaticClass());
+}
+
 class TSearchHistoryResultItem : public ISearchHistoryResultItemIntf, public IStorageDataListObserver {
  public:
-  TSearchHistoryResultItem(TSearchHistory& history, const void* owner, TSearchStorageItem* search)
+  // `folder` is the history folder of the search: its results are kept beside its searches.
+  TSearchHistoryResultItem(TSearchHistory& history, const TFolderItem& folder, const void* owner,
+                           TSearchStorageItem* search)
       : Search_(search) {
     ISearchCatalogue* catalogue = history.Catalogue();
     SearchType_ = catalogue ? catalogue->FindSearchType(search->SrtName) : nullptr;
     if (SearchType_) Results_.OutputFieldDefinitions().Assign(SearchType_->OutputFieldDefinitions);
     Results_.SetSrhNum(search->Index());
-    if (const auto& make = history.Storage().Results) {
-      if (auto storage = make(*history.Root())) Results_.AttachStorage(std::move(storage));
-    }
-    Results_.Login(TStorageLoginInfo::StaticClass());
+    LoginHistoryList(history, folder, Results_, history.Storage().Results);
     Results_.Load();
     EnsureDefaultFilter(*Results_.GetView(kDefaultViewName));
     Results_.AddObserver(this);
@@ -107,10 +119,7 @@ class TSearchHistoryResultItem : public ISearchHistoryResultItemIntf, public ISt
 class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataListObserver {
  public:
   TSearchHistoryItem(TSearchHistory& history, TFolderItem& folder) : History_(history), Folder_(folder) {
-    if (const auto& make = history.Storage().Searches) {
-      if (auto storage = make(folder)) Searches_.AttachStorage(std::move(storage));
-    }
-    Searches_.Login(TStorageLoginInfo::StaticClass());
+    LoginHistoryList(history, folder, Searches_, history.Storage().Searches);
     Searches_.Load();
     Searches_.GetView(kDefaultViewName);
     Searches_.AddObserver(this);
@@ -127,7 +136,7 @@ class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataLis
     for (const auto& opened : Results_)
       if (opened->GetSearch() == search) item = opened;
     if (!item) {
-      item = std::make_shared<TSearchHistoryResultItem>(History_, this, search);
+      item = std::make_shared<TSearchHistoryResultItem>(History_, Folder_, this, search);
       Results_.push_back(item);
     }
     search->AccessDate = Now();
