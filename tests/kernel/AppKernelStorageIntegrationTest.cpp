@@ -7,9 +7,12 @@
 #include <fstream>
 
 #include "data/DemoSite.h"
+#include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
 #include "kernel/QuorinActions.h"
 #include "kernel/QuorinApplications.h"
+#include "platform/DateTime.h"
+#include "platform/RegistryFileStore.h"
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchHistory.h"
 #include "storage/CategoryStorage.h"
@@ -58,13 +61,14 @@ class AppKernelStorageIntegration : public ::testing::Test {
     ~TProgram() { Kernel.ShutDown(); }
   };
 
-  TStartResult Start(TProgram& program) {
+  TStartResult Start(TProgram& program, TAppConfig* config = nullptr) {
     TAppKernel::THooks hooks;
     hooks.InstallationFolder = (dir_ / "install").string();
     hooks.BuiltDataFolder = test::CompiledDataDir();
     hooks.UserName = "tester";
     hooks.Runner = &program.Runner;
     hooks.Actions = &program.Actions;
+    hooks.Config = config;
     hooks.ShowProgress = [&program](int percent, const std::string&) { program.Progress.push_back(percent); };
     TStartOptions options;
     options.RootFolder = (dir_ / "root").string();
@@ -139,6 +143,25 @@ TEST_F(AppKernelStorageIntegration, SearchRunThroughTheKernelIsStoredAndSurvives
   // The reviews history keeps its searches apart.
   ASSERT_NE(again.Kernel.ReviewsHistory(), nullptr);
   EXPECT_EQ(again.Kernel.ReviewsHistory()->Item()->GetSearches().Count(), 0u);
+}
+
+TEST_F(AppKernelStorageIntegration, CompactionIsRecordedAndWaitsForItsDelay) {
+  TAppConfig config(std::make_shared<TRegistryFileStore>((dir_ / "registry").string()));
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+  }
+  // Never compacted before: the first start does it and notes the day.
+  EXPECT_NEAR(config.GlobalSystem().LastCompactDatabase(), Now(), 1.0);
+
+  const TDateTime fourteenDaysAgo = Now() - 14;
+  config.GlobalSystem().SetLastCompactDatabase(fourteenDaysAgo);
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+  }
+  EXPECT_DOUBLE_EQ(config.GlobalSystem().LastCompactDatabase(), fourteenDaysAgo);
+  EXPECT_TRUE(shown_.empty()) << shown_.front();
 }
 
 }  // namespace
