@@ -117,20 +117,22 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     return TStartResult::srFailed;
   }
   // Nothing can be kept without the database, so a start that cannot open it ends here.
+  Progress(20, "Opening database...");
   storage_ = std::make_unique<TCodebaseStorageManager>(folders_.UserData());
   if (!storage_->Open()) {
     storage_.reset();
     ShowAppError(aeDatabaseAccess);
     return TStartResult::srFailed;
   }
+  OpenCatalogueAndHistories();
+  CompactWhenDue();
   return TStartResult::srRun;
 }
 
 void TAppKernel::ShutDown() {
+  CloseCatalogueAndHistories();
   storage_.reset();
   instance_.reset();
-  compareHistory_.reset();
-  reviewsHistory_.reset();
 }
 
 void TAppKernel::Terminate() {

@@ -21,6 +21,8 @@ class TAppConfig;
 class TAppKernel;
 class TAppSearchHistory;   // the price or review history the windows show
 class TQuorinApplication;  // the action runner
+class TQuorinActionRepository;
+class TRepositorySearchCatalogue;
 class TSearchStorageItem;  // a stored search
 
 // Told when the action runner has accepted a search. Main thread only.
@@ -83,6 +85,14 @@ class TAppKernel {
     std::string InstallationFolder;  // where Data/ and Web/ are copied from; empty: nothing is copied
     std::string BuiltDataFolder;     // a build tree's compiled definitions, copied after the installation's
     std::string UserName;            // names the user's history folder
+    // The action runner that receives the catalogue and the user's history, and the repository the search
+    // action is registered with (null: the program's own). Without a runner no search can run.
+    TQuorinApplication* Runner = nullptr;
+    TQuorinActionRepository* Actions = nullptr;
+    // Supplies the compaction dates and how long searches are kept; null: every start compacts.
+    TAppConfig* Config = nullptr;
+    bool RefreshCatalogue = false;  // the user asked for the catalogue to be read from the files again
+    std::function<void(int percent, const std::string& text)> ShowProgress;
   };
 
   static TAppKernel& Instance();
@@ -126,6 +136,11 @@ class TAppKernel {
 
  private:
   void HandleRequest(const TForwardedRequest& request);
+  void Progress(int percent, const std::string& text) const;
+  // The catalogue on the database, the user's history and the search action, handed to the runner.
+  void OpenCatalogueAndHistories();
+  void CompactWhenDue();
+  void CloseCatalogueAndHistories();
 
   TCommandLineProcessor& processor_;
   MainDispatcher& dispatcher_;
@@ -133,6 +148,9 @@ class TAppKernel {
   TAppFolders folders_;
   std::unique_ptr<TSingleInstance> instance_;  // holds the lock while this program runs
   std::unique_ptr<TCodebaseStorageManager> storage_;
+  using TCataloguePtr = std::unique_ptr<TRepositorySearchCatalogue, void (*)(TRepositorySearchCatalogue*)>;
+  TCataloguePtr catalogue_{nullptr, nullptr};  // over the runner's repository
+  bool partsInstalled_ = false;                // the runner holds the repository and history made by Start
   std::function<void()> immediate_;
   std::function<void()> orderly_;
   std::string startCommandLine_;

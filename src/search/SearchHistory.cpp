@@ -43,20 +43,30 @@ void EnsureDefaultFilter(TStorageDataListView& view) {
     view.AddFilter(std::make_unique<TResultStorageDefaultFilterItem>());
 }
 
+// Attaches the history's back end for `folder` to `list` and logs it in.
+void LoginHistoryList(const TSearchHistory& history, const TFolderItem& folder, TStorageDataList& list,
+                      const std::function<std::shared_ptr<IStorageManager>(const TFolderItem&)>& make) {
+  const THistoryStorage& storage = history.Storage();
+  if (make) {
+    if (auto manager = make(folder)) list.AttachStorage(std::move(manager));
+  }
+  if (storage.BeforeLogin)
+    list.OnBeforeLogin = [hook = storage.BeforeLogin, path = folder.Path()](
+                             TStorageDataList*, TStorageLoginInfo* info) { hook(path, *info); };
+  list.Login(storage.LoginInfoClass ? *storage.LoginInfoClass : TStorageLoginInfo::StaticClass());
+}
+
 class TSearchHistoryResultItem : public ISearchHistoryResultItemIntf, public IStorageDataListObserver {
  public:
-  // `folder` is the search's own folder: its results live beside it, where deleting the search finds them.
-  TSearchHistoryResultItem(TSearchHistory& history, TFolderItem& folder, const void* owner,
+  // `folder` is the history folder of the search: its results are kept beside its searches.
+  TSearchHistoryResultItem(TSearchHistory& history, const TFolderItem& folder, const void* owner,
                            TSearchStorageItem* search)
       : Search_(search) {
     ISearchCatalogue* catalogue = history.Catalogue();
     SearchType_ = catalogue ? catalogue->FindSearchType(search->SrtName) : nullptr;
     if (SearchType_) Results_.OutputFieldDefinitions().Assign(SearchType_->OutputFieldDefinitions);
     Results_.SetSrhNum(search->Index());
-    if (const auto& make = history.Storage().Results) {
-      if (auto storage = make(folder)) Results_.AttachStorage(std::move(storage));
-    }
-    Results_.Login(TStorageLoginInfo::StaticClass());
+    LoginHistoryList(history, folder, Results_, history.Storage().Results);
     Results_.Load();
     EnsureDefaultFilter(*Results_.GetView(kDefaultViewName));
     Results_.AddObserver(this);
@@ -109,10 +119,7 @@ class TSearchHistoryResultItem : public ISearchHistoryResultItemIntf, public ISt
 class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataListObserver {
  public:
   TSearchHistoryItem(TSearchHistory& history, TFolderItem& folder) : History_(history), Folder_(folder) {
-    if (const auto& make = history.Storage().Searches) {
-      if (auto storage = make(folder)) Searches_.AttachStorage(std::move(storage));
-    }
-    Searches_.Login(TStorageLoginInfo::StaticClass());
+    LoginHistoryList(history, folder, Searches_, history.Storage().Searches);
     Searches_.Load();
     Searches_.GetView(kDefaultViewName);
     Searches_.AddObserver(this);

@@ -72,6 +72,10 @@ class ISearchHistoryItemIntf {
 struct THistoryStorage {
   std::function<std::shared_ptr<IStorageManager>(const TFolderItem& folder)> Searches;
   std::function<std::shared_ptr<IStorageManager>(const TFolderItem& folder)> Results;
+  // What the lists log in with; null: a plain TStorageLoginInfo.
+  const TClassInfo* LoginInfoClass = nullptr;
+  // Fills the login information of a list kept in the folder `folderPath` (ends with "/").
+  std::function<void(const std::string& folderPath, TStorageLoginInfo& info)> BeforeLogin = nullptr;
 };
 
 // The user's history: the folder tree and the opened history items. Owned by the action runner. Main

@@ -75,6 +75,8 @@ bool TCodebaseStorage::Login(const TBytes& loginInfo) {
 }
 
 void TCodebaseStorage::Logout() {
+  if (Db_ && OuterBatches_ > 0) Db_->RollbackBatch();
+  OuterBatches_ = 0;
   if (Db_) {
     for (TTable* t : Tables_) Db_->ForgetTable(t->Name());
     for (TTable* t : Companions_) Db_->ForgetTable(t->Name());
@@ -95,6 +97,24 @@ bool TCodebaseStorage::RunBatch(const std::function<bool()>& body) {
     ok = false;
   }
   if (!ok) {
+    Db_->RollbackBatch();
+    return false;
+  }
+  return Db_->CommitBatch();
+}
+
+// The operations inside run their own batches; the database nests them into this one, and a failed
+// inner batch discards this one as a whole.
+void TCodebaseStorage::BeginBatch() {
+  if (!LoggedIn()) return;
+  Db_->BeginBatch();
+  ++OuterBatches_;
+}
+
+bool TCodebaseStorage::EndBatch(bool keep) {
+  if (OuterBatches_ == 0) return keep;
+  --OuterBatches_;
+  if (!keep) {
     Db_->RollbackBatch();
     return false;
   }

@@ -32,6 +32,8 @@ class TCodebaseStorage : public IStorageManager {
   // Only the back ends of numbered items have keys to give.
   bool GetNextKey(const TBytes&, int32_t&) override { return false; }
   IStorageProgress* GetProgress() override { return Progress_; }
+  void BeginBatch() override;
+  bool EndBatch(bool keep) override;
   void SetProgress(IStorageProgress* progress) override { Progress_ = progress; }
 
   bool LoggedIn() const { return !Tables_.empty(); }
@@ -82,6 +84,7 @@ class TCodebaseStorage : public IStorageManager {
   std::vector<TTable*> Companions_;  // owned by the database
   std::string DataPath_;
   int Number_ = 0;
+  int OuterBatches_ = 0;                  // BeginBatch calls not yet ended
   IStorageProgress* Progress_ = nullptr;  // not owned
 };
 

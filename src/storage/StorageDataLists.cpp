@@ -632,7 +632,11 @@ void TStorageDataList::Commit() {
         NotifyItemChanged(nullptr);
         break;
       }
+      // Deleting the old rows and adding the new ones is one unit: a failure between them must not
+      // leave the stored list empty.
+      Storage_->BeginBatch();
       if (!Storage_->DeleteAllItems(stream)) {
+        Storage_->EndBatch(false);
         StorageError(true);
         break;
       }
@@ -640,11 +644,19 @@ void TStorageDataList::Commit() {
         Transaction_->Clear();
         int32_t key = -1;
         if (!Storage_->GetNextKey(SerializeTransaction(), key)) key = -1;
+        std::vector<int32_t> oldKeys;
+        oldKeys.reserve(Items_.size());
         for (auto& item : Items_) {
+          oldKeys.push_back(item->Index_);
           if (key >= 0) item->Index_ = key++;
           Transaction_->AddRef(item.get());
         }
-        if (!Storage_->AddItems(SerializeTransaction())) StorageError(true);
+        const bool added = Storage_->AddItems(SerializeTransaction());
+        if (!Storage_->EndBatch(added)) {
+          // The stored rows keep their old keys; so must the items that stand for them.
+          for (size_t i = 0; i < Items_.size(); ++i) Items_[i]->Index_ = oldKeys[i];
+          StorageError(true);
+        }
         NotifyItemChanged(nullptr);
       }
       break;

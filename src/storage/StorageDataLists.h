@@ -200,6 +200,11 @@ class IStorageManager {
   virtual bool Compact() = 0;
   virtual IStorageProgress* GetProgress() = 0;
   virtual void SetProgress(IStorageProgress* progress) = 0;
+  // Groups the calls up to EndBatch so that they reach storage together or not at all. A back end
+  // without such grouping keeps each call on its own.
+  virtual void BeginBatch() {}
+  // `keep` false, or a failed call inside the group, discards the whole group. True when it was kept.
+  virtual bool EndBatch(bool keep) { return keep; }
 };
 
 // Lists and views send their notifications as this.

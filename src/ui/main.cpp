@@ -19,6 +19,8 @@
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
 #include "kernel/CommandLineProcessor.h"
+#include "kernel/QuorinActions.h"
+#include "kernel/QuorinApplications.h"
 #include "platform/MainDispatcher.h"
 #include "ui/ExceptionForm.h"
 #include "ui/MainForm.h"
@@ -125,6 +127,9 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   hooks.BuiltDataFolder = FindBuiltDataFolder(ExecutablePath(argv[0]));
   hooks.UserName = AppConfig().UserName();
   hooks.RootFolderChosen = [](const std::string& root) { AppConfig().SetRootFolder(root); };
+  hooks.Runner = &TQuorinApplication::Instance();
+  hooks.Actions = &TQuorinActionRepository::Instance();
+  hooks.Config = &AppConfig();
 
   switch (kernel.Start(options, std::move(hooks))) {
     case TStartResult::srRun:

@@ -199,6 +199,58 @@ TEST_F(CodebaseStorages, RewritingReplacesTheStoredResultsWithTheList) {
   EXPECT_EQ(Results(8)->Count(), 0u);       // another search sees nothing of these
 }
 
+// Writes the new rows, then reports a failure: what a crash or a full disk after the adds looks like.
+class TFailingAddResultStorage : public TResultStorage_Codebase {
+ public:
+  bool AddItems(const TBytes& items) override {
+    const bool ok = TResultStorage_Codebase::AddItems(items);
+    return Fail ? false : ok;
+  }
+  bool Fail = false;
+};
+
+TEST_F(CodebaseStorages, AFailedRewriteKeepsTheOldRowsAndKeys) {
+  auto failing = std::make_shared<TFailingAddResultStorage>();
+  // Held weakly: a back end that outlived the test would keep its database open for the next one.
+  RegisterStorageManagerClass(
+      "TFailingAddResultStorage",
+      [weak = std::weak_ptr<TFailingAddResultStorage>(failing)] { return weak.lock(); });
+  TResultStorageList results;
+  ASSERT_TRUE(Open(results, "TFailingAddResultStorage", true));
+  OutputDefinitions(results.OutputFieldDefinitions());
+  ASSERT_TRUE(results.LoadSearch(7));
+  results.BeginTransaction(lsAdding);
+  for (const char* title : {"a", "b"}) {
+    results.NewResult()->ResultFields()->AddResultField("Title", TDynamicValue(title), title);
+    results.Result(results.Count() - 1)->FoundBy.Lines = {"e1"};
+  }
+  results.EndTransaction();
+  const int32_t firstKey = results.Result(0)->Index();
+
+  failing->Fail = true;
+  results.BeginTransaction(lsRewriting);
+  results.Result(1)->Delete();
+  results.NewResult()->ResultFields()->AddResultField("Title", TDynamicValue("c"), "c");
+  results.EndTransaction();
+  EXPECT_EQ(errors_, 1);
+  // Nothing of the rewrite reached the files, and the surviving item still names its stored row.
+  EXPECT_EQ(results.Result(0)->Index(), firstKey);
+  auto loaded = Results(7);
+  ASSERT_EQ(loaded->Count(), 2u);
+  EXPECT_EQ(loaded->Result(0)->ResultFields()->ResultField(0)->Value().AsString(), "a");
+  EXPECT_EQ(loaded->Result(1)->ResultFields()->ResultField(0)->Value().AsString(), "b");
+  EXPECT_EQ(loaded->Result(0)->Index(), firstKey);
+  EXPECT_EQ(LiveRows("RChannel.ctb"), 2u);
+
+  // The database is usable afterwards: the same rewrite, now succeeding, lands whole.
+  failing->Fail = false;
+  results.BeginTransaction(lsRewriting);
+  results.EndTransaction();
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(Results(7)->Count(), 2u);
+  results.DetachStorage();
+}
+
 TEST_F(CodebaseStorages, DeletingASearchDeletesItsResultsSoItsNumberStartsEmpty) {
   TSearchStorageList searches;
   ASSERT_TRUE(Open(searches, kSearchStorageCodebase, true));

@@ -1,0 +1,119 @@
+#include <cstdio>
+#include <initializer_list>
+
+#include "kernel/AppConfig.h"
+#include "kernel/AppKernel.h"
+#include "kernel/KernelDatabase.h"
+#include "kernel/QuorinApplications.h"
+#include "platform/DateTime.h"
+#include "search/QuorinEngineRepository.h"
+#include "search/SearchAction.h"
+#include "search/SearchHistory.h"
+
+namespace vandrel {
+namespace {
+
+std::vector<TStorageDataList*> DefinitionLists(TEngineRepository& repository) {
+  return {&repository.SearchTypes(), &repository.Categories(), &repository.EngineLists().Template()};
+}
+
+}  // namespace
+
+void TAppKernel::Progress(int percent, const std::string& text) const {
+  if (hooks_.ShowProgress) hooks_.ShowProgress(percent, text);
+}
+
+void TAppKernel::OpenCatalogueAndHistories() {
+  TQuorinApplication* runner = hooks_.Runner;
+  if (!runner || !storage_) return;
+  if (runner->State() != asIdle) {
+    // A running action refers to the runner's catalogue and history; they cannot be replaced under it.
+    std::fprintf(stderr, "Vandrel Shopper: the action runner is busy; searches are not wired\n");
+    return;
+  }
+  TCodebaseStorageManager& storage = *storage_;
+  WatchRunner(*runner, storage, true);
+
+  auto repository = NewEngineRepository();
+  AttachDefinitionStorage(storage, DefinitionLists(*repository));
+  // A catalogue that cannot log in still works from memory; the refresh fills it from the files.
+  if (!repository->Login(DatabaseLoginInfoClass()))
+    std::fprintf(stderr, "Vandrel Shopper: the stored catalogue could not be opened\n");
+  catalogue_ = TCataloguePtr(new TRepositorySearchCatalogue(*repository),
+                             [](TRepositorySearchCatalogue* catalogue) { delete catalogue; });
+
+  TQuorinApplicationParts parts;
+  parts.History = {new TSearchHistory(catalogue_.get()), [](TSearchHistory* history) { delete history; }};
+  UseDatabaseForHistory(storage, *parts.History);
+  parts.History->SetFolder(folders_.UserFolder());
+
+  const bool refresh =
+      hooks_.RefreshCatalogue || debugMode_ || (hooks_.Config && hooks_.Config->GlobalSystem().InstallMode());
+  bool refreshShown = false;
+  repository->Start(folders_.Data(), debugMode_, refresh, [this, &refreshShown](int) {
+    if (refreshShown) return;
+    refreshShown = true;
+    Progress(30, "Refreshing database...");
+  });
+  parts.Repository = std::move(repository);
+  parts.BindStoredSearch = &TSearchHistory::Bind;
+  partsInstalled_ = runner->InstallParts(std::move(parts));
+  if (!partsInstalled_) {
+    catalogue_.reset();
+    WatchRunner(*runner, storage, false);
+    return;
+  }
+  RegisterSearchAction(hooks_.Actions ? *hooks_.Actions : TQuorinActionRepository::Instance(), *runner,
+                       *catalogue_);
+
+  TSearchHistory& history = *runner->History();
+  auto compare = TAppSearchHistoryPtr(new TAppSearchHistory(history, "Compare", runner),
+                                      [](TAppSearchHistory* h) { delete h; });
+  auto reviews = TAppSearchHistoryPtr(new TAppSearchHistory(history, "Reviews", runner),
+                                      [](TAppSearchHistory* h) { delete h; });
+  int32_t days = hooks_.Config ? hooks_.Config->Preferences().DaysToKeepSearches() : 15;
+  const TDateTime now = Now();
+  compare->Open(days, now);
+  reviews->Open(days, now);
+  SetSearchContext(runner, hooks_.Config, std::move(compare), std::move(reviews));
+}
+
+void TAppKernel::CompactWhenDue() {
+  Progress(50, "Compacting database...");
+  TQuorinApplication* runner = hooks_.Runner;
+  if (!partsInstalled_ || !runner || !runner->Repository()) return;
+  const TDateTime now = Now();
+  TAppConfig* config = hooks_.Config;
+  if (config && !DatabaseCompactionDue(config->GlobalSystem().LastCompactDatabase(), now,
+                                       config->GlobalSystem().CompactDatabaseDelay()))
+    return;
+  TEngineRepository& repository = *runner->Repository();
+  bool ok = CompactDatabaseLists(DefinitionLists(repository));
+  for (TAppSearchHistory* history : {compareHistory_.get(), reviewsHistory_.get()})
+    if (history && history->Item()) history->Item()->Pack();
+  if (!ok) {
+    ShowAppError(aeCompactDatabase);
+    return;
+  }
+  if (config) config->GlobalSystem().SetLastCompactDatabase(now);
+}
+
+void TAppKernel::CloseCatalogueAndHistories() {
+  compareHistory_.reset();
+  reviewsHistory_.reset();
+  TQuorinApplication* runner = hooks_.Runner;
+  if (partsInstalled_ && runner && storage_) {
+    if (TEngineRepository* repository = runner->Repository())
+      ReleaseDefinitionStorage(*storage_, DefinitionLists(*repository));
+    if (runner->InstallParts({})) {
+      partsInstalled_ = false;
+      catalogue_.reset();
+    } else if (runner->History()) {
+      // The runner keeps its history while an action runs; it must not log in through the database.
+      runner->History()->SetStorage({});
+    }
+  }
+  if (runner && storage_) WatchRunner(*runner, *storage_, false);
+}
+
+}  // namespace vandrel

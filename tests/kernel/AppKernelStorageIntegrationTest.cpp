@@ -1,0 +1,168 @@
+// Start-up with the database: the catalogue stored from the bundled definitions, a search run through the
+// kernel against the demo store site, and the search still there after a restart.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "data/DemoSite.h"
+#include "kernel/AppConfig.h"
+#include "kernel/AppKernel.h"
+#include "kernel/QuorinActions.h"
+#include "kernel/QuorinApplications.h"
+#include "platform/DateTime.h"
+#include "platform/RegistryFileStore.h"
+#include "search/QuorinEngineRepository.h"
+#include "search/SearchHistory.h"
+#include "storage/CategoryStorage.h"
+
+namespace vandrel {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class AppKernelStorageIntegration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vandrel-kernel-db-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "runtime");
+    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
+    setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+    fs::create_directories(dir_ / "install/Web");
+    std::ofstream(dir_ / "install/Web/Welcome.htm") << "<html></html>";
+    previous_ = SetErrorPresenter(
+        {[this](TMessageStyle, const std::string& t) { shown_.push_back(t); }, [this] { ++terminated_; }});
+  }
+  void TearDown() override {
+    SetErrorPresenter(std::move(previous_));
+    if (savedRuntime_) {
+      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // One start of the program: its own runner and action repository, as a fresh process would have.
+  struct TProgram {
+    TQuorinActionRepository Actions;
+    TQuorinApplication Runner;
+    TCommandLineProcessor Processor;
+    TAppKernel Kernel;
+    std::vector<int> Progress;
+    explicit TProgram(MainDispatcher& dispatcher)
+        : Runner(Actions, MainDispatcher::Default()), Kernel(Processor, dispatcher) {}
+    ~TProgram() { Kernel.ShutDown(); }
+  };
+
+  TStartResult Start(TProgram& program, TAppConfig* config = nullptr) {
+    TAppKernel::THooks hooks;
+    hooks.InstallationFolder = (dir_ / "install").string();
+    hooks.BuiltDataFolder = test::CompiledDataDir();
+    hooks.UserName = "tester";
+    hooks.Runner = &program.Runner;
+    hooks.Actions = &program.Actions;
+    hooks.Config = config;
+    hooks.ShowProgress = [&program](int percent, const std::string&) { program.Progress.push_back(percent); };
+    TStartOptions options;
+    options.RootFolder = (dir_ / "root").string();
+    return program.Kernel.Start(options, std::move(hooks));
+  }
+
+  static bool WaitIdle(TQuorinApplication& runner) {
+    return MainDispatcher::Default().RunUntil(
+        [&runner] { return runner.State() == asIdle && !runner.IsBusy() && runner.Queue().Empty(); }, 60s,
+        5ms);
+  }
+
+  fs::path dir_;
+  std::optional<std::string> savedRuntime_;
+  TErrorPresenter previous_;
+  std::vector<std::string> shown_;
+  int terminated_ = 0;
+  MainDispatcher dispatcher_;
+};
+
+TEST_F(AppKernelStorageIntegration, SearchRunThroughTheKernelIsStoredAndSurvivesARestart) {
+  test::TDemoSite site;
+  ASSERT_NE(site.Port, 0) << "the demo store site did not start";
+  int32_t number = -1;
+  int32_t matches = 0;
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program), TStartResult::srRun) << (shown_.empty() ? "" : shown_.front());
+    EXPECT_EQ(program.Progress, (std::vector<int>{20, 30, 50}));  // first start: refresh and compaction
+    TEngineRepository* repository = program.Runner.Repository();
+    ASSERT_NE(repository, nullptr);
+    TCategoryStorageItem* category = repository->Categories().FindByName("buyelectronics");
+    ASSERT_NE(category, nullptr);
+    repository->Constants().SetString("DemoStoreAddress", site.Address());
+
+    TAppSearchHistory* compare = program.Kernel.CompareHistory();
+    ASSERT_NE(compare, nullptr);
+    ASSERT_NE(compare->Item(), nullptr);
+    TSearchStorageItem* search = compare->Item()->NewSearch(*category, [](TSearchStorageItem& s) {
+      s.GetFields()->AddField("Keywords", TDynamicValue(std::string("volta")));
+      s.ResultsPerEngine = 10;
+    });
+    ASSERT_NE(search, nullptr);
+    number = search->Index();
+    ASSERT_TRUE(program.Kernel.StartSearch(search, false, true));
+    EXPECT_EQ(compare->CurrentSearch(), search);
+    ASSERT_TRUE(WaitIdle(program.Runner));
+    matches = search->MatchCount;
+    EXPECT_GT(matches, 0);
+    EXPECT_TRUE(shown_.empty()) << shown_.front();
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "root/UserData/tester/Compare"));
+
+  TProgram again(dispatcher_);
+  ASSERT_EQ(Start(again), TStartResult::srRun);
+  // The stored catalogue is used as it stands: no refresh this time.
+  EXPECT_EQ(again.Progress, (std::vector<int>{20, 50}));
+  ASSERT_NE(again.Runner.Repository(), nullptr);
+  EXPECT_NE(again.Runner.Repository()->Categories().FindByName("buyelectronics"), nullptr);
+  TAppSearchHistory* compare = again.Kernel.CompareHistory();
+  ASSERT_NE(compare, nullptr);
+  TSearchStorageList& searches = compare->Item()->GetSearches();
+  TSearchStorageItem* stored = nullptr;
+  for (size_t i = 0; i < searches.Count(); ++i)
+    if (searches.Search(i)->Index() == number) stored = searches.Search(i);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->CatName, "buyelectronics");
+  EXPECT_EQ(stored->MatchCount, matches);
+  auto results = compare->Item()->GetResultItem(stored);
+  ASSERT_NE(results, nullptr);
+  EXPECT_GE(results->GetResults().Count(), static_cast<size_t>(matches));
+  // The reviews history keeps its searches apart.
+  ASSERT_NE(again.Kernel.ReviewsHistory(), nullptr);
+  EXPECT_EQ(again.Kernel.ReviewsHistory()->Item()->GetSearches().Count(), 0u);
+}
+
+TEST_F(AppKernelStorageIntegration, CompactionIsRecordedAndWaitsForItsDelay) {
+  TAppConfig config(std::make_shared<TRegistryFileStore>((dir_ / "registry").string()));
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+  }
+  // Never compacted before: the first start does it and notes the day.
+  EXPECT_NEAR(config.GlobalSystem().LastCompactDatabase(), Now(), 1.0);
+
+  const TDateTime fourteenDaysAgo = Now() - 14;
+  config.GlobalSystem().SetLastCompactDatabase(fourteenDaysAgo);
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+  }
+  EXPECT_DOUBLE_EQ(config.GlobalSystem().LastCompactDatabase(), fourteenDaysAgo);
+  EXPECT_TRUE(shown_.empty()) << shown_.front();
+}
+
+}  // namespace
+}  // namespace vandrel
