@@ -6,6 +6,8 @@
 
 #include "cli/Commands.h"
 #include "cli/StoredSearches.h"
+#include "currency/CurrencyConverters.h"
+#include "currency/CurrencyScript.h"
 #include "platform/DateTime.h"
 #include "platform/TextUtils.h"
 #include "script/Variables.h"
@@ -216,6 +218,8 @@ int RunHistory(const Args& args) {
     std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", error.c_str());
     return 1;
   }
+  // Stored prices are shown through the process's currency table, as the search that stored them did.
+  ReloadCurrencyTable(CurrencyConverter(), o.Data.empty() ? store.Folders().Data() : o.Data, "", false);
   if (o.Action == "list") return List(store, o.Json);
 
   TSearchStorageItem* search = store.Searches().ItemByKey(o.Number);

@@ -414,7 +414,8 @@ int RunSearch(const Args& args) {
   }
   if (files.empty()) return Usage("category " + o.Category + " has no engines");
 
-  TCurrencyConverter converter;
+  // The process's converter: stored results convert their prices through it.
+  TCurrencyConverter& converter = CurrencyConverter();
   ReloadCurrencyTable(converter, data.string(), o.Currency, !o.Currency.empty());
   if (!o.Currency.empty() && !converter.Definitions().Find(o.Currency))
     return Usage("unknown currency '" + o.Currency + "'");

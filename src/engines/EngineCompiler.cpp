@@ -178,6 +178,9 @@ void TEngineCompiler::ResetEngineVariables() {
   v.DefineConstant("Iteration", THostValue(static_cast<int64_t>(0)));
   v.DefineConstant("SubEngine", THostValue(static_cast<int64_t>(1)));
   v.SetBoolean("AuthorizationRequired", false, true);
+  // Each engine owns its currency: without this local, its assignment would land in the search's default,
+  // shared by every engine of the run.
+  v.SetString("DefaultMoneyCode", "", true);
   v.SetInteger("DocumentType", 0, true);
   v.SetInteger("DownloadType", 0, true);
   v.SetInteger("NbSubEngines", 1, true);
@@ -301,8 +304,8 @@ void TEngineCompiler::ApplyPageSettings() {
     ResultsParser.LineFeedTags->Clear();
     ResultsParser.LineFeedTags->Add(lineFeed);
   }
-  // Only this engine's own setting counts: a value found further up the chain belongs to the search
-  // (or to another engine that declared it global), never to this store's prices.
+  // Only this engine's own setting counts: a value further up the chain belongs to the search or to another
+  // engine. An empty code is read as the axis currency, which is the search's default anyway.
   TVariable* money = v.FindLocal("DefaultMoneyCode");
   ResultsParser.DefaultMoneyCode = money ? money->AsString() : std::string();
 }

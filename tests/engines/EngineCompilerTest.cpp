@@ -258,6 +258,17 @@ TEST(EngineCompiler, MoneyCodeBelongsToTheEngine) {
   other.Variables().SetString("DefaultMoneyCode", "GBP");
   other.ApplyPageSettings();
   EXPECT_EQ(other.ResultsParser.DefaultMoneyCode, "GBP");
+
+  // The search publishes its default money code; an engine assigning its own keeps it to itself.
+  s.Instance->Variables.SetString("DefaultMoneyCode", "USD");
+  TEngineCompiler third;
+  third.SetInstance(s.Instance.get());
+  third.LoadFromStream(Proc("Init", "DefaultMoneyCode = \"CAD\""));
+  ASSERT_EQ(third.Compile(), 0);
+  ASSERT_EQ(third.ExecuteProcedure("Init"), 0);
+  third.ApplyPageSettings();
+  EXPECT_EQ(third.ResultsParser.DefaultMoneyCode, "CAD");
+  EXPECT_EQ(s.Instance->Variables.GetString("DefaultMoneyCode", ""), "USD");
 }
 
 }  // namespace
