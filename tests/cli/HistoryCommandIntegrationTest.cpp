@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliTestSupport.h"
 #include "data/DemoSite.h"
 
 namespace vandrel {
@@ -26,37 +27,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TCliRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-std::string ReadAll(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TCliRun RunCli(const std::vector<std::string>& args) {
-  static int counter = 0;
-  const std::string base = test::ProcessTempDir() + "/history-" + std::to_string(++counter);
-  const std::string out = base + ".out", err = base + ".err";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
-    _exit(127);
-  }
-  TCliRun run;
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid) run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  run.Out = ReadAll(out);
-  run.Err = ReadAll(err);
-  return run;
-}
+using clitest::RunCli;
+using clitest::TCliRun;
+using clitest::TJsonReader;
+using clitest::TJsonRecord;
 
 std::string Capture(const std::string& command) {
   std::string out;
@@ -67,98 +41,6 @@ std::string Capture(const std::string& command) {
   while ((n = std::fread(buf.data(), 1, buf.size(), pipe.get())) > 0) out.append(buf.data(), n);
   return out;
 }
-
-// An array of flat objects whose values are strings, whole numbers, booleans or arrays of strings.
-struct TJsonRecord {
-  std::map<std::string, std::string> Text;
-  std::map<std::string, long> Number;
-  std::map<std::string, bool> Flag;
-  std::map<std::string, std::vector<std::string>> List;
-};
-
-class TJsonReader {
- public:
-  explicit TJsonReader(const std::string& text) : s_(text) {}
-
-  bool ReadArray(std::vector<TJsonRecord>& out) {
-    if (!Take('[')) return false;
-    if (Take(']')) return End();
-    do {
-      TJsonRecord r;
-      if (!ReadObject(r)) return false;
-      out.push_back(std::move(r));
-    } while (Take(','));
-    return Take(']') && End();
-  }
-
- private:
-  void Blank() {
-    while (p_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
-  }
-  bool Take(char c) {
-    Blank();
-    if (p_ < s_.size() && s_[p_] == c) {
-      ++p_;
-      return true;
-    }
-    return false;
-  }
-  bool Word(const char* w) {
-    Blank();
-    const std::string word(w);
-    if (s_.compare(p_, word.size(), word) != 0) return false;
-    p_ += word.size();
-    return true;
-  }
-  bool End() {
-    Blank();
-    return p_ == s_.size();
-  }
-  bool ReadString(std::string& out) {
-    if (!Take('"')) return false;
-    while (p_ < s_.size() && s_[p_] != '"') {
-      if (s_[p_] == '\\' && ++p_ >= s_.size()) return false;
-      out += s_[p_++];
-    }
-    return Take('"');
-  }
-  bool ReadObject(TJsonRecord& r) {
-    if (!Take('{')) return false;
-    do {
-      std::string key;
-      if (!ReadString(key) || !Take(':')) return false;
-      Blank();
-      if (p_ < s_.size() && s_[p_] == '"') {
-        if (!ReadString(r.Text[key])) return false;
-      } else if (Word("true")) {
-        r.Flag[key] = true;
-      } else if (Word("false")) {
-        r.Flag[key] = false;
-      } else if (Take('[')) {
-        std::vector<std::string>& list = r.List[key];
-        if (!Take(']')) {
-          do {
-            list.emplace_back();
-            if (!ReadString(list.back())) return false;
-          } while (Take(','));
-          if (!Take(']')) return false;
-        }
-      } else {
-        size_t used = 0;
-        try {
-          r.Number[key] = std::stol(s_.substr(p_), &used);
-        } catch (...) {
-          return false;
-        }
-        p_ += used;
-      }
-    } while (Take(','));
-    return Take('}');
-  }
-
-  const std::string& s_;
-  size_t p_ = 0;
-};
 
 // A stand-in site that passes requests on to the demo site, except that one store answers with an empty
 // results page: that store then lists nothing, successfully.

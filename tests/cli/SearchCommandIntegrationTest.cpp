@@ -12,131 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliTestSupport.h"
 #include "data/DemoSite.h"
 
 namespace vandrel {
 namespace {
 
-struct TCliRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-std::string ReadAll(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TCliRun RunCli(const std::vector<std::string>& args) {
-  static int counter = 0;
-  const std::string base = test::ProcessTempDir() + "/search-" + std::to_string(++counter);
-  const std::string out = base + ".out", err = base + ".err";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
-    _exit(127);
-  }
-  TCliRun run;
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid) run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  run.Out = ReadAll(out);
-  run.Err = ReadAll(err);
-  return run;
-}
-
-// Just enough JSON for the command's output: an array of flat objects whose values are strings, whole
-// numbers or arrays of strings. Anything else fails the parse.
-struct TJsonRecord {
-  std::map<std::string, std::string> Text;
-  std::map<std::string, long> Number;
-  std::map<std::string, std::vector<std::string>> List;
-};
-
-class TJsonReader {
- public:
-  explicit TJsonReader(const std::string& text) : s_(text) {}
-
-  bool ReadArray(std::vector<TJsonRecord>& out) {
-    if (!Take('[')) return false;
-    if (Take(']')) return End();
-    do {
-      TJsonRecord r;
-      if (!ReadObject(r)) return false;
-      out.push_back(std::move(r));
-    } while (Take(','));
-    return Take(']') && End();
-  }
-
- private:
-  void Blank() {
-    while (p_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
-  }
-  bool Take(char c) {
-    Blank();
-    if (p_ < s_.size() && s_[p_] == c) {
-      ++p_;
-      return true;
-    }
-    return false;
-  }
-  bool End() {
-    Blank();
-    return p_ == s_.size();
-  }
-  bool ReadString(std::string& out) {
-    if (!Take('"')) return false;
-    while (p_ < s_.size() && s_[p_] != '"') {
-      if (s_[p_] == '\\') {
-        if (++p_ >= s_.size()) return false;
-        if (s_[p_] == 'u') {
-          if (p_ + 4 >= s_.size()) return false;
-          out += static_cast<char>(std::stoi(s_.substr(p_ + 1, 4), nullptr, 16));
-          p_ += 5;
-          continue;
-        }
-      }
-      out += s_[p_++];
-    }
-    return Take('"');
-  }
-  bool ReadObject(TJsonRecord& r) {
-    if (!Take('{')) return false;
-    do {
-      std::string key;
-      if (!ReadString(key) || !Take(':')) return false;
-      Blank();
-      if (p_ < s_.size() && s_[p_] == '"') {
-        if (!ReadString(r.Text[key])) return false;
-      } else if (Take('[')) {
-        std::vector<std::string>& list = r.List[key];
-        if (!Take(']')) {
-          do {
-            list.emplace_back();
-            if (!ReadString(list.back())) return false;
-          } while (Take(','));
-          if (!Take(']')) return false;
-        }
-      } else {
-        size_t used = 0;
-        try {
-          r.Number[key] = std::stol(s_.substr(p_), &used);
-        } catch (...) {
-          return false;
-        }
-        p_ += used;
-      }
-    } while (Take(','));
-    return Take('}');
-  }
-
-  const std::string& s_;
-  size_t p_ = 0;
-};
+using clitest::RunCli;
+using clitest::TCliRun;
+using clitest::TJsonReader;
+using clitest::TJsonRecord;
 
 // "$1,234.56" as a number; -1 for a price that is not there.
 double DollarAmount(const std::string& text) {
