@@ -3,7 +3,7 @@ JOBS ?= 2
 DEPS := tools/install-deps.sh
 CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: deps build run check check-asan check-tsan bench fuzz format clean
+.PHONY: deps build run check check-layers check-asan check-tsan bench fuzz format clean
 
 deps:
 	@bash $(DEPS)
@@ -15,7 +15,10 @@ build: deps
 run: build
 	@bash tools/run.sh build/release
 
-check: check-asan check-tsan
+check: check-layers check-asan check-tsan
+
+check-layers:
+	@python3 tools/check-layers.py
 
 check-asan: deps
 	@cmake -S . -B build/check -DCMAKE_BUILD_TYPE=Debug -DVANDREL_SANITIZE=ON $(CMAKE_COMMON) >/dev/null

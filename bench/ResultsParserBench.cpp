@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "engines/ResultsParserEx.h"
 #include "engines/SearchResults.h"
 #include "engines/SearchTypeCompiler.h"
-#include "html/ResultsParserEx.h"
 
 #ifdef VANDREL_HAVE_GUMBO
 #include <gumbo.h>

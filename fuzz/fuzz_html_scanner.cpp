@@ -5,7 +5,7 @@
 #include <string>
 
 #include "html/HtmlParserEx.h"
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

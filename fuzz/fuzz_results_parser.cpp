@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engines/ResultsParserEx.h"
 #include "engines/SearchResults.h"
 #include "engines/SearchTypeCompiler.h"
-#include "html/ResultsParserEx.h"
 
 namespace {
 

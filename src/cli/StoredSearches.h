@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "actions/QuorinActions.h"
+#include "actions/QuorinApplications.h"
 #include "kernel/AppFolders.h"
-#include "kernel/QuorinActions.h"
-#include "kernel/QuorinApplications.h"
 #include "search/SearchCatalogue.h"
 #include "search/SearchHistory.h"
 #include "storage/CategoryStorage.h"

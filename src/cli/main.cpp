@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "cli/Commands.h"
-#include "kernel/BuildInfo.h"
+#include "platform/BuildInfo.h"
 
 namespace vandrel::cli {
 

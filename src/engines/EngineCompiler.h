@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engines/EngineEvaluator.h"
+#include "engines/ResultsParserEx.h"
 #include "engines/SearchTypeInstance.h"
-#include "html/ResultsParserEx.h"
 #include "script/BaseCompiler.h"
 #include "script/Collections.h"
 

@@ -2,8 +2,8 @@
 
 #include "engines/FieldEvaluator.h"
 #include "engines/SearchTypeCompiler.h"
-#include "http/UrlUtils.h"
 #include "platform/Format.h"
+#include "platform/UrlUtils.h"
 #include "script/CollectionWrappers.h"
 
 namespace vandrel {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 
 namespace vandrel {
 

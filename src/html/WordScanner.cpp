@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 
 namespace vandrel {
 

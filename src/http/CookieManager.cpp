@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "http/HttpDates.h"
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 
 namespace vandrel {
 

@@ -1,7 +1,7 @@
 #include "http/CookieParser.h"
 
 #include "http/HttpDates.h"
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 
 namespace vandrel {
 

@@ -12,8 +12,8 @@
 #include "http/CookieManager.h"
 #include "http/CookieParser.h"
 #include "http/HttpErrors.h"
-#include "http/UrlUtils.h"
 #include "platform/Format.h"
+#include "platform/UrlUtils.h"
 
 namespace vandrel {
 

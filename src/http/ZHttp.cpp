@@ -7,7 +7,7 @@
 
 #include "http/HttpDates.h"
 #include "http/HttpErrors.h"
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 #include "platform/net/NetError.h"
 
 namespace vandrel {

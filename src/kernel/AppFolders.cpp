@@ -1,4 +1,5 @@
 #include "kernel/AppFolders.h"
+#include "platform/SourceDir.h"
 
 #include <unistd.h>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "kernel/AppErrors.h"
+#include "actions/AppErrors.h"
 
 namespace vandrel {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/AppErrors.h"
+#include "actions/AppErrors.h"
 #include "kernel/AppFolders.h"
 #include "kernel/CommandLineProcessor.h"
 #include "platform/MainDispatcher.h"

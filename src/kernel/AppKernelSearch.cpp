@@ -1,9 +1,9 @@
 #include <algorithm>
 
+#include "actions/AppErrors.h"
+#include "actions/QuorinApplications.h"
 #include "kernel/AppConfig.h"
-#include "kernel/AppErrors.h"
 #include "kernel/AppKernel.h"
-#include "kernel/QuorinApplications.h"
 #include "search/SearchAction.h"
 #include "search/SearchHistory.h"
 

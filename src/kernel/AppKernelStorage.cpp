@@ -1,10 +1,10 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "actions/QuorinApplications.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
 #include "kernel/KernelDatabase.h"
-#include "kernel/QuorinApplications.h"
 #include "platform/DateTime.h"
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <random>
 
-#include "http/UrlUtils.h"
 #include "platform/Format.h"
+#include "platform/UrlUtils.h"
 
 namespace vandrel {
 

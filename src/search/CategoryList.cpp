@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "kernel/AppErrors.h"
+#include "actions/AppErrors.h"
 #include "platform/TextUtils.h"
 #include "search/DefinitionFiles.h"
 

@@ -1,8 +1,8 @@
 #include "search/SearchAction.h"
 
+#include "actions/QuorinApplications.h"
 #include "currency/CurrencyConverters.h"
 #include "engines/SearchTypeCompiler.h"
-#include "kernel/QuorinApplications.h"
 #include "platform/DateTime.h"
 #include "platform/TextUtils.h"
 #include "search/SearchConverters.h"

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "kernel/QuorinActions.h"
-#include "kernel/QuorinOperations.h"
+#include "actions/QuorinActions.h"
+#include "actions/QuorinOperations.h"
 #include "platform/DateTime.h"
 #include "search/HttpSearcher.h"
 #include "search/SearchCatalogue.h"

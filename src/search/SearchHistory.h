@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/QuorinApplications.h"
+#include "actions/QuorinApplications.h"
 #include "search/SearchCatalogue.h"
 #include "search/SearchFolders.h"
 #include "storage/ResultStorage.h"

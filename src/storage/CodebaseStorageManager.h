@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "kernel/QuorinApplications.h"
 #include "storage/CodebaseStorage.h"
 
 namespace vandrel {
@@ -22,7 +21,7 @@ extern const char* const kResultStorageCodebase;
 void RegisterCodebaseStorages();
 
 // Main thread only.
-class TCodebaseStorageManager : public IQuorinApplicationObserver, public IStorageDataListObserver {
+class TCodebaseStorageManager : public IStorageDataListObserver {
  public:
   explicit TCodebaseStorageManager(std::string userDataFolder);
   ~TCodebaseStorageManager() override;

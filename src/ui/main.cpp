@@ -14,13 +14,13 @@
 #include <fstream>
 #include <memory>
 
+#include "actions/AppErrors.h"
+#include "actions/QuorinActions.h"
+#include "actions/QuorinApplications.h"
 #include "kernel/AppConfig.h"
-#include "kernel/AppErrors.h"
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
 #include "kernel/CommandLineProcessor.h"
-#include "kernel/QuorinActions.h"
-#include "kernel/QuorinApplications.h"
 #include "platform/MainDispatcher.h"
 #include "ui/ExceptionForm.h"
 #include "ui/MainForm.h"

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <vector>
+#include "platform/SourceDir.h"
 
 namespace vandrel {
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "platform/SourceDir.h"
 
 namespace vandrel {
 namespace {

@@ -5,6 +5,7 @@
 #include "TestTempDir.h"
 #include "currency/CurrencyConverters.h"
 #include "currency/CurrencyScript.h"
+#include "platform/SourceDir.h"
 #include "script/BaseCompiler.h"
 
 namespace vandrel {

@@ -16,6 +16,7 @@
 #include "engines/EngineCompiler.h"
 #include "engines/SearchResults.h"
 #include "engines/SearchTypeCompiler.h"
+#include "platform/SourceDir.h"
 #include "platform/TextUtils.h"
 
 namespace vandrel {

@@ -7,6 +7,7 @@
 #include "TempFolder.h"
 #include "engines/EngineCompiler.h"
 #include "engines/SearchTypeCompiler.h"
+#include "platform/SourceDir.h"
 
 namespace vandrel::testing {
 

@@ -1,4 +1,4 @@
-#include "html/ResultsParserEx.h"
+#include "engines/ResultsParserEx.h"
 
 #include <gtest/gtest.h>
 

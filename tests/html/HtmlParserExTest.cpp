@@ -1,4 +1,5 @@
 #include "html/HtmlParserEx.h"
+#include "platform/SourceDir.h"
 
 #include <gtest/gtest.h>
 

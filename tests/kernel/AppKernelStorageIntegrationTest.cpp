@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "actions/QuorinActions.h"
+#include "actions/QuorinApplications.h"
 #include "data/DemoSite.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
-#include "kernel/QuorinActions.h"
-#include "kernel/QuorinApplications.h"
 #include "platform/DateTime.h"
 #include "platform/RegistryFileStore.h"
 #include "search/QuorinEngineRepository.h"

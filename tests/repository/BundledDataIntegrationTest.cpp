@@ -3,7 +3,8 @@
 #include <filesystem>
 
 #include "DataFolderUtil.h"
-#include "kernel/AppErrors.h"
+#include "actions/AppErrors.h"
+#include "platform/SourceDir.h"
 #include "search/CategoryList.h"
 #include "search/DefinitionFiles.h"
 #include "search/QuorinEngineRepository.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DataFolderUtil.h"
-#include "kernel/AppErrors.h"
+#include "actions/AppErrors.h"
 
 namespace vandrel {
 namespace {

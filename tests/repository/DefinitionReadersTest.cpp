@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DataFolderUtil.h"
+#include "platform/SourceDir.h"
 
 namespace vandrel {
 namespace {

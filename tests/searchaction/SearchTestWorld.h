@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "actions/QuorinApplications.h"
 #include "engines/SearchTypeCompiler.h"
 #include "http/TestOriginServer.h"
-#include "kernel/QuorinApplications.h"
 #include "search/SearchAction.h"
 #include "search/SearchConverters.h"
 #include "search/SearchHistory.h"

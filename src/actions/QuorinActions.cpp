@@ -1,4 +1,4 @@
-#include "kernel/QuorinActions.h"
+#include "actions/QuorinActions.h"
 
 #include <algorithm>
 

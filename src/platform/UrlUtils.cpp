@@ -1,4 +1,4 @@
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "kernel/AppErrors.h"
+#include "actions/AppErrors.h"
 
 #include <cstdio>
 #include <cstdlib>

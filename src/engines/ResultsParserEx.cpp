@@ -1,11 +1,11 @@
-#include "html/ResultsParserEx.h"
+#include "engines/ResultsParserEx.h"
 
 #include <algorithm>
 #include <charconv>
 
 #include "engines/FieldEvaluator.h"
 #include "engines/SearchTypeCompiler.h"
-#include "http/UrlUtils.h"
+#include "platform/UrlUtils.h"
 #include "script/FuncEvaluator.h"
 
 namespace vandrel {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel/AppErrors.h"
-#include "kernel/QuorinOperations.h"
+#include "actions/AppErrors.h"
+#include "actions/QuorinOperations.h"
 
 namespace vandrel {
 

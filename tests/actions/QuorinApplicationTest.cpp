@@ -1,4 +1,4 @@
-#include "kernel/QuorinApplications.h"
+#include "actions/QuorinApplications.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "kernel/QuorinApplications.h"
+#include "actions/QuorinApplications.h"
 
 #include <algorithm>
 
-#include "kernel/BuildInfo.h"
+#include "platform/BuildInfo.h"
 #include "platform/Format.h"
 
 namespace vandrel {

@@ -1,4 +1,4 @@
-#include "kernel/QuorinOperations.h"
+#include "actions/QuorinOperations.h"
 
 #include "storage/PropertyStream.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "kernel/AppErrors.h"
-#include "kernel/QuorinActions.h"
-#include "kernel/QuorinOperations.h"
+#include "actions/AppErrors.h"
+#include "actions/QuorinActions.h"
+#include "actions/QuorinOperations.h"
 #include "platform/MainDispatcher.h"
 
 namespace vandrel {
