@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/HttpDates.h"
+#include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 
 namespace vandrel {
@@ -19,15 +20,9 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 // ".example.org" for "shop.example.org" under one of the generic top-level domains; empty otherwise.
 std::string ParentDomain(std::string_view host) {
-  const std::string h = Lower(Trim(host.substr(0, host.find(':'))));
+  const std::string h = Lower(Trim(host.substr(0, host.find(':')), " "));
   if (std::count(h.begin(), h.end(), '.') < 2) return "";
   const size_t last = h.rfind('.');
   static constexpr const char* kGeneric[] = {"com", "edu", "net", "org", "gov", "mil", "int"};

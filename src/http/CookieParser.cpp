@@ -1,17 +1,12 @@
 #include "http/CookieParser.h"
 
 #include "http/HttpDates.h"
+#include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 
 namespace vandrel {
 
 namespace {
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -40,15 +35,15 @@ void TCookie::Parse(std::string_view text, std::string_view requestUrl) {
   while (pos <= text.size()) {
     size_t end = text.find(';', pos);
     if (end == std::string_view::npos) end = text.size();
-    const std::string_view piece = Trim(text.substr(pos, end - pos));
+    const std::string_view piece = Trim(text.substr(pos, end - pos), " \t");
     pos = end + 1;
     const size_t eq = piece.find('=');
     if (eq == std::string_view::npos) {
       if (Lower(piece) == "secure") Secure = true;
       continue;
     }
-    const std::string key = Lower(Trim(piece.substr(0, eq)));
-    const std::string value(Trim(piece.substr(eq + 1)));
+    const std::string key = Lower(Trim(piece.substr(0, eq), " \t"));
+    const std::string value(Trim(piece.substr(eq + 1), " \t"));
     if (key == "domain") {
       Domain = value;
     } else if (key == "path") {

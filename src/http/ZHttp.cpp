@@ -7,6 +7,7 @@
 
 #include "http/HttpDates.h"
 #include "http/HttpErrors.h"
+#include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 #include "platform/net/NetError.h"
 
@@ -22,12 +23,6 @@ std::string Upper(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(), UpperAscii);
   return out;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -183,7 +178,7 @@ std::string DecodeMimeWords(std::string_view text) {
     size_t next = 0;
     if (DecodeWord(text, start, decoded, next)) {
       const std::string_view between = text.substr(pos, start - pos);
-      if (!(afterWord && Trim(between).empty())) out.append(between);
+      if (!(afterWord && Trim(between, kAsciiControlsAndSpace).empty())) out.append(between);
       out += decoded;
       pos = next;
       afterWord = true;
@@ -226,11 +221,11 @@ std::string TmsHeaders::GetValue(std::string_view name) const {
   if (key.empty() || key.back() != ':') key += ':';
   for (size_t i = 0; i < Lines.size(); ++i) {
     if (!StartsWithNoCase(Lines[i], key)) continue;
-    std::string value(Trim(std::string_view(Lines[i]).substr(key.size())));
+    std::string value(Trim(std::string_view(Lines[i]).substr(key.size()), kAsciiControlsAndSpace));
     for (size_t k = i + 1;
          k < Lines.size() && !Lines[k].empty() && (Lines[k][0] == ' ' || Lines[k][0] == '\t'); ++k) {
       value += ' ';
-      value += Trim(Lines[k]);
+      value += Trim(Lines[k], kAsciiControlsAndSpace);
     }
     return StartsWithNoCase(key, "Content-Type:") ? value : DecodeMimeWords(value);
   }
@@ -321,8 +316,8 @@ int TZHttp::ApplyHeaders(std::vector<std::string> lines) {
     }
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    const std::string name = Upper(Trim(std::string_view(line).substr(0, colon)));
-    const std::string value(Trim(std::string_view(line).substr(colon + 1)));
+    const std::string name = Upper(Trim(std::string_view(line).substr(0, colon), kAsciiControlsAndSpace));
+    const std::string value(Trim(std::string_view(line).substr(colon + 1), kAsciiControlsAndSpace));
     if (value.empty()) continue;
     if (name == "CONTENT-ENCODING") {
       ContentEncoding = value;
@@ -437,8 +432,8 @@ void TZHttp::SendRequest(const char* method, const std::string& credentials) {
 void TZHttp::ReadChunkedBody(TByteSink& sink) {
   Chunked = true;
   for (;;) {
-    std::string line(Trim(ReadLine()));
-    if (line.empty()) line = Trim(ReadLine());
+    std::string line(Trim(ReadLine(), kAsciiControlsAndSpace));
+    if (line.empty()) line = Trim(ReadLine(), kAsciiControlsAndSpace);
     // The peer closing before the last chunk is a broken body, not an empty one.
     if (line.empty() && PeerClosed()) Fail(kNetConnReset);
     // The size is the leading hex digits; an extension (";name=value") or blank after them is ignored.
@@ -471,7 +466,7 @@ void TZHttp::ReadBody() {
   if (encoding.find("CHUNKED") != std::string::npos) {
     ReadChunkedBody(*sink);
   } else {
-    ReceiveToStream(*sink, ToInt64(Trim(GetHeaderValue("Content-Length")), -1));
+    ReceiveToStream(*sink, ToInt64(Trim(GetHeaderValue("Content-Length"), kAsciiControlsAndSpace), -1));
   }
   if (auto* file = dynamic_cast<TFileSink*>(sink.get())) file->Finish();
 }
@@ -496,8 +491,9 @@ int TZHttp::Execute() {
       ResetResponse();
       if (IsRedirection(StatusCode)) {
         TUrlParserEx location(Location);
-        std::string next = location.Relative() ? ResolveUrl(url_, Location) : std::string(Trim(Location));
-        if (Trim(Location).empty()) next.clear();
+        std::string next = location.Relative() ? ResolveUrl(url_, Location)
+                                               : std::string(Trim(Location, kAsciiControlsAndSpace));
+        if (Trim(Location, kAsciiControlsAndSpace).empty()) next.clear();
         bool follow = true;
         if (OnRedirection) OnRedirection(next, follow);
         bool refused = !follow || NoRedirections || next.empty() ||

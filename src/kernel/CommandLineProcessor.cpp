@@ -1,16 +1,11 @@
 #include "kernel/CommandLineProcessor.h"
+#include "platform/TextUtils.h"
 
 namespace vandrel {
 namespace {
 
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 std::string Lower(std::string_view s) {
@@ -28,7 +23,7 @@ TCommandLineProcessor& TCommandLineProcessor::Instance() {
 }
 
 void TCommandLineProcessor::Register(std::string_view name, TCommandHandler handler) {
-  std::string key = Lower(Trim(name));
+  std::string key = Lower(Trim(name, kAsciiControlsAndSpace));
   for (auto& item : items_) {
     if (item.Name == key) {
       item.Handler = std::move(handler);
@@ -44,11 +39,11 @@ void TCommandLineProcessor::Clear() {
 
 bool TCommandLineProcessor::Execute(std::string_view line) {
   if (executing_) return false;
-  line = Trim(line);
+  line = Trim(line, kAsciiControlsAndSpace);
   size_t blank = 0;
   while (blank < line.size() && !IsBlank(line[blank])) ++blank;
   std::string command = Lower(line.substr(0, blank));
-  std::string argument(Trim(line.substr(blank)));
+  std::string argument(Trim(line.substr(blank), kAsciiControlsAndSpace));
   // "shop:prices" as the browser hands a shop address over is the same command as "prices".
   if (size_t colon = command.find(':'); colon != std::string::npos) command.erase(0, colon + 1);
 

@@ -4,6 +4,20 @@
 
 namespace vandrel {
 
+std::string_view TrimLeft(std::string_view text, std::string_view chars) {
+  const size_t first = text.find_first_not_of(chars);
+  return first == std::string_view::npos ? std::string_view() : text.substr(first);
+}
+
+std::string_view TrimRight(std::string_view text, std::string_view chars) {
+  const size_t last = text.find_last_not_of(chars);
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
+std::string_view Trim(std::string_view text, std::string_view chars) {
+  return TrimRight(TrimLeft(text, chars), chars);
+}
+
 std::string AsciiLowerCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = AsciiLower(c);

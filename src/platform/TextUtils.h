@@ -16,6 +16,17 @@ inline char AsciiUpper(char c) {
 std::string AsciiLowerCase(std::string_view text);
 std::string AsciiUpperCase(std::string_view text);
 
+// `text` without the given bytes at either end; the default set is ASCII white space.
+inline constexpr std::string_view kAsciiBlanks = " \t\r\n\f\v";
+// Every byte up to and including the space: what protocol and script readers skip.
+inline constexpr std::string_view kAsciiControlsAndSpace{
+    "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+    "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x20",
+    33};
+std::string_view Trim(std::string_view text, std::string_view chars = kAsciiBlanks);
+std::string_view TrimLeft(std::string_view text, std::string_view chars = kAsciiBlanks);
+std::string_view TrimRight(std::string_view text, std::string_view chars = kAsciiBlanks);
+
 // Equality and ordering without regard to ASCII case; CompareText answers <0, 0 or >0.
 bool SameText(std::string_view a, std::string_view b);
 int CompareText(std::string_view a, std::string_view b);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/Format.h"
+#include "platform/TextUtils.h"
 #include "script/ScriptChars.h"
 
 namespace vandrel {
@@ -16,13 +17,6 @@ using namespace script_chars;
 
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
 }
 
 std::string Hex4(unsigned v) {
@@ -237,7 +231,8 @@ std::string TCommand::NextWord() {
 }
 
 std::string TCommand::RestText() const {
-  return Trim(std::string_view(Params).substr(std::min(Pos, Params.size())));
+  return std::string(
+      Trim(std::string_view(Params).substr(std::min(Pos, Params.size())), kAsciiControlsAndSpace));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -492,7 +487,7 @@ void TBaseCompiler::RegisterProcedure(const std::string& name, TBlock* block) {
 }
 
 std::string TBaseCompiler::NormalizeRest(std::string_view restIn) const {
-  std::string rest = Trim(restIn);
+  std::string rest = std::string(Trim(restIn, kAsciiControlsAndSpace));
   // Cut a "//" comment outside quotes.
   char quote = 0;
   for (size_t i = 0; i < rest.size(); ++i) {
@@ -536,7 +531,7 @@ std::string TBaseCompiler::NormalizeRest(std::string_view restIn) const {
     out += c;
     ++i;
   }
-  return Trim(out);
+  return std::string(Trim(out, kAsciiControlsAndSpace));
 }
 
 void TBaseCompiler::Translate() {
@@ -546,7 +541,7 @@ void TBaseCompiler::Translate() {
   Lines.insert(Lines.begin(), TScriptLine{"FF01", 0});
   size_t i = 1;
   while (i < Lines.size() && Errors.empty()) {
-    std::string s = Trim(Lines[i].Text);
+    std::string s = std::string(Trim(Lines[i].Text, kAsciiControlsAndSpace));
     if (s.empty()) {
       Lines.erase(Lines.begin() + static_cast<long>(i));
       continue;
@@ -694,7 +689,7 @@ bool TDeclare::ParseTarget() {
   TargetText = Params.substr(p, end - p);
   LowerName = LowerAscii(Target.Name);
   LowerMember = LowerAscii(Target.Member);
-  RestTextValue = Trim(std::string_view(Params).substr(end));
+  RestTextValue = std::string(Trim(std::string_view(Params).substr(end), kAsciiControlsAndSpace));
   return true;
 }
 
@@ -703,7 +698,7 @@ void TDeclare::CompileStep() {
   if (!ParseTarget()) {
     CompileError(119, "Missing identifier");
   } else if (!RestTextValue.empty() && RestTextValue[0] == ',') {
-    RestTextValue = Trim(std::string_view(RestTextValue).substr(1));
+    RestTextValue = std::string(Trim(std::string_view(RestTextValue).substr(1), kAsciiControlsAndSpace));
   }
   ++Block.LineCursor;
 }
@@ -729,9 +724,9 @@ void TDeclare::RunStep() {
 void TAssign::CompileStep() {
   FixTexts();
   if (!ParseTarget()) {
-    CompileError(202, Format("Keyword not found: '%s'", {Trim(Params)}));
+    CompileError(202, Format("Keyword not found: '%s'", {std::string(Trim(Params, kAsciiControlsAndSpace))}));
   } else if (!RestTextValue.empty() && RestTextValue[0] == '=') {
-    Expression = Trim(std::string_view(RestTextValue).substr(1));
+    Expression = std::string(Trim(std::string_view(RestTextValue).substr(1), kAsciiControlsAndSpace));
   } else if (Target.ParamCount > 0 || !Target.Member.empty()) {
     CallMode = true;
   } else {
@@ -881,7 +876,7 @@ void TIf::CompileStep() {
     if (j < 0) return CompileError(205, "Missing EndIf");
     size_t ju = static_cast<size_t>(j);
     uint16_t id = Block.LineId(ju);
-    std::string rest = Trim(Block.LineParams(ju));
+    std::string rest = std::string(Trim(Block.LineParams(ju), kAsciiControlsAndSpace));
     int jline = Block.Lines[ju].Number;
     ranges.push_back({text, line, i + 1, ju, elseSeen});
     if (id == kwEndif) {
@@ -926,7 +921,7 @@ void TWhile::CompileStep() {
   long j = Block.FindEnd(Block.LineCursor, kwEndWhile);
   if (j < 0) return CompileError(207, "Missing EndWhile");
   size_t ju = static_cast<size_t>(j);
-  std::string rest = Trim(Block.LineParams(ju));
+  std::string rest = std::string(Trim(Block.LineParams(ju), kAsciiControlsAndSpace));
   if (!rest.empty())
     return Compiler().AddError(108, Format("Invalid parameter: '%s'", {rest}), Block.Lines[ju].Number);
   Body = Block.MakeChild(Block.LineCursor + 1, ju);
@@ -977,7 +972,7 @@ void TFor::CompileStep() {
   long j = Block.FindEnd(Block.LineCursor, kwEndFor);
   if (j < 0) return CompileError(204, "Missing EndFor");
   size_t ju = static_cast<size_t>(j);
-  std::string rest = Trim(Block.LineParams(ju));
+  std::string rest = std::string(Trim(Block.LineParams(ju), kAsciiControlsAndSpace));
   if (!rest.empty())
     return Compiler().AddError(108, Format("Invalid parameter: '%s'", {rest}), Block.Lines[ju].Number);
   Body = Block.MakeChild(Block.LineCursor + 1, ju);
@@ -1077,7 +1072,7 @@ void TProcedure::CompileStep() {
   size_t j = Block.LineCursor + 1;
   while (j < Block.Lines.size() && Block.LineId(j) != kwEndProcedure) ++j;
   if (j >= Block.Lines.size()) return CompileError(206, "Missing EndProcedure");
-  std::string endRest = Trim(Block.LineParams(j));
+  std::string endRest = std::string(Trim(Block.LineParams(j), kAsciiControlsAndSpace));
   if (!endRest.empty())
     return c.AddError(108, Format("Invalid parameter: '%s'", {endRest}), Block.Lines[j].Number);
   if (c.HasProcedure(name)) return CompileError(209, Format("'%s' is already declared'", {name}));

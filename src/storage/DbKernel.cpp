@@ -8,23 +8,11 @@
 #include <limits>
 
 #include "platform/Format.h"
+#include "platform/TextUtils.h"
 
 namespace vandrel {
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
 
 // Raw binary columns start out as blanks in a new record; those read as 0, not as blank bytes.
 bool AllBlank(std::string_view raw) {
@@ -119,7 +107,7 @@ std::string TField::AsString() const {
     After(true);
     return s;
   }
-  return Trim(Handle()->Raw(engineIndex_));
+  return std::string(Trim(Handle()->Raw(engineIndex_), " "));
 }
 bool TField::SetAsString(std::string_view value) {
   if (!Check({dtString, dtMemo})) return false;

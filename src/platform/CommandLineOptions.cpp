@@ -1,0 +1,148 @@
+#include "platform/CommandLineOptions.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace vandrel {
+
+TCommandLine::TCommandLine(std::vector<TOptionSpec> specs) : Specs_(std::move(specs)) {}
+
+const TOptionSpec* TCommandLine::Find(std::string_view name) const {
+  for (const TOptionSpec& spec : Specs_)
+    if (spec.Name == name) return &spec;
+  return nullptr;
+}
+
+bool TCommandLine::Parse(const std::vector<std::string>& words) {
+  Given_.clear();
+  Positionals_.clear();
+  Error_.clear();
+  HelpAsked_ = false;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (optionsEnded || word.size() < 2 || word[0] != '-' || (word[1] != '-' && word != "-h")) {
+      Positionals_.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (word == "-h" || word == "--help") {
+      HelpAsked_ = true;
+      continue;
+    }
+    const size_t eq = word.find('=');
+    const std::string name = word.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+    const TOptionSpec* spec = Find(name);
+    if (!spec) {
+      Error_ = "unknown option --" + name;
+      return false;
+    }
+    std::string value;
+    if (spec->Kind == TOptionKind::Flag) {
+      if (eq != std::string::npos) {
+        Error_ = "--" + name + " takes no value";
+        return false;
+      }
+    } else if (eq != std::string::npos) {
+      value = word.substr(eq + 1);
+    } else if (i + 1 < words.size()) {
+      value = words[++i];
+    } else {
+      Error_ = "--" + name + " needs a value";
+      return false;
+    }
+    auto& values = Given_[name];
+    if (spec->Kind != TOptionKind::Repeated && !values.empty()) {
+      Error_ = "--" + name + " given twice";
+      return false;
+    }
+    values.push_back(std::move(value));
+  }
+  return true;
+}
+
+bool TCommandLine::Has(std::string_view name) const {
+  return Given_.find(name) != Given_.end();
+}
+
+std::string TCommandLine::Value(std::string_view name, std::string fallback) const {
+  auto it = Given_.find(name);
+  return it == Given_.end() ? std::move(fallback) : it->second.back();
+}
+
+const std::vector<std::string>& TCommandLine::Values(std::string_view name) const {
+  static const std::vector<std::string> kNone;
+  auto it = Given_.find(name);
+  return it == Given_.end() ? kNone : it->second;
+}
+
+bool TCommandLine::Integer(std::string_view name, int64_t low, int64_t high, std::optional<int64_t>& out) {
+  out.reset();
+  if (!Has(name)) return true;
+  int64_t v = 0;
+  std::string problem;
+  if (!ParseIntegerArg(Value(name), low, high, v, problem)) {
+    Error_ = "--" + std::string(name) + ": " + problem;
+    return false;
+  }
+  out = v;
+  return true;
+}
+
+bool TCommandLine::Decimal(std::string_view name, double low, double high, std::optional<double>& out) {
+  out.reset();
+  if (!Has(name)) return true;
+  double v = 0;
+  std::string problem;
+  if (!ParseDecimalArg(Value(name), low, high, v, problem)) {
+    Error_ = "--" + std::string(name) + ": " + problem;
+    return false;
+  }
+  out = v;
+  return true;
+}
+
+bool ParseIntegerArg(std::string_view text, int64_t low, int64_t high, int64_t& out, std::string& error) {
+  int64_t v = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, v);
+  if (ec == std::errc::result_out_of_range) {
+    error = "out of range";
+    return false;
+  }
+  if (text.empty() || ec != std::errc() || ptr != end) {
+    error = "not a number";
+    return false;
+  }
+  if (v < low || v > high) {
+    error = "out of range";
+    return false;
+  }
+  out = v;
+  return true;
+}
+
+bool ParseDecimalArg(std::string_view text, double low, double high, double& out, std::string& error) {
+  double v = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, v, std::chars_format::fixed);
+  if (ec == std::errc::result_out_of_range) {
+    error = "out of range";
+    return false;
+  }
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(v)) {
+    error = "not a number";
+    return false;
+  }
+  if (v < low || v > high) {
+    error = "out of range";
+    return false;
+  }
+  out = v;
+  return true;
+}
+
+}  // namespace vandrel
