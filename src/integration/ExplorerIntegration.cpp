@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "actions/AppErrors.h"
+#include "platform/TextUtils.h"
 
 namespace vandrel {
 using namespace integration;
@@ -140,6 +141,25 @@ std::vector<TIntegrationEntry> IntegrationStatus(const TIETools& tools) {
       !places.MimeAppsList.empty() && ReadTextFile(places.MimeAppsList, list) && HasMimeDefault(list, line);
   entries.push_back({"line", places.MimeAppsList + ": " + line, present});
   return entries;
+}
+
+std::string ShopAddressToCommand(std::string_view argument) {
+  if (!StartsWithText(argument, std::string(kProtocol) + ":")) return std::string(argument);
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = AsciiLower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  std::string command;
+  for (size_t i = 0; i < argument.size(); ++i) {
+    char c = argument[i];
+    if (c == '%' && i + 2 < argument.size() && hex(argument[i + 1]) >= 0 && hex(argument[i + 2]) >= 0) {
+      c = static_cast<char>(hex(argument[i + 1]) * 16 + hex(argument[i + 2]));
+      i += 2;
+    }
+    command += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+  }
+  return command;
 }
 
 }  // namespace vandrel

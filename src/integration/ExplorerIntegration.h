@@ -60,4 +60,9 @@ struct TIntegrationEntry {
 };
 std::vector<TIntegrationEntry> IntegrationStatus(const TIETools& tools);
 
+// A "shop:" address as a browser hands it over ("shop:new%20harry%20potter") turned back into the command
+// line it stands for ("shop:new harry potter"); a decoded control byte becomes a blank, so one address
+// stays one line. Any other argument comes back unchanged.
+std::string ShopAddressToCommand(std::string_view argument);
+
 }  // namespace vandrel
