@@ -12,6 +12,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libxcb1-dev
   tinyproxy dante-server openssl python3 python3-dbfread pgdbf
+  # installing and packaging: desktop file, metainfo and package checks, the extension's test
+  desktop-file-utils appstream lintian dpkg-dev nodejs
   # benchmark peers
   libgumbo-dev liblua5.4-dev libsqlite3-dev libcurl4-openssl-dev curl
   # a German locale, under which tests check that numbers never follow the C locale
