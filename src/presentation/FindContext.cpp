@@ -108,6 +108,7 @@ TStorageDataItem* TFindContext::FindNext() {
   Folded_ = AsciiLowerCase(Text_);
   TStorageDataItem* hit = Walk();
   Current_ = hit;
+  CurrentKey_ = hit ? hit->Index() : -1;
   if (hit) {
     if (OnFound) OnFound(*this, hit);
   } else if (OnFinished) {
@@ -118,7 +119,9 @@ TStorageDataItem* TFindContext::FindNext() {
 
 void TFindContext::ItemChanged(TStorageNotifier* sender, TStorageDataItem* item) {
   // A reload replaces every result: the remembered one is gone unless the view still shows it.
-  if (sender == View_ && !item && Current_ && !View_->IsVisible(Current_)) Current_ = nullptr;
+  // Only a visible result may be read: the key tells a new result at a reused address from the old one.
+  if (sender == View_ && !item && Current_ && (!View_->IsVisible(Current_) || Current_->Index() != CurrentKey_))
+    Current_ = nullptr;
 }
 
 void TFindContext::ItemDeleted(TStorageNotifier* sender, TStorageDataItem* item) {

@@ -60,6 +60,7 @@ class TFindContext : public IStorageDataListViewObserver {
   std::string Text_;
   std::string Folded_;  // Text_ in lower case, for searches ignoring case
   TStorageDataItem* Current_ = nullptr;
+  int32_t CurrentKey_ = -1;  // Current_'s record key: a reload may put another result at the same address
   std::vector<int> Fields_;
 };
 
