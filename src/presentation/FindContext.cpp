@@ -120,7 +120,8 @@ TStorageDataItem* TFindContext::FindNext() {
 void TFindContext::ItemChanged(TStorageNotifier* sender, TStorageDataItem* item) {
   // A reload replaces every result: the remembered one is gone unless the view still shows it.
   // Only a visible result may be read: the key tells a new result at a reused address from the old one.
-  if (sender == View_ && !item && Current_ && (!View_->IsVisible(Current_) || Current_->Index() != CurrentKey_))
+  if (sender == View_ && !item && Current_ &&
+      (!View_->IsVisible(Current_) || Current_->Index() != CurrentKey_))
     Current_ = nullptr;
 }
 
