@@ -26,5 +26,6 @@ int RunSearch(const Args& args);
 int RunCatalogue(const Args& args);
 int RunHistory(const Args& args);
 int RunDb(const Args& args);
+int RunUpdate(const Args& args);
 
 }  // namespace vandrel::cli

@@ -27,6 +27,8 @@ const std::vector<Command>& AllCommands() {
        "[--define NAME=VALUE]  the stored searches",
        RunHistory},
       {"db", "db compact [--root DIR]  pack the database's search and result tables", RunDb},
+      {"update", "update [--site URL] [--root DIR] [--check-only] [--json]  update the definitions",
+       RunUpdate},
   };
   return commands;
 }
