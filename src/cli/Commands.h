@@ -29,5 +29,6 @@ int RunDb(const Args& args);
 int RunIntegration(const Args& args);
 int RunOpen(const Args& args);
 int RunUninstall(const Args& args);
+int RunUpdate(const Args& args);
 
 }  // namespace vandrel::cli

@@ -35,6 +35,8 @@ const std::vector<Command>& AllCommands() {
       {"uninstall",
        "uninstall [--keep-user-data|--remove-user-data] [--root DIR]  remove integration and data",
        RunUninstall},
+      {"update", "update [--site URL] [--root DIR] [--check-only] [--json]  update the definitions",
+       RunUpdate},
   };
   return commands;
 }
