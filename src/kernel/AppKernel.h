@@ -40,12 +40,10 @@ struct TStopAnswer {
 
 // What starting and stopping searches asks of the rest of the program; each may be empty.
 struct TSearchHooks {
-  // Runs the automatic engine update when UpdateDue answers yes; skipped in debug mode.
+  // Runs the automatic engine update when the updater says one is due; skipped in debug mode.
   std::function<void()> BeforeSearch;
   // Asked only while the configuration says so; empty answers yes.
   std::function<TStopAnswer()> AskStop;
-  // Asks the updater whether an automatic engine update is due; empty: never.
-  std::function<bool()> UpdateDue;
 };
 
 using TAppSearchHistoryPtr = std::unique_ptr<TAppSearchHistory, void (*)(TAppSearchHistory*)>;
@@ -125,6 +123,8 @@ class TAppKernel {
   void SetSearchContext(TQuorinApplication* runner, TAppConfig* config, TAppSearchHistoryPtr compare,
                         TAppSearchHistoryPtr reviews);
   void SetSearchHooks(TSearchHooks hooks) { searchHooks_ = std::move(hooks); }
+  // The updater's answer to whether an automatic engine update is due; empty: never.
+  void SetUpdateDue(std::function<bool()> updateDue) { updateDue_ = std::move(updateDue); }
   TAppSearchHistory* CompareHistory() const { return compareHistory_.get(); }
   TAppSearchHistory* ReviewsHistory() const { return reviewsHistory_.get(); }
   // Queues a run of `search` from the chosen history; behind a running search it waits its turn. False
@@ -164,6 +164,7 @@ class TAppKernel {
   TAppSearchHistoryPtr compareHistory_{nullptr, nullptr};
   TAppSearchHistoryPtr reviewsHistory_{nullptr, nullptr};
   TSearchHooks searchHooks_;
+  std::function<bool()> updateDue_;
   std::vector<IAppKernelObserver*> observers_;  // not owned, registration order
   bool stopping_ = false;  // the user confirmed a stop; cleared when the next search starts
 };

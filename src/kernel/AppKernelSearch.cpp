@@ -18,8 +18,7 @@ void TAppKernel::SetSearchContext(TQuorinApplication* runner, TAppConfig* config
 }
 
 bool TAppKernel::StartSearch(TSearchStorageItem* search, bool isReviews, bool isNew) {
-  if (!debugMode_ && searchHooks_.UpdateDue && searchHooks_.BeforeSearch && searchHooks_.UpdateDue())
-    searchHooks_.BeforeSearch();
+  if (!debugMode_ && updateDue_ && searchHooks_.BeforeSearch && updateDue_()) searchHooks_.BeforeSearch();
   TAppSearchHistory* history = isReviews ? reviewsHistory_.get() : compareHistory_.get();
   if (!search || !history || !runner_) {
     ShowAppError(aeCategoryWithoutEngine);

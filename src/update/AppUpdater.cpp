@@ -137,7 +137,8 @@ void TUpdateRun::Run(bool all, std::chrono::milliseconds limit) {
   if (!Canceled_) {
     Progress_ = 100;
     Status_ = LastStep_ <= TUpdateStep::CheckVersions ? "No changes detected." : "Update completed.";
-    Updater_.Settings().SetLastChannelUpdate(Updater_.CurrentTime());
+    // A look that installs nothing leaves the schedule as it was.
+    if (!CheckOnly) Updater_.Settings().SetLastChannelUpdate(Updater_.CurrentTime());
   }
   Dispatcher_.ProcessPending();
 }

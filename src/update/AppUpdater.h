@@ -80,8 +80,8 @@ class TUpdateRun : public IQuorinApplicationObserver {
 
   // Stop before downloading: the report says what would change.
   bool CheckOnly = false;
-  // Blocks until the update ended (or `limit` passed, which counts as canceled). Unless canceled,
-  // records LastChannelUpdate, also after a failed update.
+  // Blocks until the update ended (or `limit` passed, which counts as canceled). Unless canceled or only
+  // checking, records LastChannelUpdate, also after a failed update.
   void Run(bool all, std::chrono::milliseconds limit = std::chrono::minutes(30));
   void Cancel();
 

@@ -80,11 +80,11 @@ TEST(AppKernelUpdateHook, AStartedSearchRunsTheUpdateOnlyWhenOneIsDue) {
   auto previous = SetErrorPresenter({[](TMessageStyle, const std::string&) {}, [] {}});
   bool due = false;
   int asked = 0, ran = 0;
-  kernel.SetSearchHooks({[&ran] { ++ran; }, nullptr,
-                         [&] {
-                           ++asked;
-                           return due;
-                         }});
+  kernel.SetSearchHooks({[&ran] { ++ran; }, nullptr});
+  kernel.SetUpdateDue([&] {
+    ++asked;
+    return due;
+  });
   kernel.StartSearch(nullptr, false, false);  // refused for want of a search; the updater was still asked
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(ran, 0);
