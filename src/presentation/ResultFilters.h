@@ -130,6 +130,13 @@ class TCompareFilterPanel {
  public:
   static constexpr int kSliderDelayMs = 250;
   static constexpr int kTypingDelayMs = 1000;
+  // The panel's texts; the reviews page offers no filter.
+  static constexpr const char* kMinPriceHeader = "Min price";
+  static constexpr const char* kMaxPriceHeader = "Max price";
+  static constexpr const char* kDeliveryHeader = "Delivery";
+  static constexpr const char* kNoReviewFilter = "No filter reviews";
+  static constexpr const char* kCloseButton = "&Close";
+  static constexpr const char* kResetButton = "&Reset";
 
   explicit TCompareFilterPanel(IScheduler& scheduler);
   ~TCompareFilterPanel();
