@@ -18,7 +18,7 @@ LAYERS = [
     ["ui", "cli", "scripttool", "uninstall"],
 ]
 # Inside a row: the folders each folder may still include.
-PEERS_BELOW = {"currency": {"script"}}
+PEERS_BELOW = {"currency": {"script"}, "http": {"html"}}
 
 RANK = {folder: rank for rank, row in enumerate(LAYERS) for folder in row}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z]+)/')
