@@ -3,7 +3,7 @@ JOBS ?= 2
 DEPS := tools/install-deps.sh
 CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: deps build run check check-layers check-asan check-tsan bench fuzz format clean
+.PHONY: deps build run check check-layers check-asan check-tsan bench fuzz format clean package install
 
 deps:
 	@bash $(DEPS)
@@ -14,6 +14,15 @@ build: deps
 
 run: build
 	@bash tools/run.sh build/release
+
+# A .deb of the release build (build/release/vandrel-shopper_VERSION_ARCH.deb); `make install` puts the
+# release build under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+package: build
+	@cd build/release && cpack -G DEB
+
+install: build
+	@cmake --install build/release --prefix $(PREFIX)
 
 check: check-layers check-asan check-tsan
 

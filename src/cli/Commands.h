@@ -26,5 +26,9 @@ int RunSearch(const Args& args);
 int RunCatalogue(const Args& args);
 int RunHistory(const Args& args);
 int RunDb(const Args& args);
+int RunIntegration(const Args& args);
+int RunOpen(const Args& args);
+int RunUninstall(const Args& args);
+int RunUpdate(const Args& args);
 
 }  // namespace vandrel::cli

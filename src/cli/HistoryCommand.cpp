@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/HistoryView.h"
 #include "cli/StoredSearches.h"
 #include "currency/CurrencyConverters.h"
 #include "currency/CurrencyScript.h"
@@ -22,13 +23,15 @@ struct THistoryOptions {
   std::vector<std::pair<std::string, std::string>> Defines;
   int Number = -1;
   bool Reviews = false, Json = false;
+  THistoryViewOptions View;
 };
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", problem.c_str());
   std::fprintf(stderr,
                "usage: vandrel-shopper-cli history list|show N|delete N|rerun N [--reviews] [--json] "
-               "[--root DIR] [--data DIR] [--define NAME=VALUE]\n");
+               "[--root DIR] [--data DIR] [--define NAME=VALUE]\n       %s\n",
+               kHistoryViewUsage);
   return 2;
 }
 
@@ -168,6 +171,8 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
 }  // namespace
 
 int RunHistory(const Args& args) {
+  // Before any result list loads: a stored grouping whose class is unknown would be dropped.
+  RegisterHistoryViewClasses();
   THistoryOptions o;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -177,6 +182,10 @@ int RunHistory(const Args& args) {
       return true;
     };
     std::string v;
+    if (const int taken = TakeHistoryViewArgument(o.Action, o.Number >= 0, args, i, o.View, v)) {
+      if (taken < 0) return Usage(v);
+      continue;
+    }
     if (a == "--reviews") {
       o.Reviews = true;
     } else if (a == "--json") {
@@ -204,11 +213,14 @@ int RunHistory(const Args& args) {
       return Usage("unknown argument '" + a + "'");
     }
   }
-  const bool numbered = o.Action == "show" || o.Action == "delete" || o.Action == "rerun";
+  const bool numbered =
+      o.Action == "show" || o.Action == "delete" || o.Action == "rerun" || o.Action == "check";
   if (o.Action != "list" && !numbered)
     return Usage(o.Action.empty() ? "no action" : "unknown action '" + o.Action + "'");
   if (numbered && o.Number < 0) return Usage(o.Action + " needs a search number");
   if (!numbered && o.Number >= 0) return Usage("list takes no search number");
+  if (const std::string misplaced = MisplacedViewOption(o.Action, o.View); !misplaced.empty())
+    return Usage(misplaced);
 
   TVariableList constants;
   std::string error;
@@ -226,7 +238,9 @@ int RunHistory(const Args& args) {
   if (!search)
     return Usage("no search " + std::to_string(o.Number) + " in the " + (o.Reviews ? "reviews" : "compare") +
                  " history");
-  if (o.Action == "show") return Show(store, *search, o.Json);
+  if (o.Action == "show")
+    return ShowHistoryView(store, *search, o.Data.empty() ? store.Folders().Data() : o.Data, o.View, o.Json);
+  if (o.Action == "check") return CheckHistoryResults(store, *search, o.View);
   if (o.Action == "delete") {
     ISearchHistoryItemIntf* item = store.History().Item();
     item->BeginDelete();

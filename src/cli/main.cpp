@@ -27,6 +27,16 @@ const std::vector<Command>& AllCommands() {
        "[--define NAME=VALUE]  the stored searches",
        RunHistory},
       {"db", "db compact [--root DIR]  pack the database's search and result tables", RunDb},
+      {"integration",
+       "integration install|remove|status [--root DIR] [--program PATH] [--json]  the desktop and browser "
+       "entries",
+       RunIntegration},
+      {"open", "open URL [--launch]     open a page in the user's browser", RunOpen},
+      {"uninstall",
+       "uninstall [--keep-user-data|--remove-user-data] [--root DIR]  remove integration and data",
+       RunUninstall},
+      {"update", "update [--site URL] [--root DIR] [--check-only] [--json]  update the definitions",
+       RunUpdate},
   };
   return commands;
 }

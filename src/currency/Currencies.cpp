@@ -1,6 +1,9 @@
 #include "currency/Currencies.h"
 
+#include <charconv>
 #include <cmath>
+
+#include "platform/TextUtils.h"
 
 namespace vandrel {
 
@@ -37,13 +40,11 @@ double NumberOf(const TCurrencyScriptRecord& record, const char* name) {
   const auto* field = FieldOf(record, name);
   if (!field) return 0;
   if (!field->IsText) return field->Number;
+  // A rate is data from the update site: read with "." whatever locale the program runs under.
+  std::string_view t = Trim(field->Text, kAsciiControlsAndSpace);
   double v = 0;
-  try {
-    v = std::stod(field->Text);
-  } catch (...) {
-    v = 0;
-  }
-  return v;
+  auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+  return res.ec == std::errc() && std::isfinite(v) ? v : 0;
 }
 
 std::string TextOf(const TCurrencyScriptRecord& record, const char* name) {

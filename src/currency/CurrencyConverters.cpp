@@ -109,9 +109,8 @@ std::string FormatMoney(double value, const TCurrencyDefinitionItem& currency) {
     default:
       text = symbol + number;
   }
-  // A value that rounds to zero is not shown as a debt.
-  bool negative = value < 0 && digits.find_first_not_of("0.") != std::string::npos;
-  return negative ? "(" + text + ")" : text;
+  // The sign is the value's, not the rounded digits': a small debt stays a debt.
+  return value < 0 ? "(" + text + ")" : text;
 }
 
 TCurrencyConverter::TCurrencyConverter() {

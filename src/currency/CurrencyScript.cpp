@@ -47,9 +47,7 @@ bool TCurrencyScript::GetCollection(const std::string& name, std::vector<TCurren
     TCurrencyScriptRecord record;
     record.Key = source->Key;
     for (size_t f = 0; f < source->FieldCount(); ++f) {
-      std::string fieldName = source->FieldName(f);
-      std::transform(fieldName.begin(), fieldName.end(), fieldName.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      std::string fieldName = AsciiLowerCase(source->FieldName(f));
       const TBaseEvalItem* item = source->FindField(source->FieldName(f));
       if (!item) continue;
       TCurrencyScriptField field;

@@ -1,6 +1,7 @@
 #include "engines/EngineCompiler.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "engines/SearchTypeCompiler.h"
 #include "platform/Format.h"
@@ -100,11 +101,12 @@ class TAddTempFieldCommand : public TCommand {
     uint8_t type = dtString;
     if (s.Count() >= 2) {
       if (!IsNumericType(s.At(1).DataType))
-        return RunError(106, Format("Incompatible data types: '%s' and '%s'",
-                                    {DataTypeName(s.At(1).DataType), DataTypeName(dtInteger)}));
+        return RunError(kErrIncompatibleTypes,
+                        Format("Incompatible data types: '%s' and '%s'",
+                               {DataTypeName(s.At(1).DataType), DataTypeName(dtInteger)}));
       int64_t t = s.At(1).AsInteger();
       if (t < dtFloat || t > dtMoney)
-        return RunError(120, Format("Invalid data type: %d", {static_cast<long long>(t)}));
+        return RunError(kErrInvalidDataType, Format("Invalid data type: %d", {static_cast<long long>(t)}));
       type = static_cast<uint8_t>(t);
     }
     EngineOf(*this).ResultsParser.AddTempField(s.At(0).Text, type);
@@ -141,6 +143,7 @@ TEngineCompiler::TEngineCompiler()
       Priorities(NewLanguageCollection()),
       HttpVars(std::make_shared<TZnStringList>()) {
   static_cast<TEngineEvaluator&>(Evaluator()).Engine = this;
+  RunTimeLimit = kDefaultRunTimeLimitMs;
   DefineDefinitionConstants(constants_);
   const uint8_t back = kfExecutable | kfBackward;
   Syntax.Add("ClearHttpVars", kwClearHttpVars, CommandClass<TPlainCommand<&ClearHttpVars>>(), back);
@@ -252,7 +255,7 @@ bool TEngineCompiler::ExpandResults(const std::string& fieldName, const TObjectR
   TFuncEvaluator& ev = Evaluator();
   int index = instance_ ? instance_->OutputFields.IndexOf(fieldName) : -1;
   if (index < 0) {
-    ev.SetError(108, Format("Invalid parameter: '%s'", {fieldName}));
+    ev.SetError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {fieldName}));
     return false;
   }
   TObjectRef target = list;
@@ -263,7 +266,7 @@ bool TEngineCompiler::ExpandResults(const std::string& fieldName, const TObjectR
   } else if (auto* coll = dynamic_cast<TZnCollection*>(target.get())) {
     for (size_t i = 0; i < coll->Count(); ++i) values.push_back(coll->At(i)->Key);
   } else {
-    ev.SetError(108, Format("Invalid parameter: '%s'", {"(Collection)"}));
+    ev.SetError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {"(Collection)"}));
     return false;
   }
   TSearchResultList& page = ResultsParser.Results();
@@ -276,6 +279,18 @@ bool TEngineCompiler::ExpandResults(const std::string& fieldName, const TObjectR
         int64_t n = 0;
         auto res = std::from_chars(s.data(), s.data() + s.size(), n);
         f.SetInteger(res.ec == std::errc() && res.ptr == s.data() + s.size() ? n : 0);
+      } else if (f.DataType == dtFloat || f.DataType == dtMoney) {
+        // A typed field keeps its type whatever is written to it, so a text would leave the old number.
+        std::string_view t = Trim(s, kAsciiControlsAndSpace);
+        double x = 0;
+        auto res = std::from_chars(t.data(), t.data() + t.size(), x);
+        if (res.ec != std::errc() || res.ptr != t.data() + t.size() || !std::isfinite(x)) x = 0;
+        if (f.DataType == dtMoney) {
+          if (f.MoneyCode.empty()) f.MoneyCode = c->MoneyCode;
+          f.SetMoneyValue(x);
+        } else {
+          f.SetFloat(x);
+        }
       } else {
         f.SetString(s);
       }
@@ -350,18 +365,29 @@ int64_t TEngineCompiler::LocalPriority() const {
 
 // ---------------------------------------------------------------------------------------------------
 
+namespace {
+
+// Reads and compiles an engine or category file for `instance`, naming it after the file once read;
+// false with the error on the compiler.
+bool LoadDefinition(TEngineCompiler& c, const std::string& fileName, TSearchTypeInstance* instance,
+                    std::string& name) {
+  if (!c.LoadFromFile(fileName)) {
+    c.AddError(kErrStream, FaultText(kErrStream, "Cannot open file " + fileName), 0);
+    return false;
+  }
+  name = DefinitionName(fileName);
+  c.SetInstance(instance);
+  return c.Compile() == 0;
+}
+
+}  // namespace
+
 TEngineReader::TEngineReader() : compiler_(std::make_unique<TEngineCompiler>()) {}
 TEngineReader::~TEngineReader() = default;
 
 bool TEngineReader::Load(const std::string& fileName, TSearchTypeInstance* instance) {
   TEngineCompiler& c = *compiler_;
-  if (!c.LoadFromFile(fileName)) {
-    c.AddError(127, FaultText(127, "Cannot open file " + fileName), 0);
-    return false;
-  }
-  Name = DefinitionName(fileName);
-  c.SetInstance(instance);
-  if (c.Compile() != 0) return false;
+  if (!LoadDefinition(c, fileName, instance, Name)) return false;
   TVariableList& v = c.Variables();
   const struct {
     const char* Name;
@@ -394,13 +420,7 @@ TCategoryReader::~TCategoryReader() = default;
 
 bool TCategoryReader::Load(const std::string& fileName, TSearchTypeInstance* instance) {
   TEngineCompiler& c = *compiler_;
-  if (!c.LoadFromFile(fileName)) {
-    c.AddError(127, FaultText(127, "Cannot open file " + fileName), 0);
-    return false;
-  }
-  Name = DefinitionName(fileName);
-  c.SetInstance(instance);
-  if (c.Compile() != 0) return false;
+  if (!LoadDefinition(c, fileName, instance, Name)) return false;
   TVariableList& v = c.Variables();
   v.SetString("Language", Language);
   v.SetString("Name", Name);

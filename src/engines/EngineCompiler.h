@@ -36,6 +36,10 @@ enum TEngineKeywordId : uint16_t {
 
 class TEngineCompiler : public TBaseCompiler {
  public:
+  // The run budget of every procedure of an engine until its host sets another (the searcher gives its
+  // engine time limit): engines come from an update site and may loop.
+  static constexpr int kDefaultRunTimeLimitMs = 10000;
+
   TEngineCompiler();
   ~TEngineCompiler() override;
 

@@ -13,25 +13,6 @@ namespace vandrel {
 
 namespace {
 
-std::string PropertyNotFound(const std::string& name) {
-  return Format("Property not found: '%s'", {name});
-}
-
-std::string ForEachRefusal(const std::string& name) {
-  return Format("Cannot modify '%s' collection while in For Each statement", {name});
-}
-
-TObjectRef Carry(TObjectRef target, TWrapperFactory kind) {
-  return std::make_shared<TTransporter>(std::move(target), kind);
-}
-
-template <class T>
-std::shared_ptr<T> TargetAs(const TObjectRef& target) {
-  TObjectRef t = target;
-  if (auto* tr = dynamic_cast<TTransporter*>(t.get())) t = tr->Target;
-  return std::dynamic_pointer_cast<T>(t);
-}
-
 // A record of the current page as scripts hold it. Records are owned by the page's list and may be
 // freed (ExpandResults, the next page) while a script still holds the reference, so every access first
 // checks that the record is still on the page.
@@ -78,39 +59,30 @@ THostValue ReadResultField(TVariable& self, TResultField& f, const std::string& 
   if (known) return v;
   THostValue out;
   if (f.Definition && ReadSearchFieldProperty(self, *f.Definition, member, out)) return out;
-  self.SetError(111, PropertyNotFound(member));
+  self.PropertyNotFound(member);
   return {};
 }
 
-class TRecordFieldWrapper : public TBaseObjectWrapper {
+class TRecordFieldWrapper : public TWrapperOf<TRecordFieldWrapper, TRecordFieldRef> {
  public:
   TRecordFieldWrapper(std::string name, std::shared_ptr<TRecordFieldRef> ref, TBaseCompiler* compiler)
-      : TBaseObjectWrapper(std::move(name), ref, compiler), ref_(std::move(ref)) {
+      : TWrapperOf(std::move(name), std::move(ref), compiler) {
     HasMembers = true;
     DefaultAccess = true;
   }
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* c) {
-    auto r = TargetAs<TRecordFieldRef>(target);
-    return r ? std::make_shared<TRecordFieldWrapper>(name, r, c) : nullptr;
-  }
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    TResultField* f = ref_->Get();
+    TResultField* f = target_->Get();
     if (!f) return {};
     return ReadResultField(*this, *f, name.empty() ? "value" : name);
   }
   void SetProperty(const std::string& name, const THostValue& value) override {
-    TResultField* f = ref_->Get();
+    TResultField* f = target_->Get();
     if (!f) return;
     if (!TBaseEvalItemWrapper::WriteItemProperty(*f, name.empty() ? "value" : name, value))
-      SetError(111, PropertyNotFound(name));
+      PropertyNotFound(name);
     f->Invalidate();
   }
-
- private:
-  std::shared_ptr<TRecordFieldRef> ref_;
 };
 
 std::shared_ptr<TVariable> TRecordFieldRef::MakeWrapper(const std::string& name, TBaseCompiler* compiler) {
@@ -118,68 +90,59 @@ std::shared_ptr<TVariable> TRecordFieldRef::MakeWrapper(const std::string& name,
       name, std::static_pointer_cast<TRecordFieldRef>(shared_from_this()), compiler);
 }
 
-class TRecordFieldsWrapper : public TBaseCollectionWrapper {
+class TRecordFieldsWrapper
+    : public TWrapperOf<TRecordFieldsWrapper, TRecordFieldsRef, TBaseCollectionWrapper> {
  public:
   TRecordFieldsWrapper(std::string name, std::shared_ptr<TRecordFieldsRef> ref, TBaseCompiler* compiler)
-      : TBaseCollectionWrapper(std::move(name), ref, compiler), ref_(std::move(ref)) {
+      : TWrapperOf(std::move(name), std::move(ref), compiler) {
     HasMembers = true;
   }
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* c) {
-    auto r = TargetAs<TRecordFieldsRef>(target);
-    return r ? std::make_shared<TRecordFieldsWrapper>(name, r, c) : nullptr;
-  }
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    TResultRecord* r = ref_->Record->Get();
+    TResultRecord* r = target_->Record->Get();
     if (name == "count") return THostValue(static_cast<int64_t>(r ? r->FieldCount() : 0));
-    SetError(111, PropertyNotFound(name));
-    return {};
+    return PropertyNotFound(name);
   }
   THostValue GetIndexed(const THostValue& key, const std::string& member) override {
     HasObject = false;
     int index = IndexFor(key);
     if (index < 0) return {};
     if (member.empty()) {
-      SetObjectValue(Carry(std::make_shared<TRecordFieldRef>(ref_->Record, static_cast<size_t>(index)),
-                           &TRecordFieldWrapper::Make));
-      return {};
+      return Produce(std::make_shared<TRecordFieldRef>(target_->Record, static_cast<size_t>(index)),
+                     &TRecordFieldWrapper::Make);
     }
-    return ReadResultField(*this, ref_->Record->Get()->Field(static_cast<size_t>(index)), member);
+    return ReadResultField(*this, target_->Record->Get()->Field(static_cast<size_t>(index)), member);
   }
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue&) override {
     int index = IndexFor(key);
     if (index < 0) return;
-    TResultField& f = ref_->Record->Get()->Field(static_cast<size_t>(index));
+    TResultField& f = target_->Record->Get()->Field(static_cast<size_t>(index));
     if (!TBaseEvalItemWrapper::WriteItemProperty(f, member.empty() ? "value" : member, value))
-      SetError(111, PropertyNotFound(member));
+      PropertyNotFound(member);
     f.Invalidate();
   }
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override {
-    TResultRecord* r = ref_->Record->Get();
+    TResultRecord* r = target_->Record->Get();
     if (!r || index < 1 || static_cast<size_t>(index) > r->FieldCount()) return nullptr;
     element_ = std::make_shared<TRecordFieldWrapper>(
-        Name, std::make_shared<TRecordFieldRef>(ref_->Record, static_cast<size_t>(index - 1)), Compiler);
+        Name, std::make_shared<TRecordFieldRef>(target_->Record, static_cast<size_t>(index - 1)), Compiler);
     return element_;
   }
 
  private:
   int IndexFor(const THostValue& key) {
-    TResultRecord* r = ref_->Record->Get();
+    TResultRecord* r = target_->Record->Get();
     if (!r) return -1;
     int index = -1;
     if (key.IsString())
       index = r->IndexOf(key.AsString());
     else if (key.AsInteger() >= 1 && static_cast<size_t>(key.AsInteger()) <= r->FieldCount())
       index = static_cast<int>(key.AsInteger() - 1);
-    if (index < 0) SetError(130, Format("Field '%s' not found in result record", {HostText(key)}));
+    if (index < 0)
+      SetError(kErrFieldNotFound, Format("Field '%s' not found in result record", {HostText(key)}));
     return index;
   }
-  std::shared_ptr<TRecordFieldsRef> ref_;
-  TVariablePtr element_;
 };
 
 std::shared_ptr<TVariable> TRecordFieldsRef::MakeWrapper(const std::string& name, TBaseCompiler* compiler) {
@@ -193,12 +156,11 @@ THostValue ReadRecord(TVariable& self, const std::shared_ptr<TRecordRef>& ref, c
   if (!r) return {};
   if (member == "deleted") return THostValue(r->Deleted);
   if (member == "fields") {
-    self.SetObjectValue(Carry(std::make_shared<TRecordFieldsRef>(ref), &TRecordFieldsWrapper::Make));
-    return {};
+    return self.Produce(std::make_shared<TRecordFieldsRef>(ref), &TRecordFieldsWrapper::Make);
   }
   TResultField* f = r->FindField(member);
   if (!f) {
-    self.SetError(111, PropertyNotFound(member));
+    self.PropertyNotFound(member);
     return {};
   }
   return ToHostValue(*f);
@@ -211,39 +173,29 @@ void WriteRecord(TVariable& self, TResultRecord* r, const std::string& member, c
     return;
   }
   TResultField* f = r->FindField(member);
-  if (!f) return self.SetError(111, PropertyNotFound(member));
+  if (!f) {
+    self.PropertyNotFound(member);
+    return;
+  }
   FromHostValue(*f, value);
   f->ErrorCode = 0;
   f->ErrorText.clear();
   f->Invalidate();
 }
 
-class TRecordWrapper : public TBaseObjectWrapper {
+class TRecordWrapper : public TWrapperOf<TRecordWrapper, TRecordRef> {
  public:
   TRecordWrapper(std::string name, std::shared_ptr<TRecordRef> ref, TBaseCompiler* compiler)
-      : TBaseObjectWrapper(std::move(name), ref, compiler), ref_(std::move(ref)) {
+      : TWrapperOf(std::move(name), std::move(ref), compiler) {
     HasMembers = true;
   }
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* c) {
-    auto r = TargetAs<TRecordRef>(target);
-    return r ? std::make_shared<TRecordWrapper>(name, r, c) : nullptr;
-  }
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    return ReadRecord(*this, ref_, name);
+    return ReadRecord(*this, target_, name);
   }
   void SetProperty(const std::string& name, const THostValue& value) override {
-    WriteRecord(*this, ref_->Get(), name, value);
+    WriteRecord(*this, target_->Get(), name, value);
   }
-  void Bind(std::shared_ptr<TRecordRef> ref) {
-    ObjectRef = ref;
-    ref_ = std::move(ref);
-  }
-
- private:
-  std::shared_ptr<TRecordRef> ref_;
 };
 
 std::shared_ptr<TVariable> TRecordRef::MakeWrapper(const std::string& name, TBaseCompiler* compiler) {
@@ -252,44 +204,37 @@ std::shared_ptr<TVariable> TRecordRef::MakeWrapper(const std::string& name, TBas
 }
 
 // Query parser objects made by CreateQueryParser.
-class TQueryParserWrapper : public TBaseCollectionWrapper {
+class TQueryParserWrapper : public TWrapperOf<TQueryParserWrapper, TZnQueryParser, TBaseCollectionWrapper> {
  public:
   TQueryParserWrapper(std::string name, std::shared_ptr<TZnQueryParser> qp, TBaseCompiler* compiler)
-      : TBaseCollectionWrapper(std::move(name), qp, compiler), qp_(std::move(qp)) {
+      : TWrapperOf(std::move(name), std::move(qp), compiler) {
     HasMembers = true;
     DefaultAccess = true;
   }
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* c) {
-    auto q = TargetAs<TZnQueryParser>(target);
-    return q ? std::make_shared<TQueryParserWrapper>(name, q, c) : nullptr;
-  }
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    if (name.empty() || name == "value" || name == "targetvalue") return THostValue(qp_->QueryText());
-    if (name == "count") return THostValue(static_cast<int64_t>(qp_->Count()));
-    if (name == "exactphrase") return THostValue(qp_->ExactPhrase);
-    if (name == "exactphrasedelimiter") return THostValue(qp_->ExactPhraseDelimiter);
-    if (name == "prefix") return THostValue(qp_->Prefix);
-    if (name == "separator") return THostValue(qp_->Separator);
-    if (name == "originalvalue") return THostValue(qp_->OriginalText());
-    SetError(111, PropertyNotFound(name));
-    return {};
+    if (name.empty() || name == "value" || name == "targetvalue") return THostValue(target_->QueryText());
+    if (name == "count") return THostValue(static_cast<int64_t>(target_->Count()));
+    if (name == "exactphrase") return THostValue(target_->ExactPhrase);
+    if (name == "exactphrasedelimiter") return THostValue(target_->ExactPhraseDelimiter);
+    if (name == "prefix") return THostValue(target_->Prefix);
+    if (name == "separator") return THostValue(target_->Separator);
+    if (name == "originalvalue") return THostValue(target_->OriginalText());
+    return PropertyNotFound(name);
   }
   void SetProperty(const std::string& name, const THostValue& value) override {
     if (name == "exactphrase")
-      qp_->SetExactPhrase(value.AsBoolean());
+      target_->SetExactPhrase(value.AsBoolean());
     else if (name == "exactphrasedelimiter")
-      qp_->SetExactPhraseDelimiter(HostText(value));
+      target_->SetExactPhraseDelimiter(HostText(value));
     else if (name == "prefix")
-      qp_->SetPrefix(HostText(value));
+      target_->SetPrefix(HostText(value));
     else if (name == "separator")
-      qp_->SetSeparator(HostText(value));
+      target_->SetSeparator(HostText(value));
     else if (name == "originalvalue")
-      qp_->Parse(HostText(value), true);
+      target_->Parse(HostText(value), true);
     else
-      SetError(111, PropertyNotFound(name));
+      PropertyNotFound(name);
   }
   // With a default property, `qp.prefix = x` arrives as an indexed write without a key.
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
@@ -300,25 +245,20 @@ class TQueryParserWrapper : public TBaseCollectionWrapper {
     HasObject = false;
     if (key.IsEmpty()) return GetProperty(member);
     if (key.IsString()) {
-      for (const auto& w : qp_->Words)
+      for (const auto& w : target_->Words)
         if (SameText(w, key.AsString())) return THostValue(w);
       return THostValue(std::string());
     }
     int64_t i = key.AsInteger();
-    if (i < 1 || static_cast<size_t>(i) > qp_->Count()) return THostValue(std::string());
-    return THostValue(qp_->Words[static_cast<size_t>(i - 1)]);
+    if (i < 1 || static_cast<size_t>(i) > target_->Count()) return THostValue(std::string());
+    return THostValue(target_->Words[static_cast<size_t>(i - 1)]);
   }
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override {
-    if (index < 1 || static_cast<size_t>(index) > qp_->Count()) return nullptr;
+    if (index < 1 || static_cast<size_t>(index) > target_->Count()) return nullptr;
     if (!element_) element_ = std::make_shared<TVariable>(Name);
-    element_->SetString(qp_->Words[static_cast<size_t>(index - 1)]);
+    element_->SetString(target_->Words[static_cast<size_t>(index - 1)]);
     return element_;
   }
-
- private:
-  std::shared_ptr<TZnQueryParser> qp_;
-  TVariablePtr element_;
 };
 
 }  // namespace
@@ -342,36 +282,23 @@ class TInputValueRef : public TScriptObject {
   std::string Name;
 };
 
-class TInputValueWrapper : public TBaseObjectWrapper {
+class TInputValueWrapper : public TWrapperOf<TInputValueWrapper, TInputValueRef> {
  public:
   TInputValueWrapper(std::string name, std::shared_ptr<TInputValueRef> ref, TBaseCompiler* compiler)
-      : TBaseObjectWrapper(std::move(name), ref, compiler), ref_(std::move(ref)) {
+      : TWrapperOf(std::move(name), std::move(ref), compiler) {
     HasMembers = true;
     DefaultAccess = true;
   }
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* c) {
-    auto r = TargetAs<TInputValueRef>(target);
-    return r ? std::make_shared<TInputValueWrapper>(name, r, c) : nullptr;
-  }
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    TSearchInputField* f = ref_->Get();
+    TSearchInputField* f = target_->Get();
     if (!f) return THostValue(std::string());
-    return TInputValuesWrapper::ReadValue(*this, *ref_->Engine, *f, name.empty() ? "value" : name);
+    return TInputValuesWrapper::ReadValue(*this, *target_->Engine, *f, name.empty() ? "value" : name);
   }
   void SetProperty(const std::string& name, const THostValue& value) override {
-    if (TSearchInputField* f = ref_->Get())
-      TInputValuesWrapper::WriteValue(*this, *ref_->Engine, *f, name, value);
+    if (TSearchInputField* f = target_->Get())
+      TInputValuesWrapper::WriteValue(*this, *target_->Engine, *f, name, value);
   }
-  void Bind(std::shared_ptr<TInputValueRef> ref) {
-    ObjectRef = ref;
-    ref_ = std::move(ref);
-  }
-
- private:
-  std::shared_ptr<TInputValueRef> ref_;
 };
 
 std::shared_ptr<TVariable> TInputValueRef::MakeWrapper(const std::string& name, TBaseCompiler* compiler) {
@@ -379,35 +306,21 @@ std::shared_ptr<TVariable> TInputValueRef::MakeWrapper(const std::string& name, 
       name, std::static_pointer_cast<TInputValueRef>(shared_from_this()), compiler);
 }
 
-class TRuleWrapper : public TBaseObjectWrapper {
+class TRuleWrapper : public TWrapperOf<TRuleWrapper, TSearchRule> {
  public:
   TRuleWrapper(std::string name, TSearchRulePtr rule, TBaseCompiler* compiler)
-      : TBaseObjectWrapper(std::move(name), rule, compiler), rule_(std::move(rule)) {
+      : TWrapperOf(std::move(name), std::move(rule), compiler) {
     HasMembers = true;
   }
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* c) {
-    auto r = TargetAs<TSearchRule>(target);
-    return r ? std::make_shared<TRuleWrapper>(name, r, c) : nullptr;
-  }
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
     THostValue out;
-    if (!TRulesWrapper::ReadRule(*rule_, name, out)) SetError(111, PropertyNotFound(name));
+    if (!TRulesWrapper::ReadRule(*target_, name, out)) PropertyNotFound(name);
     return out;
   }
   void SetProperty(const std::string& name, const THostValue& value) override {
-    if (!TRulesWrapper::WriteRule(*this, *rule_, name, value) && ErrorCode == 0)
-      SetError(111, PropertyNotFound(name));
+    if (!TRulesWrapper::WriteRule(*this, *target_, name, value) && ErrorCode == 0) PropertyNotFound(name);
   }
-  void Bind(TSearchRulePtr rule) {
-    ObjectRef = rule;
-    rule_ = std::move(rule);
-  }
-
- private:
-  TSearchRulePtr rule_;
 };
 
 }  // namespace
@@ -450,8 +363,7 @@ THostValue TInputValuesWrapper::ReadValue(TVariable& self, TEngineCompiler& engi
   if (member == "prefix") return THostValue(qp.Prefix);
   if (member == "separator") return THostValue(qp.Separator);
   THostValue out;
-  if (!ReadSearchFieldProperty(self, *field.Definition, member, out))
-    self.SetError(111, PropertyNotFound(member));
+  if (!ReadSearchFieldProperty(self, *field.Definition, member, out)) self.PropertyNotFound(member);
   return out;
 }
 
@@ -470,9 +382,9 @@ void TInputValuesWrapper::WriteValue(TVariable& self, TEngineCompiler& engine, T
   } else if (member == "separator") {
     qp.SetSeparator(HostText(value));
   } else if (member == "value" || member == "targetvalue" || member == "count" || member == "wordcount") {
-    self.SetError(111, PropertyNotFound(member));
+    self.PropertyNotFound(member);
   } else if (!WriteSearchFieldProperty(self, *field.Definition, member, value) && self.ErrorCode == 0) {
-    self.SetError(111, PropertyNotFound(member));
+    self.PropertyNotFound(member);
   }
 }
 
@@ -481,8 +393,7 @@ THostValue TInputValuesWrapper::GetProperty(const std::string& name) {
   if (name == "count")
     return THostValue(
         static_cast<int64_t>(engine_->Instance() ? engine_->Instance()->InputFields.Count() : 0));
-  SetError(111, PropertyNotFound(name));
-  return {};
+  return PropertyNotFound(name);
 }
 
 THostValue TInputValuesWrapper::GetIndexed(const THostValue& key, const std::string& member) {
@@ -490,8 +401,7 @@ THostValue TInputValuesWrapper::GetIndexed(const THostValue& key, const std::str
   TSearchInputField* f = FieldFor(key);
   if (!f) return THostValue(std::string());
   if (member.empty()) {
-    SetObjectValue(Carry(std::make_shared<TInputValueRef>(engine_, f->Name()), &TInputValueWrapper::Make));
-    return {};
+    return Produce(std::make_shared<TInputValueRef>(engine_, f->Name()), &TInputValueWrapper::Make);
   }
   return ReadValue(*this, *engine_, *f, member);
 }
@@ -505,11 +415,7 @@ TVariablePtr TInputValuesWrapper::Select(int index) {
   TSearchInputField* f = FieldFor(THostValue(static_cast<int64_t>(index)));
   if (!f) return nullptr;
   auto ref = std::make_shared<TInputValueRef>(engine_, f->Name());
-  if (!element_)
-    element_ = std::make_shared<TInputValueWrapper>(Name, ref, Compiler);
-  else
-    static_cast<TInputValueWrapper*>(element_.get())->Bind(ref);
-  return element_;
+  return Element<TInputValueWrapper>(ref);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -524,21 +430,16 @@ THostValue TResultsWrapper::GetProperty(const std::string& name) {
   TSearchResultList& l = engine_->ResultsParser.Results();
   if (name == "count") return THostValue(static_cast<int64_t>(l.Count()));
   if (name == "add") {
-    if (InForEach) {
-      SetError(211, ForEachRefusal(Name));
-      return {};
-    }
+    if (RefuseInForEach()) return {};
     l.Add(engine_->ResultsParser.NewRecord());
-    SetObjectValue(Carry(std::make_shared<TRecordRef>(engine_, &l.At(l.Count() - 1)), &TRecordWrapper::Make));
-    return {};
+    return Produce(std::make_shared<TRecordRef>(engine_, &l.At(l.Count() - 1)), &TRecordWrapper::Make);
   }
-  SetError(111, PropertyNotFound(name));
-  return {};
+  return PropertyNotFound(name);
 }
 
 TResultRecord* TResultsWrapper::RecordFor(const THostValue& key) {
   if (!key.IsInteger() && !key.IsFloat()) {
-    SetError(108, Format("Invalid parameter: '%s'", {HostText(key)}));
+    SetError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {HostText(key)}));
     return nullptr;
   }
   TSearchResultList& l = engine_->ResultsParser.Results();
@@ -553,8 +454,7 @@ THostValue TResultsWrapper::GetIndexed(const THostValue& key, const std::string&
   if (!r) return {};
   auto ref = std::make_shared<TRecordRef>(engine_, r);
   if (member.empty()) {
-    SetObjectValue(Carry(ref, &TRecordWrapper::Make));
-    return {};
+    return Produce(ref, &TRecordWrapper::Make);
   }
   return ReadRecord(*this, ref, member);
 }
@@ -568,11 +468,7 @@ TVariablePtr TResultsWrapper::Select(int index) {
   TSearchResultList& l = engine_->ResultsParser.Results();
   if (index < 1 || static_cast<size_t>(index) > l.Count()) return nullptr;
   auto ref = std::make_shared<TRecordRef>(engine_, &l.At(static_cast<size_t>(index - 1)));
-  if (!element_)
-    element_ = std::make_shared<TRecordWrapper>(Name, ref, Compiler);
-  else
-    static_cast<TRecordWrapper*>(element_.get())->Bind(ref);
-  return element_;
+  return Element<TRecordWrapper>(ref);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -618,7 +514,7 @@ bool TRulesWrapper::WriteRule(TVariable& self, TSearchRule& r, const std::string
   if (name == "expressionmandatory") return r.ExpressionMandatory = v.AsBoolean(), true;
   if (name == "formula") return r.SetFormula(HostText(v)), true;
   if (name == "key") return r.SetKey(v.AsBoolean()), true;
-  if (name == "name") return self.SetError(111, PropertyNotFound(name)), true;
+  if (name == "name") return self.PropertyNotFound(name), true;
   if (name == "nbchars") return r.NbChars = toInt(), true;
   if (name == "nblines") return r.NbLines = toInt(), true;
   if (name == "startchar") return r.StartChar = toInt(), true;
@@ -636,7 +532,8 @@ TSearchRulePtr TRulesWrapper::RuleFor(const THostValue& key) {
   if (key.IsString()) return rules.FindOrAdd(key.AsString());
   int64_t i = key.AsInteger();
   if (i < 1 || static_cast<size_t>(i) > rules.Count()) {
-    SetError(128, FaultText(128, Format("List index out of bounds (%d)", {static_cast<long long>(i)})));
+    SetError(kErrList,
+             FaultText(kErrList, Format("List index out of bounds (%d)", {static_cast<long long>(i)})));
     return nullptr;
   }
   return rules.Ptr(static_cast<size_t>(i - 1));
@@ -645,8 +542,7 @@ TSearchRulePtr TRulesWrapper::RuleFor(const THostValue& key) {
 THostValue TRulesWrapper::GetProperty(const std::string& name) {
   HasObject = false;
   if (name == "count") return THostValue(static_cast<int64_t>(engine_->ResultsParser.Rules->Count()));
-  SetError(111, PropertyNotFound(name));
-  return {};
+  return PropertyNotFound(name);
 }
 
 THostValue TRulesWrapper::GetIndexed(const THostValue& key, const std::string& member) {
@@ -654,29 +550,24 @@ THostValue TRulesWrapper::GetIndexed(const THostValue& key, const std::string& m
   TSearchRulePtr r = RuleFor(key);
   if (!r) return {};
   if (member.empty()) {
-    SetObjectValue(Carry(r, &TRuleWrapper::Make));
-    return {};
+    return Produce(r, &TRuleWrapper::Make);
   }
   THostValue out;
-  if (!ReadRule(*r, member, out)) SetError(111, PropertyNotFound(member));
+  if (!ReadRule(*r, member, out)) PropertyNotFound(member);
   return out;
 }
 
 void TRulesWrapper::SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                                const THostValue&) {
   TSearchRulePtr r = RuleFor(key);
-  if (r && !WriteRule(*this, *r, member, value) && ErrorCode == 0) SetError(111, PropertyNotFound(member));
+  if (r && !WriteRule(*this, *r, member, value) && ErrorCode == 0) PropertyNotFound(member);
 }
 
 TVariablePtr TRulesWrapper::Select(int index) {
   TSearchRuleList& rules = *engine_->ResultsParser.Rules;
   if (index < 1 || static_cast<size_t>(index) > rules.Count()) return nullptr;
   auto r = rules.Ptr(static_cast<size_t>(index - 1));
-  if (!element_)
-    element_ = std::make_shared<TRuleWrapper>(Name, r, Compiler);
-  else
-    static_cast<TRuleWrapper*>(element_.get())->Bind(r);
-  return element_;
+  return Element<TRuleWrapper>(r);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -36,7 +36,6 @@ class TInputValuesWrapper : public TBaseCollectionWrapper {
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
 
   // Member access on one input field, shared with the single-value wrapper.
@@ -48,7 +47,6 @@ class TInputValuesWrapper : public TBaseCollectionWrapper {
  private:
   TSearchInputField* FieldFor(const THostValue& key) const;
   TEngineCompiler* engine_;
-  TVariablePtr element_;
 };
 
 // `Results`: the records of the current page.
@@ -59,13 +57,11 @@ class TResultsWrapper : public TBaseCollectionWrapper {
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
 
  private:
   TResultRecord* RecordFor(const THostValue& key);
   TEngineCompiler* engine_;
-  TVariablePtr element_;
 };
 
 // `Rules`: the results parser's rules; an unknown name makes a rule.
@@ -76,7 +72,6 @@ class TRulesWrapper : public TBaseCollectionWrapper {
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
 
   static bool ReadRule(TSearchRule& rule, const std::string& name, THostValue& out);
@@ -86,7 +81,6 @@ class TRulesWrapper : public TBaseCollectionWrapper {
  private:
   TSearchRulePtr RuleFor(const THostValue& key);
   TEngineCompiler* engine_;
-  TVariablePtr element_;
 };
 
 }  // namespace vandrel

@@ -24,8 +24,8 @@ double VariableNumber(TVariableList& list, const char* name) {
 int64_t RecordScore(TSearchTypeInstance* instance, double r, double o, double k, const std::string& a,
                     const std::string& b, const std::string& c, int64_t maximum) {
   if (r == 0) {
-    if (k - 1 == 0) throw EScriptFault(121, "");
-    throw EScriptFault(104, "");
+    if (k - 1 == 0) throw EScriptFault(kErrInvalidFloatOperation, "");
+    throw EScriptFault(kErrDivisionByZero, "");
   }
   // The weights were tuned with single-precision arithmetic; keep its rounding.
   float base = static_cast<float>((1 - (k - 1) / r) * 0.65);

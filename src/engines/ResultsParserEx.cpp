@@ -50,13 +50,6 @@ std::string RemoveControls(std::string s) {
   return s;
 }
 
-std::string TrimBlank(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
-}
-
 std::string CleanValue(const std::string& s) {
   return ScriptClean(s, [](const std::string& t) { return DecodeEntities(t); });
 }
@@ -230,7 +223,7 @@ void TResultsParserEx::ComputeRange() {
 
 void TResultsParserEx::AssignText(TResultField& field, const std::string& text) {
   if (IsNumericType(field.DataType)) {
-    std::string t = TrimBlank(text);
+    std::string t = std::string(Trim(text));
     size_t i = t.find_first_not_of("\r\n ");
     size_t start = i == std::string::npos ? t.size() : i;
     size_t end = start;
@@ -239,7 +232,7 @@ void TResultsParserEx::AssignText(TResultField& field, const std::string& text) 
     double v = 0;
     auto res = std::from_chars(run.data(), run.data() + run.size(), v, std::chars_format::fixed);
     if (res.ec != std::errc() || res.ptr != run.data() + run.size()) {
-      field.ErrorCode = 101;
+      field.ErrorCode = kErrInvalidValue;
       field.ErrorText = "'" + run + "' is not a valid floating point value";
       field.Invalidate();
       return;

@@ -7,57 +7,31 @@ namespace vandrel {
 
 namespace {
 
-std::string PropertyNotFound(const std::string& name) {
-  return Format("Property not found: '%s'", {name});
-}
-
-std::string ForEachRefusal(const std::string& name) {
-  return Format("Cannot modify '%s' collection while in For Each statement", {name});
-}
-
-template <class T>
-std::shared_ptr<T> TargetAs(const TObjectRef& target) {
-  TObjectRef t = target;
-  if (auto* tr = dynamic_cast<TTransporter*>(t.get())) t = tr->Target;
-  return std::dynamic_pointer_cast<T>(t);
-}
-
-TObjectRef Carry(TObjectRef target, TWrapperFactory kind) {
-  return std::make_shared<TTransporter>(std::move(target), kind);
-}
-
 // `InputFields` / `OutputFields` as script objects.
 template <class TField>
 class TSearchFieldListWrapper : public TBaseCollectionWrapper {
  public:
   using TList = TBaseSearchFieldList<TField>;
   TSearchFieldListWrapper(std::string name, std::shared_ptr<TList> list, TBaseCompiler* compiler)
-      : TBaseCollectionWrapper(std::move(name), list, compiler), list_(std::move(list)) {
+      : TBaseCollectionWrapper(std::move(name), list, compiler), target_(std::move(list)) {
     HasMembers = true;
   }
   static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
                                          TBaseCompiler* compiler) {
-    auto l = TargetAs<TList>(target);
-    if (!l) return nullptr;
-    return std::make_shared<TSearchFieldListWrapper>(name, l, compiler);
+    return MakeWrapperAs<TSearchFieldListWrapper, TList>(name, target, compiler);
   }
   TWrapperFactory WrapperClass() const override { return &Make; }
 
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    if (name == "count") return THostValue(static_cast<int64_t>(list_->Count()));
+    if (name == "count") return THostValue(static_cast<int64_t>(target_->Count()));
     if (name == "add") {
       THostValue key;
       if (!PopArgument(key)) return {};
-      if (InForEach) {
-        SetError(211, ForEachRefusal(Name));
-        return {};
-      }
-      SetObjectValue(Carry(list_->AddField(HostText(key)), &TSearchFieldWrapper::Make));
-      return {};
+      if (RefuseInForEach()) return {};
+      return Produce(target_->AddField(HostText(key)), &TSearchFieldWrapper::Make);
     }
-    SetError(111, PropertyNotFound(name));
-    return {};
+    return PropertyNotFound(name);
   }
 
   THostValue GetIndexed(const THostValue& key, const std::string& member) override {
@@ -65,20 +39,17 @@ class TSearchFieldListWrapper : public TBaseCollectionWrapper {
     std::shared_ptr<TField> f = FieldFor(key);
     if (!f) return {};
     if (member.empty()) {
-      SetObjectValue(Carry(f, &TSearchFieldWrapper::Make));
-      return {};
+      return Produce(f, &TSearchFieldWrapper::Make);
     }
     THostValue out;
-    if (!ReadSearchFieldProperty(*this, *f, member, out) && ErrorCode == 0)
-      SetError(111, PropertyNotFound(member));
+    if (!ReadSearchFieldProperty(*this, *f, member, out) && ErrorCode == 0) PropertyNotFound(member);
     return out;
   }
 
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue&) override {
     std::shared_ptr<TField> f = FieldFor(key);
-    if (f && !WriteSearchFieldProperty(*this, *f, member, value) && ErrorCode == 0)
-      SetError(111, PropertyNotFound(member));
+    if (f && !WriteSearchFieldProperty(*this, *f, member, value) && ErrorCode == 0) PropertyNotFound(member);
   }
 
   void SetIndexedObject(const THostValue& key, const std::string& member, const TObjectRef& object,
@@ -88,45 +59,62 @@ class TSearchFieldListWrapper : public TBaseCollectionWrapper {
     if (member == "displayarray")
       f->DisplayArray = object;
     else
-      SetError(111, PropertyNotFound(member));
+      PropertyNotFound(member);
   }
 
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override {
-    if (index < 1 || static_cast<size_t>(index) > list_->Count()) return nullptr;
-    auto f = list_->Ptr(static_cast<size_t>(index - 1));
-    if (!element_)
-      element_ = std::make_shared<TSearchFieldWrapper>(Name, f, Compiler);
-    else
-      static_cast<TSearchFieldWrapper*>(element_.get())->Bind(f);
-    return element_;
+    if (index < 1 || static_cast<size_t>(index) > target_->Count()) return nullptr;
+    auto f = target_->Ptr(static_cast<size_t>(index - 1));
+    return Element<TSearchFieldWrapper>(f);
   }
 
  private:
   std::shared_ptr<TField> FieldFor(const THostValue& key) {
     if (key.IsString()) {
-      int i = list_->IndexOf(key.AsString());
+      int i = target_->IndexOf(key.AsString());
       if (i < 0) {
-        SetError(128, FaultText(128, Format("Field '%s' not found", {key.AsString()})));
+        SetError(kErrList, FaultText(kErrList, Format("Field '%s' not found", {key.AsString()})));
         return nullptr;
       }
-      return list_->Ptr(static_cast<size_t>(i));
+      return target_->Ptr(static_cast<size_t>(i));
     }
     int64_t i = key.AsInteger();
-    if (i < 1 || static_cast<size_t>(i) > list_->Count()) {
-      SetError(128, FaultText(128, Format("List index out of bounds (%d)", {static_cast<long long>(i)})));
+    if (i < 1 || static_cast<size_t>(i) > target_->Count()) {
+      SetError(kErrList,
+               FaultText(kErrList, Format("List index out of bounds (%d)", {static_cast<long long>(i)})));
       return nullptr;
     }
-    return list_->Ptr(static_cast<size_t>(i - 1));
+    return target_->Ptr(static_cast<size_t>(i - 1));
   }
 
-  std::shared_ptr<TList> list_;
-  TVariablePtr element_;
+  std::shared_ptr<TList> target_;
 };
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
+
+namespace {
+
+// The yes/no property of an output field by its lower-cased name; null for other names.
+bool* OutputFlag(TBaseSearchOutputField& f, const std::string& name) {
+  const struct {
+    const char* Name;
+    bool* Flag;
+  } flags[] = {{"boldifnew", &f.BoldIfNew},
+               {"defaultgraphicaldisplay", &f.DefaultGraphicalDisplay},
+               {"defaultsortcolumn", &f.DefaultSortColumn},
+               {"highlighttarget", &f.HighlightTarget},
+               {"isdomain", &f.IsDomain},
+               {"isurl", &f.IsUrl},
+               {"sortdescending", &f.SortDescending},
+               {"summary", &f.Summary}};
+  for (const auto& fl : flags)
+    if (name == fl.Name) return fl.Flag;
+  return nullptr;
+}
+
+}  // namespace
 
 bool ReadSearchFieldProperty(TVariable& self, TBaseSearchField& f, const std::string& name, THostValue& out) {
   auto* in = dynamic_cast<TBaseSearchInputField*>(&f);
@@ -154,21 +142,7 @@ bool ReadSearchFieldProperty(TVariable& self, TBaseSearchField& f, const std::st
     if (name == "choices") return out = THostValue(in->ChoicesText), true;
     if (name == "highlightsource") return out = THostValue(in->HighlightSource), true;
   }
-  if (outField) {
-    const struct {
-      const char* Name;
-      bool* Flag;
-    } flags[] = {{"boldifnew", &outField->BoldIfNew},
-                 {"defaultgraphicaldisplay", &outField->DefaultGraphicalDisplay},
-                 {"defaultsortcolumn", &outField->DefaultSortColumn},
-                 {"highlighttarget", &outField->HighlightTarget},
-                 {"isdomain", &outField->IsDomain},
-                 {"isurl", &outField->IsUrl},
-                 {"sortdescending", &outField->SortDescending},
-                 {"summary", &outField->Summary}};
-    for (const auto& fl : flags)
-      if (name == fl.Name) return out = THostValue(*fl.Flag), true;
-  }
+  if (bool* flag = outField ? OutputFlag(*outField, name) : nullptr) return out = THostValue(*flag), true;
   return false;
 }
 
@@ -179,7 +153,7 @@ bool WriteSearchFieldProperty(TVariable& self, TBaseSearchField& f, const std::s
   if (name == "alignment") {
     int64_t a = v.AsInteger();
     if (a < 0 || a > 2)
-      self.SetError(131, Format("Invalid alignment: '%d'", {static_cast<long long>(a)}));
+      self.SetError(kErrInvalidAlignment, Format("Invalid alignment: '%d'", {static_cast<long long>(a)}));
     else
       f.Alignment = static_cast<uint8_t>(a);
     return true;
@@ -187,7 +161,7 @@ bool WriteSearchFieldProperty(TVariable& self, TBaseSearchField& f, const std::s
   if (name == "datatype") {
     int64_t t = v.AsInteger();
     if (t < dtFloat || t > dtMoney)
-      self.SetError(120, Format("Invalid data type: %d", {static_cast<long long>(t)}));
+      self.SetError(kErrInvalidDataType, Format("Invalid data type: %d", {static_cast<long long>(t)}));
     else
       f.SetDeclaredType(static_cast<uint8_t>(t));
     return true;
@@ -200,7 +174,7 @@ bool WriteSearchFieldProperty(TVariable& self, TBaseSearchField& f, const std::s
   if (name == "width") return f.Width = static_cast<int32_t>(v.AsInteger()), true;
   if (name == "hidden") return f.Hidden = v.AsBoolean(), true;
   if (name == "internal") return f.Internal = v.AsBoolean(), true;
-  if (name == "name") return self.SetError(111, PropertyNotFound(name)), true;
+  if (name == "name") return self.PropertyNotFound(name), true;
   if (in) {
     if (name == "choices") return in->SetChoicesText(HostText(v)), true;
     if (name == "highlightsource") return in->HighlightSource = v.AsBoolean(), true;
@@ -211,57 +185,34 @@ bool WriteSearchFieldProperty(TVariable& self, TBaseSearchField& f, const std::s
       if (outField->IsDomain) outField->IsUrl = true;
       return true;
     }
-    const struct {
-      const char* Name;
-      bool* Flag;
-    } flags[] = {{"boldifnew", &outField->BoldIfNew},
-                 {"defaultgraphicaldisplay", &outField->DefaultGraphicalDisplay},
-                 {"defaultsortcolumn", &outField->DefaultSortColumn},
-                 {"highlighttarget", &outField->HighlightTarget},
-                 {"isurl", &outField->IsUrl},
-                 {"sortdescending", &outField->SortDescending},
-                 {"summary", &outField->Summary}};
-    for (const auto& fl : flags)
-      if (name == fl.Name) return *fl.Flag = v.AsBoolean(), true;
+    if (bool* flag = OutputFlag(*outField, name)) return *flag = v.AsBoolean(), true;
   }
   return false;
 }
 
 TSearchFieldWrapper::TSearchFieldWrapper(std::string name, std::shared_ptr<TBaseSearchField> field,
                                          TBaseCompiler* compiler)
-    : TBaseObjectWrapper(std::move(name), field, compiler), field_(std::move(field)) {
+    : TWrapperOf(std::move(name), std::move(field), compiler) {
   HasMembers = true;
-}
-
-std::shared_ptr<TVariable> TSearchFieldWrapper::Make(const std::string& name, const TObjectRef& target,
-                                                     TBaseCompiler* compiler) {
-  auto f = TargetAs<TBaseSearchField>(target);
-  if (!f) return nullptr;
-  return std::make_shared<TSearchFieldWrapper>(name, f, compiler);
-}
-
-void TSearchFieldWrapper::Bind(std::shared_ptr<TBaseSearchField> field) {
-  ObjectRef = field;
-  field_ = std::move(field);
 }
 
 THostValue TSearchFieldWrapper::GetProperty(const std::string& name) {
   HasObject = false;
   THostValue out;
-  if (field_ && !ReadSearchFieldProperty(*this, *field_, name, out)) SetError(111, PropertyNotFound(name));
+  if (target_ && !ReadSearchFieldProperty(*this, *target_, name, out)) PropertyNotFound(name);
   return out;
 }
 
 void TSearchFieldWrapper::SetProperty(const std::string& name, const THostValue& value) {
-  if (field_ && !WriteSearchFieldProperty(*this, *field_, name, value)) SetError(111, PropertyNotFound(name));
+  if (target_ && !WriteSearchFieldProperty(*this, *target_, name, value)) PropertyNotFound(name);
 }
 
 void TSearchFieldWrapper::SetPropertyObject(const std::string& name, const TObjectRef& object) {
-  if (!field_) return;
+  if (!target_) return;
   if (name == "displayarray")
-    field_->DisplayArray = object;
+    target_->DisplayArray = object;
   else
-    SetError(111, PropertyNotFound(name));
+    PropertyNotFound(name);
 }
 
 std::shared_ptr<TVariable> TBaseSearchInputField::MakeWrapper(const std::string& name,
@@ -299,31 +250,19 @@ bool TSortKeyWrapper::Write(TSortKey& key, const std::string& name, const THostV
 }
 
 TSortKeyWrapper::TSortKeyWrapper(std::string name, std::shared_ptr<TSortKey> key, TBaseCompiler* compiler)
-    : TBaseObjectWrapper(std::move(name), key, compiler), key_(std::move(key)) {
+    : TWrapperOf(std::move(name), std::move(key), compiler) {
   HasMembers = true;
-}
-
-std::shared_ptr<TVariable> TSortKeyWrapper::Make(const std::string& name, const TObjectRef& target,
-                                                 TBaseCompiler* compiler) {
-  auto k = TargetAs<TSortKey>(target);
-  if (!k) return nullptr;
-  return std::make_shared<TSortKeyWrapper>(name, k, compiler);
-}
-
-void TSortKeyWrapper::Bind(std::shared_ptr<TSortKey> key) {
-  ObjectRef = key;
-  key_ = std::move(key);
 }
 
 THostValue TSortKeyWrapper::GetProperty(const std::string& name) {
   HasObject = false;
   THostValue out;
-  if (key_ && !Read(*key_, name, out)) SetError(111, PropertyNotFound(name));
+  if (target_ && !Read(*target_, name, out)) PropertyNotFound(name);
   return out;
 }
 
 void TSortKeyWrapper::SetProperty(const std::string& name, const THostValue& value) {
-  if (key_ && !Write(*key_, name, value)) SetError(111, PropertyNotFound(name));
+  if (target_ && !Write(*target_, name, value)) PropertyNotFound(name);
 }
 
 std::shared_ptr<TVariable> TSortKey::MakeWrapper(const std::string& name, TBaseCompiler* compiler) {
@@ -362,12 +301,13 @@ std::shared_ptr<TSortKey> TSortKeyListWrapper::KeyFor(const THostValue& key) {
   if (key.IsString()) {
     for (size_t i = 0; i < l.Count(); ++i)
       if (SameText(l.At(i).FieldName, key.AsString())) return l.Ptr(i);
-    SetError(128, FaultText(128, Format("Sort key '%s' not found", {key.AsString()})));
+    SetError(kErrList, FaultText(kErrList, Format("Sort key '%s' not found", {key.AsString()})));
     return nullptr;
   }
   int64_t i = key.AsInteger();
   if (i < 1 || static_cast<size_t>(i) > l.Count()) {
-    SetError(128, FaultText(128, Format("List index out of bounds (%d)", {static_cast<long long>(i)})));
+    SetError(kErrList,
+             FaultText(kErrList, Format("List index out of bounds (%d)", {static_cast<long long>(i)})));
     return nullptr;
   }
   return l.Ptr(static_cast<size_t>(i - 1));
@@ -379,15 +319,10 @@ THostValue TSortKeyListWrapper::GetProperty(const std::string& name) {
   if (name == "add") {
     THostValue key;
     if (!PopArgument(key)) return {};
-    if (InForEach || List().InForEach) {
-      SetError(211, ForEachRefusal(Name));
-      return {};
-    }
-    SetObjectValue(Carry(List().Add(HostText(key), true), &TSortKeyWrapper::Make));
-    return {};
+    if (RefuseInForEach(List().InForEach)) return {};
+    return Produce(List().Add(HostText(key), true), &TSortKeyWrapper::Make);
   }
-  SetError(111, PropertyNotFound(name));
-  return {};
+  return PropertyNotFound(name);
 }
 
 THostValue TSortKeyListWrapper::GetIndexed(const THostValue& key, const std::string& member) {
@@ -395,29 +330,24 @@ THostValue TSortKeyListWrapper::GetIndexed(const THostValue& key, const std::str
   auto k = KeyFor(key);
   if (!k) return {};
   if (member.empty()) {
-    SetObjectValue(Carry(k, &TSortKeyWrapper::Make));
-    return {};
+    return Produce(k, &TSortKeyWrapper::Make);
   }
   THostValue out;
-  if (!TSortKeyWrapper::Read(*k, member, out)) SetError(111, PropertyNotFound(member));
+  if (!TSortKeyWrapper::Read(*k, member, out)) PropertyNotFound(member);
   return out;
 }
 
 void TSortKeyListWrapper::SetIndexed(const THostValue& key, const std::string& member,
                                      const THostValue& value, const THostValue&) {
   auto k = KeyFor(key);
-  if (k && !TSortKeyWrapper::Write(*k, member, value)) SetError(111, PropertyNotFound(member));
+  if (k && !TSortKeyWrapper::Write(*k, member, value)) PropertyNotFound(member);
 }
 
 TVariablePtr TSortKeyListWrapper::Select(int index) {
   TSortKeyList& l = List();
   if (index < 1 || static_cast<size_t>(index) > l.Count()) return nullptr;
   auto k = l.Ptr(static_cast<size_t>(index - 1));
-  if (!element_)
-    element_ = std::make_shared<TSortKeyWrapper>(Name, k, Compiler);
-  else
-    static_cast<TSortKeyWrapper*>(element_.get())->Bind(k);
-  return element_;
+  return Element<TSortKeyWrapper>(k);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -586,7 +516,7 @@ bool TSearchTypeReader::Load(const std::string& fileName) {
     act->Muted = false;
   }
   if (!c.LoadFromFile(fileName)) {
-    c.AddError(127, FaultText(127, "Cannot open file " + fileName), 0);
+    c.AddError(kErrStream, FaultText(kErrStream, "Cannot open file " + fileName), 0);
     return false;
   }
   if (c.Compile() != 0) return false;

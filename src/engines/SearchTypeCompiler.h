@@ -39,19 +39,12 @@ bool WriteSearchFieldProperty(TVariable& self, TBaseSearchField& field, const st
                               const THostValue& value);
 
 // One field definition: `f.name`, `f.datatype = DT_MONEY` ...
-class TSearchFieldWrapper : public TBaseObjectWrapper {
+class TSearchFieldWrapper : public TWrapperOf<TSearchFieldWrapper, TBaseSearchField> {
  public:
   TSearchFieldWrapper(std::string name, std::shared_ptr<TBaseSearchField> field, TBaseCompiler* compiler);
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* compiler);
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override;
   void SetProperty(const std::string& name, const THostValue& value) override;
   void SetPropertyObject(const std::string& name, const TObjectRef& object) override;
-  void Bind(std::shared_ptr<TBaseSearchField> field);
-
- private:
-  std::shared_ptr<TBaseSearchField> field_;
 };
 
 // The sort keys of the current view (or of one list): "count", "add"(name), `SortKeys[key].ascending`.
@@ -68,7 +61,6 @@ class TSortKeyListWrapper : public TBaseCollectionWrapper {
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
   void GetObject(TWrapperFactory wrapperClass = nullptr) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
 
  private:
@@ -76,24 +68,16 @@ class TSortKeyListWrapper : public TBaseCollectionWrapper {
   std::shared_ptr<TSortKey> KeyFor(const THostValue& key);
   TSearchType* type_;
   std::shared_ptr<TSortKeyList> list_;
-  TVariablePtr element_;
 };
 
-class TSortKeyWrapper : public TBaseObjectWrapper {
+class TSortKeyWrapper : public TWrapperOf<TSortKeyWrapper, TSortKey> {
  public:
   TSortKeyWrapper(std::string name, std::shared_ptr<TSortKey> key, TBaseCompiler* compiler);
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* compiler);
-  TWrapperFactory WrapperClass() const override { return &Make; }
   THostValue GetProperty(const std::string& name) override;
   void SetProperty(const std::string& name, const THostValue& value) override;
-  void Bind(std::shared_ptr<TSortKey> key);
 
   static bool Read(TSortKey& key, const std::string& name, THostValue& out);
   static bool Write(TSortKey& key, const std::string& name, const THostValue& value);
-
- private:
-  std::shared_ptr<TSortKey> key_;
 };
 
 class TSearchTypeEvaluator : public TFuncEvaluator {

@@ -8,16 +8,7 @@
 
 namespace vandrel {
 
-namespace {
-
-std::string TrimSpaces(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 const std::vector<std::string>& TWordList::LowerWords() const {
   if (!lowerValid_) {
@@ -38,7 +29,7 @@ std::vector<std::string> TWordList::PlainWords() const {
 
 void TZnQueryParser::Parse(const std::string& text, bool escape) {
   Words.clear();
-  std::string t = TrimSpaces(text);
+  std::string t = std::string(Trim(text));
   std::string word;
   bool quoted = false;
   for (char ch : t) {
@@ -83,7 +74,7 @@ std::string TZnQueryParser::OriginalText() const {
     if (!out.empty()) out += ' ';
     out += w;
   }
-  return TrimSpaces(out);
+  return std::string(Trim(out));
 }
 
 int TZnQueryParser::CountMatches(std::string_view text, bool exact) const {
@@ -123,7 +114,7 @@ std::string FieldDisplayText(const TBaseEvalItem& value, uint8_t dataType, const
     bool isIntegral = dataType == dtInteger || dataType == dtByte;
     bool isNumeric = dataType == dtFloat || dataType == dtMoney;
     if (!isString && !isBoolean && !isIntegral && !isNumeric) {
-      errorCode = 106;
+      errorCode = kErrIncompatibleTypes;
       errorText = Format("Incompatible data type: '%s'", {DataTypeName(dataType)});
     } else {
       std::shared_ptr<TZnCollection> display;
@@ -153,7 +144,7 @@ std::string FieldDisplayText(const TBaseEvalItem& value, uint8_t dataType, const
         // The format comes from a definition file: it is checked against the value, never trusted.
         return ScriptFormatValue(format, arg);
       } catch (const EScriptFault& e) {
-        errorCode = 101;
+        errorCode = kErrInvalidValue;
         errorText = e.what();
       }
     }

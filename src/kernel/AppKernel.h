@@ -40,10 +40,12 @@ struct TStopAnswer {
 
 // What starting and stopping searches asks of the rest of the program; each may be empty.
 struct TSearchHooks {
-  // Runs an automatic engine update when one is due; skipped in debug mode.
+  // Runs the automatic engine update when UpdateDue answers yes; skipped in debug mode.
   std::function<void()> BeforeSearch;
   // Asked only while the configuration says so; empty answers yes.
   std::function<TStopAnswer()> AskStop;
+  // Asks the updater whether an automatic engine update is due; empty: never.
+  std::function<bool()> UpdateDue;
 };
 
 using TAppSearchHistoryPtr = std::unique_ptr<TAppSearchHistory, void (*)(TAppSearchHistory*)>;

@@ -18,7 +18,8 @@ void TAppKernel::SetSearchContext(TQuorinApplication* runner, TAppConfig* config
 }
 
 bool TAppKernel::StartSearch(TSearchStorageItem* search, bool isReviews, bool isNew) {
-  if (!debugMode_ && searchHooks_.BeforeSearch) searchHooks_.BeforeSearch();
+  if (!debugMode_ && searchHooks_.UpdateDue && searchHooks_.BeforeSearch && searchHooks_.UpdateDue())
+    searchHooks_.BeforeSearch();
   TAppSearchHistory* history = isReviews ? reviewsHistory_.get() : compareHistory_.get();
   if (!search || !history || !runner_) {
     ShowAppError(aeCategoryWithoutEngine);

@@ -32,7 +32,6 @@ void TAppKernel::OpenCatalogueAndHistories() {
     return;
   }
   TCodebaseStorageManager& storage = *storage_;
-  WatchRunner(*runner, storage, true);
 
   auto repository = NewEngineRepository();
   AttachDefinitionStorage(storage, DefinitionLists(*repository));
@@ -60,7 +59,6 @@ void TAppKernel::OpenCatalogueAndHistories() {
   partsInstalled_ = runner->InstallParts(std::move(parts));
   if (!partsInstalled_) {
     catalogue_.reset();
-    WatchRunner(*runner, storage, false);
     return;
   }
   RegisterSearchAction(hooks_.Actions ? *hooks_.Actions : TQuorinActionRepository::Instance(), *runner,
@@ -113,7 +111,6 @@ void TAppKernel::CloseCatalogueAndHistories() {
       runner->History()->SetStorage({});
     }
   }
-  if (runner && storage_) WatchRunner(*runner, *storage_, false);
 }
 
 }  // namespace vandrel

@@ -1,9 +1,9 @@
 #include "platform/Format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -71,7 +71,9 @@ std::string FormatGeneral(double value, int precision) {
   if (exp >= precision || std::fabs(value) < 0.00001) return ScientificText(value, precision, 0, true);
   int decimals = precision - 1 - exp;
   if (decimals < 0) decimals = 0;
-  std::string fixed = FormatFixed(std::stod(s), decimals);
+  double rounded = 0;
+  std::from_chars(s.data(), s.data() + s.size(), rounded);  // not stod: it follows the C locale
+  std::string fixed = FormatFixed(rounded, decimals);
   if (fixed.find('.') != std::string::npos) {
     while (fixed.back() == '0') fixed.pop_back();
     if (fixed.back() == '.') fixed.pop_back();

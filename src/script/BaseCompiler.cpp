@@ -1,5 +1,11 @@
 #include "script/BaseCompiler.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -75,6 +81,73 @@ int64_t ParseDecimal(std::string_view s, bool& ok) {
     v = v * 10 + (c - '0');
   }
   return ok ? v : 0;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& reason) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    reason = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
+    ::close(fd);
+    return false;
+  }
+  bytes.clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      reason = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+namespace {
+
+// Writes a temporary file beside `path` and renames it over the target, so that a failed write (a full
+// disk, a size limit) leaves the old file as it was instead of a torn one.
+bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::string& reason) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  struct stat old {};
+  ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  if (!ok) reason = std::strerror(errno ? errno : EIO);
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    reason = std::strerror(errno);
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    reason = std::strerror(errno);
+  }
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
 }
 
 }  // namespace
@@ -180,7 +253,7 @@ bool TCommand::EvaluateAs(int slot, std::string_view text, uint8_t type) {
   if (!Evaluate(slot, text)) return false;
   TFuncEvaluator& ev = Ev();
   if (ev.Stack.Count() != 1) {
-    ev.SetError(118, "Missing operator");
+    ev.SetError(kErrMissingOperator, "Missing operator");
     return false;
   }
   if (ev.DataType != type && (ev.DataType == dtString || !FitsType(type, ev.Number))) {
@@ -230,6 +303,24 @@ std::string TCommand::NextWord() {
   return LastWord;
 }
 
+TBlock* TCommand::CompileBodyUntil(uint16_t endId, int missingCode, const char* missingText) {
+  long j = Block.FindEnd(Block.LineCursor, endId);
+  if (j < 0) {
+    CompileError(missingCode, missingText);
+    return nullptr;
+  }
+  size_t end = static_cast<size_t>(j);
+  std::string rest = std::string(Trim(Block.LineParams(end), kAsciiControlsAndSpace));
+  if (!rest.empty()) {
+    Compiler().AddError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {rest}),
+                        Block.Lines[end].Number);
+    return nullptr;
+  }
+  TBlock* body = Block.MakeChild(Block.LineCursor + 1, end);
+  Block.LineCursor = end + 1;
+  return body;
+}
+
 std::string TCommand::RestText() const {
   return std::string(
       Trim(std::string_view(Params).substr(std::min(Pos, Params.size())), kAsciiControlsAndSpace));
@@ -266,13 +357,14 @@ void TBlock::Compile() {
         if (LineCursor <= before) LineCursor = before + 1;  // a command must consume its line
         Commands.push_back(std::move(cmd));
       } catch (const std::exception& e) {
-        Compiler.AddError(102, std::string("Unknown error\n\r") + e.what(), number);
+        Compiler.AddError(kErrUnknown, std::string("Unknown error\n\r") + e.what(), number);
         return;
       }
     } else if (kw) {
-      Compiler.AddError(210, Format("Statement expected but '%s' found", {kw->Name}), line.Number, kw->Name);
+      Compiler.AddError(kErrStatementExpected, Format("Statement expected but '%s' found", {kw->Name}),
+                        line.Number, kw->Name);
     } else {
-      Compiler.AddError(202, "Keyword not found: $" + Hex4(id), line.Number);
+      Compiler.AddError(kErrKeywordNotFound, "Keyword not found: $" + Hex4(id), line.Number);
     }
   }
 }
@@ -298,10 +390,10 @@ long TBlock::FindEnd(size_t from, uint16_t endId, std::initializer_list<uint16_t
 TBlock* TBlock::MakeChild(size_t from, size_t to) {
   TBlock* b = Compiler.AddBlock(this);
   b->Depth = Depth + 1;
-  if (from < to && to <= Lines.size())
-    b->Lines.assign(Lines.begin() + static_cast<long>(from), Lines.begin() + static_cast<long>(to));
+  if (from < to && to <= Lines.size()) b->Lines = Lines.subspan(from, to - from);
   if (b->Depth > TBaseCompiler::kMaxNesting) {
-    Compiler.AddError(122, "Overflow", from > 0 && from - 1 < Lines.size() ? Lines[from - 1].Number : 0);
+    Compiler.AddError(kErrOverflow, "Overflow",
+                      from > 0 && from - 1 < Lines.size() ? Lines[from - 1].Number : 0);
     return b;
   }
   b->Compile();
@@ -312,18 +404,19 @@ void TBlock::Run() {
   TBaseCompiler& c = Compiler;
   if (c.RunDepth >= TBaseCompiler::kMaxNesting) {
     // Unbounded ExecuteProc recursion ends here instead of exhausting the native stack.
-    c.RunError(122, "Overflow", Commands.empty() ? 0 : Commands.front()->Line);
+    c.RunError(kErrOverflow, "Overflow", Commands.empty() ? 0 : Commands.front()->Line);
     return;
   }
   ++c.RunDepth;
   for (size_t i = 0; i < Commands.size() && !c.Stopped; ++i) {
     TCommand& cmd = *Commands[i];
+    if (!c.StepWithinBudget(cmd.Line)) break;
     try {
       cmd.RunStep();
     } catch (const EScriptFault& f) {
       c.RunError(f.Code, FaultText(f.Code, f.what()), cmd.Line);
     } catch (const std::exception& e) {
-      c.RunError(102, std::string("Unknown error\n\r") + e.what(), cmd.Line);
+      c.RunError(kErrUnknown, std::string("Unknown error\n\r") + e.what(), cmd.Line);
     }
   }
   --c.RunDepth;
@@ -371,6 +464,10 @@ void TBaseCompiler::ResetVariables() {
 }
 
 void TBaseCompiler::SetText(std::string_view source) {
+  // Blocks look at the lines; they go with them.
+  procedures_.clear();
+  MainBlock = nullptr;
+  Blocks.clear();
   Header.clear();
   Corrupted = false;
   Compiled = false;
@@ -386,7 +483,11 @@ void TBaseCompiler::LoadFromStream(std::string_view bytes) {
     return;
   }
   SetText({});
-  std::vector<std::string> lines = SplitLines(UnscrambleBytes(bytes));
+  const std::string text = UnscrambleBytes(bytes);
+  // Every line of a written file ends with a line break: without one the last statement was cut off and
+  // might still read as a different, valid one.
+  if (text.back() != '\n' && text.back() != '\r') Corrupted = true;
+  std::vector<std::string> lines = SplitLines(text);
   size_t next = 1;
   int64_t headerCount = 0;
   if (lines.size() > 1) {
@@ -416,10 +517,13 @@ void TBaseCompiler::LoadFromStream(std::string_view bytes) {
   Variables().SetInteger("FileVersion", ok ? fv : 0, true);
 }
 
-bool TBaseCompiler::LoadFromFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+bool TBaseCompiler::LoadFromFile(const std::string& fileName, std::string* reason) {
+  std::string bytes;
+  std::string why;
+  if (!ReadWholeFile(fileName, bytes, why)) {
+    if (reason) *reason = why;
+    return false;
+  }
   LoadFromStream(bytes);
   FileName = fileName;
   return true;
@@ -535,17 +639,16 @@ std::string TBaseCompiler::NormalizeRest(std::string_view restIn) const {
 }
 
 void TBaseCompiler::Translate() {
-  for (size_t i = 0; i < Lines.size(); ++i) Lines[i].Number = static_cast<int>(i) + 1;
   Errors.clear();
   Warnings.clear();
-  Lines.insert(Lines.begin(), TScriptLine{"FF01", 0});
-  size_t i = 1;
-  while (i < Lines.size() && Errors.empty()) {
+  // Built anew rather than edited in place: erasing line by line made long texts quadratic.
+  std::vector<TScriptLine> out;
+  out.reserve(Lines.size() + 1);
+  out.push_back(TScriptLine{"FF01", 0});
+  for (size_t i = 0; i < Lines.size() && Errors.empty(); ++i) {
+    const int number = static_cast<int>(i) + 1;
     std::string s = std::string(Trim(Lines[i].Text, kAsciiControlsAndSpace));
-    if (s.empty()) {
-      Lines.erase(Lines.begin() + static_cast<long>(i));
-      continue;
-    }
+    if (s.empty()) continue;
     size_t w = 0;
     if (IsLetter(s[0])) {
       while (w < s.size() && (IsNameChar(s[w]) || s[w] == '.')) ++w;
@@ -553,25 +656,45 @@ void TBaseCompiler::Translate() {
       while (w < s.size() && !IsBlank(s[w]) && !IsLetter(s[w])) ++w;
     }
     if (w == 0) {
-      AddError(210, Format("Statement expected but '%s' found", {s}), Lines[i].Number, s);
+      AddError(kErrStatementExpected, Format("Statement expected but '%s' found", {s}), number, s);
       break;
     }
-    std::string word = s.substr(0, w);
-    const TKeywordItem* kw = Syntax.FindName(word);
-    if (kw && (kw->Flags & kfComment)) {
-      Lines.erase(Lines.begin() + static_cast<long>(i));
-      continue;
-    }
+    const TKeywordItem* kw = Syntax.FindName(std::string_view(s).substr(0, w));
+    if (kw && (kw->Flags & kfComment)) continue;
     if (kw) {
-      Lines[i].Text = Hex4(kw->Id) + NormalizeRest(std::string_view(s).substr(w));
-      if (kw->Flags & kfBackward) AddWarning(401, "Backward compatibility only", Lines[i].Number, kw->Name);
-      if (kw->Flags & kfDeprecated) AddWarning(410, kw->Note, Lines[i].Number, kw->Name);
+      out.push_back({Hex4(kw->Id) + NormalizeRest(std::string_view(s).substr(w)), number});
+      if (kw->Flags & kfBackward)
+        AddWarning(kWarnBackwardCompatibility, "Backward compatibility only", number, kw->Name);
+      if (kw->Flags & kfDeprecated) AddWarning(kWarnDeprecated, kw->Note, number, kw->Name);
     } else {
-      Lines[i].Text = Hex4(kwAssign) + s;
+      out.push_back({Hex4(kwAssign) + s, number});
     }
-    ++i;
   }
+  Lines = std::move(out);
   Translated = true;
+}
+
+bool TBaseCompiler::CheckNesting() {
+  int depth = 0;
+  for (const TScriptLine& line : Lines) {
+    uint16_t id = ReadId(line.Text);
+    if (Syntax.HasFlag(id, kfOpener)) {
+      if (++depth > kMaxNesting) {
+        AddError(kErrOverflow, "Overflow", line.Number);
+        return false;
+      }
+    } else if (depth > 0 && Syntax.HasFlag(id, kfCloser)) {
+      --depth;
+    }
+  }
+  return true;
+}
+
+bool TBaseCompiler::CheckDeadline(int line) {
+  if (TClock::now() < deadline_) return true;
+  RunError(kErrTimeLimit,
+           Format("Script stopped after running %d ms", {static_cast<long long>(RunTimeLimit)}), line);
+  return false;
 }
 
 int TBaseCompiler::Compile() {
@@ -582,17 +705,17 @@ int TBaseCompiler::Compile() {
   MainBlock = nullptr;
   Compiled = false;
   if (Lines.empty()) {
-    AddError(201, "Corrupted source file", 0);
+    AddError(kErrCorruptedSource, "Corrupted source file", 0);
     return LastErrorCode();
   }
   Translated = ReadId(Lines[0].Text) == kwMarker;
   MainBlock = AddBlock(nullptr);
   if (Corrupted) {
-    AddError(201, "Corrupted source file", 0);
+    AddError(kErrCorruptedSource, "Corrupted source file", 0);
     return LastErrorCode();
   }
   if (!Translated && Optimize) Translate();
-  if (Errors.empty()) {
+  if (Errors.empty() && CheckNesting()) {
     MainBlock->Lines = Lines;
     MainBlock->Compile();
   }
@@ -606,7 +729,15 @@ int TBaseCompiler::ExecuteProcedure(const std::string& name) {
   if (it == procedures_.end()) return 0;
   size_t before = Errors.size();
   Stopped = false;
+  // The budget covers the outermost call; procedures it calls run on the same clock.
+  const bool outermost = RunDepth == 0;
+  if (outermost) {
+    deadline_ = RunTimeLimit > 0 ? TClock::now() + std::chrono::milliseconds(RunTimeLimit)
+                                 : TClock::time_point::max();
+    steps_ = 0;
+  }
   it->second->Run();
+  if (outermost) deadline_ = TClock::time_point::max();
   // Only this run's errors count: an error left from an earlier run is not this run's result.
   return Errors.size() > before ? Errors.back().Code : 0;
 }
@@ -643,13 +774,10 @@ int TBaseCompiler::SaveToFile(const std::string& fileName) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
   SetHeaderValue("TimeStamp", stamp);
-  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  std::string bytes = SaveToBytes();
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    AddError(127, "Stream error: cannot write " + fileName, 0);
-    return 127;
+  std::string reason;
+  if (!WriteFileReplacing(fileName, SaveToBytes(), reason)) {
+    AddError(kErrStream, "Stream error: cannot write " + fileName + ": " + reason, 0);
+    return kErrStream;
   }
   return 0;
 }
@@ -696,7 +824,7 @@ bool TDeclare::ParseTarget() {
 void TDeclare::CompileStep() {
   FixTexts();
   if (!ParseTarget()) {
-    CompileError(119, "Missing identifier");
+    CompileError(kErrMissingIdentifier, "Missing identifier");
   } else if (!RestTextValue.empty() && RestTextValue[0] == ',') {
     RestTextValue = std::string(Trim(std::string_view(RestTextValue).substr(1), kAsciiControlsAndSpace));
   }
@@ -706,12 +834,16 @@ void TDeclare::CompileStep() {
 void TDeclare::RunStep() {
   int64_t type = dtString;
   if (!RestTextValue.empty()) {
-    if (!EvaluateAs(0, RestTextValue, dtInteger) || Ev().AsInteger() == 0)
-      return RunError(120, Format("Invalid data type: '%s'", {RestTextValue}));
+    // Only the codes of the type table: a stray number would make a variable no operator accepts.
+    if (!EvaluateAs(0, RestTextValue, dtInteger) || Ev().AsInteger() < dtFloat ||
+        Ev().AsInteger() > dtVariant)
+      return RunError(kErrInvalidDataType, Format("Invalid data type: '%s'", {RestTextValue}));
     type = Ev().AsInteger();
   }
   TVariableList* list = Global ? Ev().Variables()->Outermost() : Ev().Variables();
   TVariable* v = list->Find(Target.Name);
+  // Retyping a constant would break every later use of it (`Declare True, 2`).
+  if (v && v->ReadOnly) return RunError(kErrReadOnly, Format("Variable '%s' is read-only", {Target.Name}));
   if (!v) {
     auto nv = std::make_shared<TVariable>(Target.Name);
     v = nv.get();
@@ -724,13 +856,14 @@ void TDeclare::RunStep() {
 void TAssign::CompileStep() {
   FixTexts();
   if (!ParseTarget()) {
-    CompileError(202, Format("Keyword not found: '%s'", {std::string(Trim(Params, kAsciiControlsAndSpace))}));
+    CompileError(kErrKeywordNotFound,
+                 Format("Keyword not found: '%s'", {std::string(Trim(Params, kAsciiControlsAndSpace))}));
   } else if (!RestTextValue.empty() && RestTextValue[0] == '=') {
     Expression = std::string(Trim(std::string_view(RestTextValue).substr(1), kAsciiControlsAndSpace));
   } else if (Target.ParamCount > 0 || !Target.Member.empty()) {
     CallMode = true;
   } else {
-    CompileError(202, Format("Keyword not found: '%s'", {Target.Name}), Target.Name);
+    CompileError(kErrKeywordNotFound, Format("Keyword not found: '%s'", {Target.Name}), Target.Name);
   }
   ++Block.LineCursor;
 }
@@ -798,7 +931,7 @@ void TAssign::RunStep() {
         return false;
       }
       if (!IsNumericType(ev.DataType) && ev.DataType != dtString) {
-        RunError(108, Format("Invalid parameter: '%s'", {text}));
+        RunError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {text}));
         return false;
       }
       out = ToHostValue(ev);
@@ -809,10 +942,10 @@ void TAssign::RunStep() {
   }
 
   auto plainErrors = [&]() {
-    if (readOnly) return RunError(114, Format("Variable '%s' is read-only", {Target.Name})), true;
-    if (reserved) return RunError(208, Format("Reserved keyword: '%s'", {Target.Name})), true;
+    if (readOnly) return RunError(kErrReadOnly, Format("Variable '%s' is read-only", {Target.Name})), true;
+    if (reserved) return RunError(kErrReservedKeyword, Format("Reserved keyword: '%s'", {Target.Name})), true;
     if (!v && (Target.ParamCount > 0 || !Target.Member.empty()))
-      return RunError(129, "Unknown object: " + VariableRecText(Target)), true;
+      return RunError(kErrUnknownObject, "Unknown object: " + VariableRecText(Target)), true;
     return false;
   };
 
@@ -824,8 +957,8 @@ void TAssign::RunStep() {
     } else {
       if (plainErrors()) return;
       if (v && v->TypeFixed && v->DataType != dtObject)
-        return RunError(
-            106, Format("Incompatible data types: '%s' and '%s'", {DataTypeName(v->DataType), "Object"}));
+        return RunError(kErrIncompatibleTypes, Format("Incompatible data types: '%s' and '%s'",
+                                                      {DataTypeName(v->DataType), "Object"}));
       TVariableList* list = holder ? holder : target;
       if (v) list->RemoveVariable(v);
       TVariablePtr w = value.ObjectRef ? value.ObjectRef->MakeWrapper(Target.Name, &Compiler()) : nullptr;
@@ -845,8 +978,9 @@ void TAssign::RunStep() {
     if (plainErrors()) return;
     if (v && v->TypeFixed && v->DataType != value.DataType &&
         (v->DataType == dtString || (IsNumericType(v->DataType) && !IsNumericType(value.DataType))))
-      return RunError(106, Format("Incompatible data types: '%s' and '%s'",
-                                  {DataTypeName(v->DataType), DataTypeName(value.DataType)}));
+      return RunError(kErrIncompatibleTypes,
+                      Format("Incompatible data types: '%s' and '%s'",
+                             {DataTypeName(v->DataType), DataTypeName(value.DataType)}));
     if (v) {
       AssignThroughHost(*v, std::move(value));
     } else {
@@ -873,21 +1007,23 @@ void TIf::CompileStep() {
   bool elseSeen = false;
   for (;;) {
     long j = Block.FindEnd(i, kwEndif, {kwElseIf, kwElse});
-    if (j < 0) return CompileError(205, "Missing EndIf");
+    if (j < 0) return CompileError(kErrMissingEndIf, "Missing EndIf");
     size_t ju = static_cast<size_t>(j);
     uint16_t id = Block.LineId(ju);
     std::string rest = std::string(Trim(Block.LineParams(ju), kAsciiControlsAndSpace));
     int jline = Block.Lines[ju].Number;
     ranges.push_back({text, line, i + 1, ju, elseSeen});
     if (id == kwEndif) {
-      if (!rest.empty()) return Compiler().AddError(108, Format("Invalid parameter: '%s'", {rest}), jline);
+      if (!rest.empty())
+        return Compiler().AddError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {rest}), jline);
       Block.LineCursor = ju + 1;
       break;
     }
     // After Else, a further ElseIf or Else ends the statement without its Endif.
-    if (elseSeen) return Compiler().AddError(205, "Missing EndIf", jline);
+    if (elseSeen) return Compiler().AddError(kErrMissingEndIf, "Missing EndIf", jline);
     if (id == kwElse) {
-      if (!rest.empty()) return Compiler().AddError(108, Format("Invalid parameter: '%s'", {rest}), jline);
+      if (!rest.empty())
+        return Compiler().AddError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {rest}), jline);
       elseSeen = true;
     } else {
       text = rest;
@@ -918,14 +1054,7 @@ void TIf::RunStep() {
 
 void TWhile::CompileStep() {
   FixTexts();
-  long j = Block.FindEnd(Block.LineCursor, kwEndWhile);
-  if (j < 0) return CompileError(207, "Missing EndWhile");
-  size_t ju = static_cast<size_t>(j);
-  std::string rest = std::string(Trim(Block.LineParams(ju), kAsciiControlsAndSpace));
-  if (!rest.empty())
-    return Compiler().AddError(108, Format("Invalid parameter: '%s'", {rest}), Block.Lines[ju].Number);
-  Body = Block.MakeChild(Block.LineCursor + 1, ju);
-  Block.LineCursor = ju + 1;
+  Body = CompileBodyUntil(kwEndWhile, kErrMissingEndWhile, "Missing EndWhile");
 }
 
 void TWhile::RunStep() {
@@ -933,7 +1062,7 @@ void TWhile::RunStep() {
   while (!c.Stopped) {
     bool truth = false;
     if (!Evaluate(0, Params) || !ConditionTruth(Ev(), truth)) return ReportEvalError();
-    if (!truth) break;
+    if (!truth || !c.StepWithinBudget(Line)) break;
     Body->Run();
   }
 }
@@ -945,15 +1074,15 @@ void TFor::CompileStep() {
     Each = true;
     VarName = NextWord();
     if (VarName.empty() || !IsLetter(VarName[0]) || !SameText(NextWord(), "in"))
-      return CompileError(103, "Syntax error");
+      return CompileError(kErrSyntax, "Syntax error");
     std::string part;
     for (std::string x = NextWord(); !x.empty(); x = NextWord()) part += (part.empty() ? "" : " ") + x;
-    if (part.empty()) return CompileError(103, "Syntax error");
+    if (part.empty()) return CompileError(kErrSyntax, "Syntax error");
     CollectionText = part;
   } else {
     VarName = w;
     if (VarName.empty() || !IsLetter(VarName[0]) || NextWord() != "=")
-      return CompileError(103, "Syntax error");
+      return CompileError(kErrSyntax, "Syntax error");
     std::string start, end;
     bool sawTo = false;
     for (std::string x = NextWord(); !x.empty(); x = NextWord()) {
@@ -965,18 +1094,11 @@ void TFor::CompileStep() {
       std::string& dst = sawTo ? end : start;
       dst += (dst.empty() ? "" : " ") + x;
     }
-    if (!sawTo || start.empty() || end.empty()) return CompileError(103, "Syntax error");
+    if (!sawTo || start.empty() || end.empty()) return CompileError(kErrSyntax, "Syntax error");
     StartText = start;
     EndText = end;
   }
-  long j = Block.FindEnd(Block.LineCursor, kwEndFor);
-  if (j < 0) return CompileError(204, "Missing EndFor");
-  size_t ju = static_cast<size_t>(j);
-  std::string rest = std::string(Trim(Block.LineParams(ju), kAsciiControlsAndSpace));
-  if (!rest.empty())
-    return Compiler().AddError(108, Format("Invalid parameter: '%s'", {rest}), Block.Lines[ju].Number);
-  Body = Block.MakeChild(Block.LineCursor + 1, ju);
-  Block.LineCursor = ju + 1;
+  Body = CompileBodyUntil(kwEndFor, kErrMissingEndFor, "Missing EndFor");
 }
 
 void TFor::RunStep() {
@@ -1010,9 +1132,10 @@ void TFor::RunCounting() {
       }
       version = list->ChainVersion();
     }
-    if (v->ReadOnly) return RunError(114, Format("Variable '%s' is read-only", {VarName}));
+    if (v->ReadOnly) return RunError(kErrReadOnly, Format("Variable '%s' is read-only", {VarName}));
     int64_t value = Downto ? first - static_cast<int64_t>(k) : first + static_cast<int64_t>(k);
     v->SetInteger(value);
+    if (!c.StepWithinBudget(Line)) break;
     Body->Run();
   }
 }
@@ -1030,15 +1153,16 @@ void TFor::RunEach() {
   if (!holder) {
     if (!Evaluate(0, CollectionText)) return ReportEvalError();
     if (ev.DataType != dtObject || !ev.ObjectRef)
-      return RunError(
-          106, Format("Incompatible data types: '%s' and '%s'", {DataTypeName(ev.DataType), "Object"}));
+      return RunError(kErrIncompatibleTypes, Format("Incompatible data types: '%s' and '%s'",
+                                                    {DataTypeName(ev.DataType), "Object"}));
     holder = ev.ObjectRef->MakeWrapper("Collection" + VarName, &Compiler());
     if (!holder || !holder->AsCollection())
-      return RunError(108, Format("Invalid parameter: '%s'", {CollectionText}));
+      return RunError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {CollectionText}));
   }
   TBaseCollectionWrapper* coll = holder->AsCollection();
   if (coll->InForEach)
-    return RunError(212, Format("Cannot use '%s' collection in nested for each statement", {CollectionText}));
+    return RunError(kErrNestedForEach,
+                    Format("Cannot use '%s' collection in nested for each statement", {CollectionText}));
   coll->InForEach = true;
   list->Remove(VarName);
   struct TCleanup {
@@ -1056,6 +1180,7 @@ void TFor::RunEach() {
     if (!element) break;
     element->Name = VarName;
     list->AddShared(VarName, element);
+    if (!c.StepWithinBudget(Line)) break;
     Body->Run();
   }
 }
@@ -1063,19 +1188,21 @@ void TFor::RunEach() {
 void TProcedure::CompileStep() {
   TBaseCompiler& c = Compiler();
   if (&Block != c.MainBlock)
-    return CompileError(210, Format("Statement expected but '%s' found", {"Procedure"}));
+    return CompileError(kErrStatementExpected, Format("Statement expected but '%s' found", {"Procedure"}));
   std::string name = NextWord();
   if (name.empty() || c.IsReserved(name))
-    return CompileError(203, Format("Invalid procedure name: '%s'", {name}));
+    return CompileError(kErrInvalidProcedureName, Format("Invalid procedure name: '%s'", {name}));
   std::string rest = RestText();
-  if (!rest.empty()) return CompileError(108, Format("Invalid parameter: '%s'", {rest}));
+  if (!rest.empty()) return CompileError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {rest}));
   size_t j = Block.LineCursor + 1;
   while (j < Block.Lines.size() && Block.LineId(j) != kwEndProcedure) ++j;
-  if (j >= Block.Lines.size()) return CompileError(206, "Missing EndProcedure");
+  if (j >= Block.Lines.size()) return CompileError(kErrMissingEndProcedure, "Missing EndProcedure");
   std::string endRest = std::string(Trim(Block.LineParams(j), kAsciiControlsAndSpace));
   if (!endRest.empty())
-    return c.AddError(108, Format("Invalid parameter: '%s'", {endRest}), Block.Lines[j].Number);
-  if (c.HasProcedure(name)) return CompileError(209, Format("'%s' is already declared'", {name}));
+    return c.AddError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {endRest}),
+                      Block.Lines[j].Number);
+  if (c.HasProcedure(name))
+    return CompileError(kErrAlreadyDeclared, Format("'%s' is already declared'", {name}));
   TBlock* body = Block.MakeChild(Block.LineCursor + 1, j);
   c.RegisterProcedure(name, body);
   Block.LineCursor = j + 1;
@@ -1084,9 +1211,9 @@ void TProcedure::CompileStep() {
 void TExecuteProc::CompileStep() {
   ProcName = NextWord();
   if (ProcName.empty()) {
-    CompileError(113, "Missing parameter");
+    CompileError(kErrMissingParameter, "Missing parameter");
   } else if (std::string rest = RestText(); !rest.empty()) {
-    CompileError(108, Format("Invalid parameter: '%s'", {rest}));
+    CompileError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {rest}));
   }
   ++Block.LineCursor;
 }

@@ -2,10 +2,12 @@
 // procedures.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -136,6 +138,9 @@ class TCommand {
   // Word scanner over Params: names, quoted texts, single operator characters, other runs.
   std::string NextWord();
   std::string RestText() const;  // what follows the scanner position, trimmed
+  // For loop statements: compiles the lines up to the matching `endId` line (which must carry no text)
+  // as the body and moves past that line; null after reporting an error.
+  TBlock* CompileBodyUntil(uint16_t endId, int missingCode, const char* missingText);
 
   TBlock& Block;
   std::string Params;  // the line after the 4-digit keyword id
@@ -173,7 +178,9 @@ class TBlock {
   TBlock* MakeChild(size_t from, size_t to);
 
   TBaseCompiler& Compiler;
-  std::vector<TScriptLine> Lines;
+  // A stretch of the compiler's lines, never a copy: nested blocks share them, so compiling costs memory
+  // in proportion to the text however deep it nests. Valid until the compiler's text changes.
+  std::span<const TScriptLine> Lines;
   std::vector<std::unique_ptr<TCommand>> Commands;
   TBlock* Parent;
   int Index = 0;          // position in the compiler's block list
@@ -212,10 +219,11 @@ class TBaseCompiler {
   // Clears the variables and defines FileVersion, True, False and CompilerVersion.
   virtual void ResetVariables();
 
-  // Source text or compiled bytes. A compiled file whose header claims more lines than it holds is
-  // kept as corrupted and fails to compile with 201.
+  // Source text or compiled bytes. A compiled file whose header claims more lines than it holds, or
+  // whose last line has no line break, is kept as corrupted and fails to compile with 201.
   void LoadFromStream(std::string_view bytes);
-  bool LoadFromFile(const std::string& fileName);
+  // False, with the system's reason when asked for, when the file cannot be read (a folder cannot).
+  bool LoadFromFile(const std::string& fileName, std::string* reason = nullptr);
   void SetText(std::string_view source);
 
   int Compile();
@@ -267,6 +275,16 @@ class TBaseCompiler {
   std::function<void(TBaseCompiler&, const std::string& text, const std::string& title)> OnMessageBox;
 
   int RunDepth = 0;  // nested block runs of the current call chain
+  // Longest one outermost ExecuteProcedure may run, the procedures it calls included, in milliseconds;
+  // 0 = no limit. A run over it stops with kErrTimeLimit, so a looping script cannot hold up its host.
+  int RunTimeLimit = 0;
+
+  // Counts a step of the current run; false (and the run stopped with kErrTimeLimit, reported at `line`)
+  // once the run is over its time limit. Blocks and loops call it at every step.
+  bool StepWithinBudget(int line) {
+    if (deadline_ == TClock::time_point::max() || (++steps_ & 255) != 0) return true;
+    return CheckDeadline(line);
+  }
 
  protected:
   // Source translation into keyword-numbered lines.
@@ -274,9 +292,20 @@ class TBaseCompiler {
   std::string NormalizeRest(std::string_view rest) const;
 
  private:
+  using TClock = std::chrono::steady_clock;
+  bool CheckDeadline(int line);
+  // Refuses a text whose blocks nest deeper than kMaxNesting before any block is compiled.
+  bool CheckNesting();
+
+  TClock::time_point deadline_ = TClock::time_point::max();  // of the current run
+  uint32_t steps_ = 0;                                       // of the current run, for sampling the clock
   std::unique_ptr<TFuncEvaluator> evaluator_;
   std::map<std::string, TBlock*> procedures_;  // lower-cased name
 };
+
+// The whole file; false with the system's reason otherwise. A folder opens like a file and fails on the
+// first read, so it is refused up front.
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& reason);
 
 // Scrambling of compiled files, byte by byte.
 std::string ScrambleBytes(std::string_view plain);

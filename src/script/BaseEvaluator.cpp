@@ -15,13 +15,6 @@ namespace {
 
 using namespace script_chars;
 
-std::string TrimControl(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return std::string(s.substr(b, e - b));
-}
-
 // Splits a bracket group starting at `pos` (an opening bracket) into its comma-separated arguments.
 // Returns the position after the closing bracket (or the end of the text).
 size_t ReadGroup(std::string_view t, size_t pos, std::vector<std::string>& params) {
@@ -42,16 +35,16 @@ size_t ReadGroup(std::string_view t, size_t pos, std::vector<std::string>& param
       ++depth;
     } else if (c == ')' || c == ']') {
       if (--depth == 0) {
-        params.push_back(TrimControl(t.substr(start, i - start)));
+        params.push_back(std::string(Trim(t.substr(start, i - start), kAsciiControlsAndSpace)));
         ++i;
         break;
       }
     } else if (c == ',' && depth == 1) {
-      params.push_back(TrimControl(t.substr(start, i - start)));
+      params.push_back(std::string(Trim(t.substr(start, i - start), kAsciiControlsAndSpace)));
       start = i + 1;
     }
   }
-  if (depth > 0) params.push_back(TrimControl(t.substr(start)));
+  if (depth > 0) params.push_back(std::string(Trim(t.substr(start), kAsciiControlsAndSpace)));
   // An empty group has no arguments: `x()` is not `x("")`.
   if (params.size() == 1 && params[0].empty()) params.clear();
   return i;
@@ -93,23 +86,23 @@ size_t ReadVariableRec(std::string_view t, size_t pos, TVariableRec& rec, size_t
 
 std::string FaultText(int code, const std::string& message) {
   switch (code) {
-    case 104:
+    case kErrDivisionByZero:
       return "Division by zero";
-    case 121:
+    case kErrInvalidFloatOperation:
       return "Invalid floating point operation";
-    case 122:
+    case kErrOverflow:
       return "Overflow";
-    case 123:
+    case kErrAccessViolation:
       return "Access violation";
-    case 125:
+    case kErrInvalidObjectOperation:
       return "Invalid object operation";
-    case 124:
+    case kErrIndexOutOfRange:
       return "Index out of range: " + message;
-    case 126:
+    case kErrConvert:
       return "Convert error: " + message;
-    case 127:
+    case kErrStream:
       return "Stream error: " + message;
-    case 128:
+    case kErrList:
       return "List error: " + message;
     default:
       return message;
@@ -173,14 +166,14 @@ TBaseEvaluator::TBaseEvaluator(TVariableList* variables)
 
   auto truthArg = [](TBaseEvaluator& ev, bool& value) {
     if (ev.Stack.Empty()) {
-      ev.SetError(113, "Missing parameter");
+      ev.SetError(kErrMissingParameter, "Missing parameter");
       return false;
     }
     const TStackItem& top = ev.Stack.Top();
     if (top.DataType == dtString) {
       value = !top.Text.empty();
     } else if (top.DataType == dtUnknown) {
-      ev.SetError(106, Format("Incompatible data type: '%s'", {"Unknown"}));
+      ev.SetError(kErrIncompatibleTypes, Format("Incompatible data type: '%s'", {"Unknown"}));
       return false;
     } else {
       value = top.AsBoolean();
@@ -200,11 +193,11 @@ TBaseEvaluator::TBaseEvaluator(TVariableList* variables)
     if (!ev.CheckArgs({dtInteger})) return;
     double x = ev.Stack.PopFloat();
     int64_t i = 0;
-    if (!DoubleToInt64(x, i)) throw EScriptFault(122, "");
+    if (!DoubleToInt64(x, i)) throw EScriptFault(kErrOverflow, "");
     ev.Stack.PushInteger(~i);
   });
   AddFunction("string", {dtFloat}, [](TBaseEvaluator& ev) {
-    if (ev.Stack.Empty()) return ev.SetError(113, "Missing parameter");
+    if (ev.Stack.Empty()) return ev.SetError(kErrMissingParameter, "Missing parameter");
     TStackItem& top = ev.Stack.Top();
     if (IsNumericType(top.DataType)) {
       top.SetString(FormatGeneral(top.Number));
@@ -213,15 +206,15 @@ TBaseEvaluator::TBaseEvaluator(TVariableList* variables)
     }
   });
   auto toFloat = [](TBaseEvaluator& ev) {
-    if (ev.Stack.Empty()) return ev.SetError(113, "Missing parameter");
+    if (ev.Stack.Empty()) return ev.SetError(kErrMissingParameter, "Missing parameter");
     TStackItem& top = ev.Stack.Top();
     if (IsNumericType(top.DataType))
-      return ev.SetError(106, Format("Incompatible data type: '%s'", {"Unknown"}));
-    std::string t = TrimControl(top.Text);
+      return ev.SetError(kErrIncompatibleTypes, Format("Incompatible data type: '%s'", {"Unknown"}));
+    std::string t = std::string(Trim(top.Text, kAsciiControlsAndSpace));
     double v = 0;
     auto res = std::from_chars(t.data(), t.data() + t.size(), v);
     if (t.empty() || res.ec != std::errc() || res.ptr != t.data() + t.size())
-      throw EScriptFault(126, "'" + top.Text + "' is not a valid floating point value");
+      throw EScriptFault(kErrConvert, "'" + top.Text + "' is not a valid floating point value");
     top.SetFloat(v);
   };
   AddFunction("float", {dtString}, toFloat);
@@ -229,13 +222,12 @@ TBaseEvaluator::TBaseEvaluator(TVariableList* variables)
   auto newCollection = [](TBaseEvaluator& ev) {
     auto collection = std::make_shared<TZnCollection>();
     ev.Variables()->RegisterScriptObject(collection);
-    ev.Stack.PushObject(std::make_shared<TTransporter>(std::move(collection), &TZnCollectionWrapper::Make));
+    ev.Stack.PushObject(Carry(std::move(collection), &TZnCollectionWrapper::Make));
   };
   AddFunction("CreateCollection", {}, newCollection);
   AddFunction("CreateArray", {}, newCollection);
   AddFunction("CreateStringList", {}, [](TBaseEvaluator& ev) {
-    ev.Stack.PushObject(
-        std::make_shared<TTransporter>(std::make_shared<TZnStringList>(), &TZnStringListWrapper::Make));
+    ev.Stack.PushObject(Carry(std::make_shared<TZnStringList>(), &TZnStringListWrapper::Make));
   });
 }
 
@@ -317,7 +309,7 @@ void TBaseEvaluator::SetError(int code, const std::string& text) {
 }
 
 void TBaseEvaluator::SetTypeError(uint8_t actual, uint8_t expected) {
-  SetError(106,
+  SetError(kErrIncompatibleTypes,
            Format("Incompatible data types: '%s' and '%s'", {DataTypeName(actual), DataTypeName(expected)}));
 }
 
@@ -325,7 +317,7 @@ bool TBaseEvaluator::CheckTop(std::initializer_list<uint8_t> topFirst) {
   int r = Stack.CheckSignature(topFirst, true);
   if (r == 0) return true;
   if (r < 0)
-    SetError(113, "Missing parameter");
+    SetError(kErrMissingParameter, "Missing parameter");
   else
     SetTypeError(Stack.PeekType(static_cast<size_t>(r)), topFirst.begin()[r - 1]);
   return false;
@@ -339,7 +331,7 @@ bool TBaseEvaluator::CheckArgs(std::initializer_list<uint8_t> argTypes) {
   int r = Stack.CheckSignature(rev, n - 1, true);
   if (r == 0) return true;
   if (r < 0)
-    SetError(113, "Missing parameter");
+    SetError(kErrMissingParameter, "Missing parameter");
   else
     SetTypeError(Stack.PeekType(static_cast<size_t>(r)), rev[r - 1]);
   return false;
@@ -360,7 +352,7 @@ bool TBaseEvaluator::Evaluate(std::string_view text) {
 void TBaseEvaluator::Tokenize(TEvalItem& slot) {
   slot.Tokens.clear();
   slot.postfixValid_ = false;
-  std::string src = TrimControl(slot.expression_);
+  std::string src = std::string(Trim(slot.expression_, kAsciiControlsAndSpace));
   if (src.empty()) return;
   bool afterOperand = false;
   int pending = 0;
@@ -450,7 +442,7 @@ void TBaseEvaluator::Tokenize(TEvalItem& slot) {
         t.LowerName = LowerAscii(name);
         TVariable* v = variables_->FindLower(t.LowerName);
         if (!v) {
-          SetError(117, "Unknown identifier: " + VariableRecText(t.Ref));
+          SetError(kErrUnknownIdentifier, "Unknown identifier: " + VariableRecText(t.Ref));
           break;
         }
         if (!t.Ref.Member.empty()) {
@@ -467,7 +459,7 @@ void TBaseEvaluator::Tokenize(TEvalItem& slot) {
     if (c == '"' || c == '\'') {
       size_t close = src.find(c, i + 1);
       if (close == std::string::npos) {
-        SetError(110, "Unterminated string");
+        SetError(kErrUnterminatedString, "Unterminated string");
         break;
       }
       TToken t;
@@ -501,7 +493,7 @@ bool TBaseEvaluator::ResolveVariables(TEvalItem& slot, bool& changed) {
     if (t.Kind != tkVariable) continue;
     TVariable* v = variables_->FindLower(t.LowerName);
     if (!v) {
-      SetError(117, "Unknown identifier: " + VariableRecText(t.Ref));
+      SetError(kErrUnknownIdentifier, "Unknown identifier: " + VariableRecText(t.Ref));
       return false;
     }
     if (t.Var.get() != v) {
@@ -531,7 +523,7 @@ int TBaseEvaluator::ParseToken(TEvalItem& slot, int k) {
   // Brackets and operator chains recurse; a hostile text must not exhaust the native stack.
   if (++depth_ > kMaxParseDepth) {
     --depth_;
-    SetError(122, "Overflow");
+    SetError(kErrOverflow, "Overflow");
     return ctxFail;
   }
   struct DepthGuard {
@@ -596,7 +588,7 @@ int TBaseEvaluator::ParseToken(TEvalItem& slot, int k) {
         --slot.Cursor;
         return ctxOperand;
       }
-      SetError(103, "Syntax error");
+      SetError(kErrSyntax, "Syntax error");
       return ctxFail;
     }
     case tkOpen:
@@ -604,7 +596,7 @@ int TBaseEvaluator::ParseToken(TEvalItem& slot, int k) {
       return operandOr(k);
     case tkClose:
       if (k == ctxStart || k == ctxOperand || k == ctxAdditiveRight) return ctxClose;
-      SetError(109, "Parenthesis not closed");
+      SetError(kErrParenthesisNotClosed, "Parenthesis not closed");
       return ctxClose;
     case tkSeparator:
       if (k == ctxAdditiveRight) {
@@ -679,9 +671,9 @@ bool TBaseEvaluator::Run(TEvalItem& slot) {
   } catch (const EScriptFault& f) {
     SetError(f.Code, FaultText(f.Code, f.what()));
   } catch (const std::out_of_range& e) {
-    SetError(124, FaultText(124, e.what()));
+    SetError(kErrIndexOutOfRange, FaultText(kErrIndexOutOfRange, e.what()));
   } catch (const std::length_error& e) {
-    SetError(128, FaultText(128, e.what()));
+    SetError(kErrList, FaultText(kErrList, e.what()));
   }
   TakeResult();
   Phase = 0;
@@ -709,7 +701,7 @@ bool TBaseEvaluator::EvaluateAs(std::string_view text, uint8_t type) {
 bool TBaseEvaluator::EvaluateAs(uint8_t type) {
   if (!Evaluate()) return false;
   if (Stack.Count() != 1) {
-    SetError(118, "Missing operator");
+    SetError(kErrMissingOperator, "Missing operator");
     return false;
   }
   if (DataType != type && (DataType == dtString || !FitsType(type, Number))) {
@@ -740,14 +732,14 @@ bool TBaseEvaluator::CheckList(const std::vector<uint8_t>& types) {
 namespace {
 // Floating results that the original arithmetic reported as faults.
 double CheckedFloat(double r) {
-  if (std::isnan(r)) throw EScriptFault(121, "");
-  if (std::isinf(r)) throw EScriptFault(122, "");
+  if (std::isnan(r)) throw EScriptFault(kErrInvalidFloatOperation, "");
+  if (std::isinf(r)) throw EScriptFault(kErrOverflow, "");
   return r;
 }
 
 int64_t CheckedInt(double x) {
   int64_t i = 0;
-  if (!DoubleToInt64(x, i)) throw EScriptFault(122, "");
+  if (!DoubleToInt64(x, i)) throw EScriptFault(kErrOverflow, "");
   return i;
 }
 
@@ -777,7 +769,7 @@ void TBaseEvaluator::RunToken(TToken& t) {
       const TFunctionItem& f = *t.Func;
       if (!f.CheckTypes.empty()) {
         int r = Stack.CheckSignature(f.CheckTypes.data(), static_cast<int>(f.CheckTypes.size()) - 1, true);
-        if (r < 0) return SetError(113, "Missing parameter");
+        if (r < 0) return SetError(kErrMissingParameter, "Missing parameter");
         if (r > 0)
           return SetTypeError(Stack.PeekType(static_cast<size_t>(r)),
                               f.CheckTypes[static_cast<size_t>(r - 1)]);
@@ -801,7 +793,7 @@ void TBaseEvaluator::RunToken(TToken& t) {
 void TBaseEvaluator::RunOperator(TOperatorId op) {
   switch (op) {
     case opPlus: {
-      if (Stack.Count() < 2) return SetError(113, "Missing parameter");
+      if (Stack.Count() < 2) return SetError(kErrMissingParameter, "Missing parameter");
       TStackItem& r = Stack.Top();
       TStackItem& l = Stack.At(Stack.Count() - 2);
       if (IsNumericType(l.DataType) && IsNumericType(r.DataType)) {
@@ -836,7 +828,7 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
           lt.SetFloat(CheckedFloat(l * r));
           break;
         case opDivide:
-          if (r == 0) return SetError(104, "Division by zero");
+          if (r == 0) return SetError(kErrDivisionByZero, "Division by zero");
           lt.SetFloat(CheckedFloat(l / r));
           break;
         case opExponentiate:
@@ -859,7 +851,7 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
     }
     case opEqual:
     case opNotEqual: {
-      if (Stack.Count() < 2) return SetError(113, "Missing parameter");
+      if (Stack.Count() < 2) return SetError(kErrMissingParameter, "Missing parameter");
       TStackItem& r = Stack.Top();
       TStackItem& l = Stack.At(Stack.Count() - 2);
       bool eq;
@@ -882,11 +874,11 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
     case opAnd:
     case opOr:
     case opXor: {
-      if (Stack.Count() < 2) return SetError(113, "Missing parameter");
+      if (Stack.Count() < 2) return SetError(kErrMissingParameter, "Missing parameter");
       TStackItem& r = Stack.Top();
       TStackItem& l = Stack.At(Stack.Count() - 2);
       if (l.DataType == dtUnknown || r.DataType == dtUnknown)
-        return SetError(106, Format("Incompatible data type: '%s'", {"Unknown"}));
+        return SetError(kErrIncompatibleTypes, Format("Incompatible data type: '%s'", {"Unknown"}));
       bool a = TruthOf(l), b = TruthOf(r);
       bool v = op == opAnd ? (a && b) : op == opOr ? (a || b) : (a != b);
       Stack.Pop();
@@ -915,8 +907,8 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
           v = l ^ r;
           break;
         default:
-          if (r == 0) throw EScriptFault(104, "");
-          if (r == -1 && l == INT64_MIN) throw EScriptFault(122, "");
+          if (r == 0) throw EScriptFault(kErrDivisionByZero, "");
+          if (r == -1 && l == INT64_MIN) throw EScriptFault(kErrOverflow, "");
           v = op == opMod ? l % r : l / r;
           break;
       }
@@ -934,32 +926,38 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
   }
 }
 
+// A variable's own value by its type; a Money value goes as a Float, and types without a value push
+// nothing.
+void TBaseEvaluator::PushOwnValue(const TVariable& v) {
+  switch (v.DataType) {
+    case dtBoolean:
+      Stack.PushBoolean(v.AsBoolean());
+      break;
+    case dtInteger:
+    case dtByte:
+      Stack.PushInteger(v.AsInteger());
+      break;
+    case dtFloat:
+    case dtMoney:
+      Stack.PushFloat(v.Number);
+      break;
+    case dtString:
+      Stack.PushString(v.Text);
+      break;
+    case dtObject:
+      Stack.PushObject(v.ObjectRef);
+      break;
+    default:
+      break;
+  }
+}
+
 void TBaseEvaluator::RunVariable(TToken& t) {
   TVariable* v = t.Var.get();
   TBaseObjectWrapper* w = v->AsWrapper();
   if (!w && !v->HasMembers && !v->TakesArguments && !v->DefaultAccess) {
     // A plain value: the common case, without host values.
-    switch (v->DataType) {
-      case dtBoolean:
-        Stack.PushBoolean(v->AsBoolean());
-        break;
-      case dtInteger:
-      case dtByte:
-        Stack.PushInteger(v->AsInteger());
-        break;
-      case dtFloat:
-      case dtMoney:
-        Stack.PushFloat(v->Number);
-        break;
-      case dtString:
-        Stack.PushString(v->Text);
-        break;
-      case dtObject:
-        Stack.PushObject(v->ObjectRef);
-        break;
-      default:
-        break;
-    }
+    PushOwnValue(*v);
     return;
   }
   TVariablePtr keep = t.Var;  // the access may replace the variable in its list
@@ -1001,29 +999,7 @@ void TBaseEvaluator::RunVariable(TToken& t) {
     Stack.PushHostValue(fetched);
     pushed = true;
   }
-  if (!pushed) {
-    switch (v->DataType) {
-      case dtBoolean:
-        Stack.PushBoolean(v->AsBoolean());
-        break;
-      case dtInteger:
-      case dtByte:
-        Stack.PushInteger(v->AsInteger());
-        break;
-      case dtFloat:
-      case dtMoney:
-        Stack.PushFloat(v->Number);
-        break;
-      case dtString:
-        Stack.PushString(v->Text);
-        break;
-      case dtObject:
-        Stack.PushObject(v->ObjectRef);
-        break;
-      default:
-        break;
-    }
-  }
+  if (!pushed) PushOwnValue(*v);
   if (v->ErrorCode != 0) SetError(v->ErrorCode, v->ErrorText);
 }
 

@@ -29,8 +29,8 @@ class EScriptFault : public std::runtime_error {
 // The error text of a fault as the evaluator reports it.
 std::string FaultText(int code, const std::string& message);
 
-// Token kinds. The design's token classes map onto them: TNullToken, TFop, TQuote, TOpenParenthesis,
-// TClosedParenthesis, TSeparator, TBoph, TBopl, TUop, TBaseFunction, TVariableToken, TMemberToken.
+// Token kinds: number and string literals, brackets, the comma, the two binary precedence levels (Boph
+// binds tighter than Bopl), unary minus, functions, variable references and members.
 enum TTokenKind : uint8_t {
   tkNull,
   tkNumber,
@@ -222,6 +222,7 @@ class TBaseEvaluator : public TBaseEvalItem {
   void Emit(TEvalItem& slot) { slot.postfix_.push_back(static_cast<uint32_t>(slot.Cursor)); }
   void RunOperator(TOperatorId op);
   void RunVariable(TToken& token);
+  void PushOwnValue(const TVariable& v);
   bool CheckTop(std::initializer_list<uint8_t> topFirst);
   void TakeResult();
 

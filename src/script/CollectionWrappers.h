@@ -11,12 +11,9 @@ std::string HostText(const THostValue& v);
 
 // "count", "casesensitive", "sorted", "records", "add"(key[, value]), "find"(key); `c[key]`,
 // `c[key].field`; the bare name reads the default key's record when the collection has a default key.
-class TZnCollectionWrapper : public TBaseCollectionWrapper {
+class TZnCollectionWrapper : public TWrapperOf<TZnCollectionWrapper, TZnCollection, TBaseCollectionWrapper> {
  public:
   TZnCollectionWrapper(std::string name, std::shared_ptr<TZnCollection> coll, TBaseCompiler* compiler);
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* compiler);
-  TWrapperFactory WrapperClass() const override { return &Make; }
 
   THostValue GetProperty(const std::string& name) override;
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
@@ -25,79 +22,51 @@ class TZnCollectionWrapper : public TBaseCollectionWrapper {
                   const THostValue& memberArg) override;
   void SetIndexedObject(const THostValue& key, const std::string& member, const TObjectRef& object,
                         const THostValue& memberArg) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
 
-  TZnCollection& Collection() { return *coll_; }
-
- private:
-  std::shared_ptr<TZnCollection> coll_;
-  TVariablePtr element_;
+  TZnCollection& Collection() { return *target_; }
 };
 
 // One record: "key" (read only), "defaultvalue" or the bare name, any other name is a field.
-class TZnCollectionRecordWrapper : public TBaseObjectWrapper {
+class TZnCollectionRecordWrapper : public TWrapperOf<TZnCollectionRecordWrapper, TZnCollectionRecord> {
  public:
   TZnCollectionRecordWrapper(std::string name, TZnCollectionRecordPtr rec, TBaseCompiler* compiler);
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* compiler);
-  TWrapperFactory WrapperClass() const override { return &Make; }
 
   THostValue GetProperty(const std::string& name) override;
   void SetProperty(const std::string& name, const THostValue& value) override;
   void SetPropertyObject(const std::string& name, const TObjectRef& object) override;
-  // Points the wrapper at another record (For Each reuses one element variable).
-  void Bind(TZnCollectionRecordPtr rec);
 
   static THostValue ReadMember(TZnCollectionRecord& rec, const std::string& member);
   static TBaseEvalItem& WriteTarget(TZnCollectionRecord& rec, const std::string& member);
-
- private:
-  TZnCollectionRecordPtr rec_;
 };
 
 // The records view of a collection: "count", `records[key]` (the record as an Object), `records[key].f`.
-class TZnCollectionRecordsWrapper : public TBaseCollectionWrapper {
+class TZnCollectionRecordsWrapper
+    : public TWrapperOf<TZnCollectionRecordsWrapper, TZnCollection, TBaseCollectionWrapper> {
  public:
   TZnCollectionRecordsWrapper(std::string name, std::shared_ptr<TZnCollection> coll, TBaseCompiler* compiler);
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* compiler);
-  TWrapperFactory WrapperClass() const override { return &Make; }
 
   THostValue GetProperty(const std::string& name) override;
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
-
- private:
-  std::shared_ptr<TZnCollection> coll_;
-  TVariablePtr element_;
 };
 
 // "count", "casesensitive", "sorted", "add"(s) (0-based index), "split"(s, sep), "find"/"indexof"(s)
 // (1-based), "clear"; `list[i]` is 1-based.
-class TZnStringListWrapper : public TBaseCollectionWrapper {
+class TZnStringListWrapper : public TWrapperOf<TZnStringListWrapper, TZnStringList, TBaseCollectionWrapper> {
  public:
   TZnStringListWrapper(std::string name, std::shared_ptr<TZnStringList> list, TBaseCompiler* compiler);
-  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
-                                         TBaseCompiler* compiler);
-  TWrapperFactory WrapperClass() const override { return &Make; }
 
   THostValue GetProperty(const std::string& name) override;
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
   void SetProperty(const std::string& name, const THostValue& value) override;
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
-  TVariablePtr Current() override { return element_; }
   TVariablePtr Select(int index) override;
 
-  TZnStringList& List() { return *list_; }
-
- private:
-  std::shared_ptr<TZnStringList> list_;
-  TVariablePtr element_;
+  TZnStringList& List() { return *target_; }
 };
 
 }  // namespace vandrel

@@ -97,13 +97,13 @@ std::shared_ptr<TVariable> TZnStringList::MakeWrapper(const std::string& name, T
 
 const std::string& TZnStringList::At(size_t i) const {
   if (i >= items_.size())
-    throw EScriptFault(128, Format("List index out of bounds (%d)", {static_cast<long long>(i)}));
+    throw EScriptFault(kErrList, Format("List index out of bounds (%d)", {static_cast<long long>(i)}));
   return items_[i];
 }
 
 void TZnStringList::Put(size_t i, std::string s) {
   if (i >= items_.size())
-    throw EScriptFault(128, Format("List index out of bounds (%d)", {static_cast<long long>(i)}));
+    throw EScriptFault(kErrList, Format("List index out of bounds (%d)", {static_cast<long long>(i)}));
   items_[i] = std::move(s);
 }
 

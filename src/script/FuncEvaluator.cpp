@@ -1,20 +1,19 @@
 #include "script/FuncEvaluator.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <random>
 
 #include "platform/Format.h"
+#include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 
 namespace vandrel {
 
 namespace {
 
-char LowerChar(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -30,18 +29,12 @@ std::string PercentHex(unsigned char c) {
   s += kDigits[c & 15];
   return s;
 }
-std::string TrimLow(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
 // Case-insensitive (A-Z) search of `what` in `s` from `from`.
 size_t FindNoCase(const std::string& s, const std::string& what, size_t from) {
   if (what.empty() || what.size() > s.size()) return std::string::npos;
   for (size_t i = from; i + what.size() <= s.size(); ++i) {
     size_t k = 0;
-    while (k < what.size() && LowerChar(s[i + k]) == LowerChar(what[k])) ++k;
+    while (k < what.size() && AsciiLower(s[i + k]) == AsciiLower(what[k])) ++k;
     if (k == what.size()) return i;
   }
   return std::string::npos;
@@ -64,7 +57,7 @@ struct TDateParts {
 // Days since 1899-12-30 to the civil date (proleptic Gregorian).
 TDateParts SplitDate(double t) {
   if (!std::isfinite(t) || t > 2958466.0 || t < -693593.0)
-    throw EScriptFault(126, "Invalid argument to date encode");
+    throw EScriptFault(kErrConvert, "Invalid argument to date encode");
   double dayPart = std::floor(t);
   // Negative values count days backwards but the time of day forwards.
   double frac = std::fabs(t - std::trunc(t));
@@ -105,155 +98,156 @@ const char* const kLongDate = "dddd, mmmm d, yyyy";
 const char* const kShortTime = "h:nn ampm";
 const char* const kLongTime = "h:nn:ss ampm";
 
-void FormatDatePart(const std::string& f, const TDateParts& p, double t, std::string& out, int nest) {
-  if (nest > 3) return;
-  // A 12-hour clock when the pattern asks for am/pm anywhere.
-  std::string lf = LowerAscii(f);
-  bool twelve = lf.find("am/pm") != std::string::npos || lf.find("a/p") != std::string::npos ||
-                lf.find("ampm") != std::string::npos;
-  bool afterHour = false;
-  size_t i = 0;
-  auto run = [&](char c) {
-    size_t n = 0;
-    while (i + n < f.size() && LowerChar(f[i + n]) == c) ++n;
-    return n;
-  };
-  while (i < f.size()) {
-    char c = f[i];
-    char lc = LowerChar(c);
-    if (c == '"' || c == '\'') {
-      size_t close = f.find(c, i + 1);
-      size_t end = close == std::string::npos ? f.size() : close;
-      out += f.substr(i + 1, end - i - 1);
-      i = close == std::string::npos ? f.size() : close + 1;
-      continue;
-    }
-    switch (lc) {
-      case 'c': {
-        FormatDatePart(kShortDate, p, t, out, nest + 1);
-        if (p.Hour || p.Minute || p.Second) {
-          out += ' ';
-          FormatDatePart(kLongTime, p, t, out, nest + 1);
-        }
-        ++i;
-        afterHour = false;
+void FormatDatePart(const std::string& f, const TDateParts& p, std::string& out, int nest);
+
+// One pass over a date-time pattern. Each letter run writes its part; named forms (c, ddddd, t, ...)
+// expand to patterns of their own, nested at most a few levels.
+class TDatePatternWriter {
+ public:
+  TDatePatternWriter(const std::string& f, const TDateParts& p, std::string& out, int nest)
+      : f_(f), p_(p), out_(out), nest_(nest) {
+    // A 12-hour clock when the pattern asks for am/pm anywhere.
+    std::string lf = LowerAscii(f);
+    twelve_ = lf.find("am/pm") != std::string::npos || lf.find("a/p") != std::string::npos ||
+              lf.find("ampm") != std::string::npos;
+  }
+
+  void Run() {
+    while (i_ < f_.size()) {
+      char c = f_[i_];
+      if (c == '"' || c == '\'') {
+        Quoted(c);
         continue;
       }
-      case 'd': {
-        size_t n = run('d');
-        if (n == 1)
-          out += std::to_string(p.Day);
-        else if (n == 2)
-          out += Pad(p.Day, 2);
-        else if (n == 3)
-          out += kShortDays[p.DayOfWeek];
-        else if (n == 4)
-          out += kLongDays[p.DayOfWeek];
-        else if (n == 5)
-          FormatDatePart(kShortDate, p, t, out, nest + 1);
-        else
-          FormatDatePart(kLongDate, p, t, out, nest + 1);
-        i += n;
-        afterHour = false;
+      char lc = AsciiLower(c);
+      bool hour = lc == 'h';
+      if (!Letter(lc)) {
+        out_ += c;
+        ++i_;
         continue;
       }
-      case 'm': {
-        // "ampm" and "am/pm" start with 'a', so an 'm' here is a month or, after an hour, minutes.
-        size_t n = run('m');
-        if (afterHour && n <= 2)
-          out += n == 1 ? std::to_string(p.Minute) : Pad(p.Minute, 2);
-        else if (n == 1)
-          out += std::to_string(p.Month);
-        else if (n == 2)
-          out += Pad(p.Month, 2);
-        else if (n == 3)
-          out += kShortMonths[p.Month - 1];
-        else
-          out += kLongMonths[p.Month - 1];
-        i += n;
-        afterHour = false;
-        continue;
-      }
-      case 'y': {
-        size_t n = run('y');
-        out += n <= 2 ? Pad(p.Year % 100, 2) : Pad(p.Year, 4);
-        i += n;
-        afterHour = false;
-        continue;
-      }
-      case 'h': {
-        size_t n = run('h');
-        int h = p.Hour;
-        if (twelve) {
-          h %= 12;
-          if (h == 0) h = 12;
-        }
-        out += n == 1 ? std::to_string(h) : Pad(h, 2);
-        i += n;
-        afterHour = true;
-        continue;
-      }
-      case 'n': {
-        size_t n = run('n');
-        out += n == 1 ? std::to_string(p.Minute) : Pad(p.Minute, 2);
-        i += n;
-        afterHour = false;
-        continue;
-      }
-      case 's': {
-        size_t n = run('s');
-        out += n == 1 ? std::to_string(p.Second) : Pad(p.Second, 2);
-        i += n;
-        afterHour = false;
-        continue;
-      }
-      case 'z': {
-        size_t n = run('z');
-        out += n >= 3 ? Pad(p.Milli, 3) : std::to_string(p.Milli);
-        i += n;
-        afterHour = false;
-        continue;
-      }
-      case 't': {
-        size_t n = run('t');
-        FormatDatePart(n == 1 ? kShortTime : kLongTime, p, t, out, nest + 1);
-        i += n;
-        afterHour = false;
-        continue;
-      }
-      case 'a': {
-        std::string rest = LowerAscii(f.substr(i, 5));
-        bool pm = p.Hour >= 12;
-        if (rest == "am/pm") {
-          std::string w = f.substr(i + (pm ? 3 : 0), 2);
-          out += w;
-          i += 5;
-        } else if (rest.compare(0, 3, "a/p") == 0) {
-          out += f[i + (pm ? 2 : 0)];
-          i += 3;
-        } else if (rest.compare(0, 4, "ampm") == 0) {
-          out += pm ? "PM" : "AM";
-          i += 4;
-        } else {
-          out += c;
-          ++i;
-        }
-        continue;
-      }
-      case '/':
-        out += '/';
-        ++i;
-        continue;
-      case ':':
-        out += ':';
-        ++i;
-        continue;
-      default:
-        out += c;
-        ++i;
-        continue;
+      // Separators and am/pm leave the hour context alone ("h:mm" is minutes); every other part ends it.
+      if (lc != 'a' && lc != '/' && lc != ':') afterHour_ = hour;
     }
   }
+
+ private:
+  // Length of the run of `c` (either case) at the cursor.
+  size_t RunOf(char c) const {
+    size_t n = 0;
+    while (i_ + n < f_.size() && AsciiLower(f_[i_ + n]) == c) ++n;
+    return n;
+  }
+  void Nested(const char* pattern) { FormatDatePart(pattern, p_, out_, nest_ + 1); }
+  void Number(int v, size_t n, int width) { out_ += n == 1 ? std::to_string(v) : Pad(v, width); }
+
+  void Quoted(char quote) {
+    size_t close = f_.find(quote, i_ + 1);
+    size_t end = close == std::string::npos ? f_.size() : close;
+    out_ += f_.substr(i_ + 1, end - i_ - 1);
+    i_ = close == std::string::npos ? f_.size() : close + 1;
+  }
+
+  // Writes the part at the cursor for a pattern letter and moves past it; false for other characters.
+  bool Letter(char lc) {
+    size_t n = lc == 'c' || lc == '/' || lc == ':' ? 1 : RunOf(lc);
+    switch (lc) {
+      case 'c':
+        Nested(kShortDate);
+        if (p_.Hour || p_.Minute || p_.Second) {
+          out_ += ' ';
+          Nested(kLongTime);
+        }
+        break;
+      case 'd':
+        Day(n);
+        break;
+      case 'm':
+        Month(n);
+        break;
+      case 'y':
+        out_ += n <= 2 ? Pad(p_.Year % 100, 2) : Pad(p_.Year, 4);
+        break;
+      case 'h':
+        Number(twelve_ ? (p_.Hour % 12 == 0 ? 12 : p_.Hour % 12) : p_.Hour, n, 2);
+        break;
+      case 'n':
+        Number(p_.Minute, n, 2);
+        break;
+      case 's':
+        Number(p_.Second, n, 2);
+        break;
+      case 'z':
+        out_ += n >= 3 ? Pad(p_.Milli, 3) : std::to_string(p_.Milli);
+        break;
+      case 't':
+        Nested(n == 1 ? kShortTime : kLongTime);
+        break;
+      case 'a':
+        return AmPm();
+      case '/':
+      case ':':
+        out_ += lc;
+        break;
+      default:
+        return false;
+    }
+    i_ += n;
+    return true;
+  }
+
+  void Day(size_t n) {
+    if (n <= 2)
+      Number(p_.Day, n, 2);
+    else if (n == 3)
+      out_ += kShortDays[p_.DayOfWeek];
+    else if (n == 4)
+      out_ += kLongDays[p_.DayOfWeek];
+    else
+      Nested(n == 5 ? kShortDate : kLongDate);
+  }
+
+  // "ampm" and "am/pm" start with 'a', so an 'm' here is a month or, right after an hour, minutes.
+  void Month(size_t n) {
+    if (afterHour_ && n <= 2)
+      Number(p_.Minute, n, 2);
+    else if (n <= 2)
+      Number(p_.Month, n, 2);
+    else
+      out_ += (n == 3 ? kShortMonths : kLongMonths)[p_.Month - 1];
+  }
+
+  bool AmPm() {
+    std::string rest = LowerAscii(f_.substr(i_, 5));
+    bool pm = p_.Hour >= 12;
+    if (rest == "am/pm") {
+      out_ += f_.substr(i_ + (pm ? 3 : 0), 2);
+      i_ += 5;
+    } else if (rest.compare(0, 3, "a/p") == 0) {
+      out_ += f_[i_ + (pm ? 2 : 0)];
+      i_ += 3;
+    } else if (rest.compare(0, 4, "ampm") == 0) {
+      out_ += pm ? "PM" : "AM";
+      i_ += 4;
+    } else {
+      out_ += f_[i_];
+      ++i_;
+    }
+    return true;
+  }
+
+  const std::string& f_;
+  const TDateParts& p_;
+  std::string& out_;
+  int nest_;
+  bool twelve_ = false;
+  bool afterHour_ = false;  // the last part was an hour: "m" and "mm" mean minutes
+  size_t i_ = 0;            // cursor into the pattern
+};
+
+void FormatDatePart(const std::string& f, const TDateParts& p, std::string& out, int nest) {
+  if (nest > 3) return;
+  TDatePatternWriter(f, p, out, nest).Run();
 }
 
 double NowAsDays() {
@@ -296,7 +290,7 @@ std::string ScriptClean(const std::string& s, const std::function<std::string(co
     }
     unescaped += decoded[i];
   }
-  return TrimLow(unescaped);
+  return std::string(Trim(unescaped, kAsciiControlsAndSpace));
 }
 
 std::string ScriptFormatISBN(const std::string& s) {
@@ -408,7 +402,7 @@ std::string ScriptSentence(const std::string& s) {
 }
 
 std::string ScriptEllipsis(const std::string& s, int64_t n) {
-  if (n < static_cast<int64_t>(TrimLow(s).size())) {
+  if (n < static_cast<int64_t>(Trim(s, kAsciiControlsAndSpace).size())) {
     if (n < 3) return "...";
     return s.substr(0, static_cast<size_t>(n - 3)) + "...";
   }
@@ -447,8 +441,11 @@ std::string ScriptFormatValue(const std::string& format, const TBaseEvalItem& va
   // The value decides the argument kind; a directive that wants another kind is a conversion fault.
   char kind = IsIntegralType(value.DataType) ? 'i' : (value.DataType == dtString ? 's' : 'f');
   auto fault = [&]() {
-    throw EScriptFault(126, "Format '" + format + "' invalid or incompatible with argument");
+    throw EScriptFault(kErrConvert, "Format '" + format + "' invalid or incompatible with argument");
   };
+  // There is one value: a directive without an index takes the value after the previous directive's, so
+  // a second one has nothing left to take.
+  size_t next = 0;
   for (size_t i = 0; i < format.size(); ++i) {
     if (format[i] != '%') continue;
     size_t j = i + 1;
@@ -460,10 +457,13 @@ std::string ScriptFormatValue(const std::string& format, const TBaseEvalItem& va
     while (j < format.size() && format[j] >= '0' && format[j] <= '9') ++j;
     if (j < format.size() && format[j] == ':') {
       if (format.substr(digitsStart, j - digitsStart) != "0" && j != digitsStart) fault();
+      next = 0;
       ++j;
     } else {
       j = digitsStart;
     }
+    if (next > 0) fault();
+    ++next;
     if (j < format.size() && format[j] == '-') ++j;
     while (j < format.size() && format[j] >= '0' && format[j] <= '9') ++j;
     if (j < format.size() && format[j] == '.') {
@@ -471,7 +471,7 @@ std::string ScriptFormatValue(const std::string& format, const TBaseEvalItem& va
       while (j < format.size() && format[j] >= '0' && format[j] <= '9') ++j;
     }
     if (j >= format.size()) fault();
-    char t = LowerChar(format[j]);
+    char t = AsciiLower(format[j]);
     bool ok = ((t == 'd' || t == 'u' || t == 'x') && kind == 'i') ||
               ((t == 'e' || t == 'f' || t == 'g' || t == 'n' || t == 'm') && kind == 'f') ||
               (t == 's' && kind == 's');
@@ -486,36 +486,282 @@ std::string ScriptFormatValue(const std::string& format, const TBaseEvalItem& va
 std::string ScriptFormatDateTime(const std::string& format, double t) {
   TDateParts p = SplitDate(t);
   std::string out;
-  FormatDatePart(format.empty() ? "c" : format, p, t, out, 0);
+  FormatDatePart(format.empty() ? "c" : format, p, out, 0);
   return out;
 }
 
 int64_t ScriptRound(double x) {
-  if (!std::isfinite(x)) throw EScriptFault(121, "");
+  if (!std::isfinite(x)) throw EScriptFault(kErrInvalidFloatOperation, "");
   double f = std::floor(x);
   double diff = x - f;
   double r = f;
   if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0)) r = f + 1;
   int64_t out = 0;
-  if (!DoubleToInt64(r, out)) throw EScriptFault(122, "");
+  if (!DoubleToInt64(r, out)) throw EScriptFault(kErrOverflow, "");
   return out;
 }
 
 // ---------------------------------------------------------------------------------------------------
 
-TFuncEvaluator::TFuncEvaluator(TVariableList* variables) : TBaseEvaluator(variables) {
-  // One address parser, reused by every call.
+namespace {
+
+// Argument readers; arguments come off the stack last first.
+std::string PopText(TBaseEvaluator& ev) {
+  return ev.Stack.PopString();
+}
+double PopNumber(TBaseEvaluator& ev) {
+  return ev.Stack.PopFloat();
+}
+int64_t PopWhole(TBaseEvaluator& ev) {
+  int64_t i = 0;
+  if (!DoubleToInt64(ev.Stack.PopFloat(), i)) throw EScriptFault(kErrOverflow, "");
+  return i;
+}
+TUrlFunctions& UrlOf(TBaseEvaluator& ev) {
+  // Every evaluator that registers the built-ins is a TFuncEvaluator.
+  return static_cast<TFuncEvaluator&>(ev).Url;
+}
+// 1-based position of a find, 0 for none.
+void PushPosition(TBaseEvaluator& ev, size_t p) {
+  ev.Stack.PushInteger(p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1);
+}
+
+void FnChr(TBaseEvaluator& ev) {
+  int64_t i = PopWhole(ev);
+  ev.Stack.PushString(std::string(1, static_cast<char>(((i % 256) + 256) % 256)));
+}
+void FnClean(TBaseEvaluator& ev) {
+  ev.Stack.PushString(ScriptClean(PopText(ev), UrlOf(ev).DecodeEntities));
+}
+void FnDeclared(TBaseEvaluator& ev) {
+  ev.Stack.PushBoolean(ev.Variables()->Find(PopText(ev)) != nullptr);
+}
+void FnGetDataType(TBaseEvaluator& ev) {
+  TVariable* v = ev.Variables()->Find(PopText(ev));
+  ev.Stack.PushInteger(v ? v->DataType : 0);
+}
+void FnExtractDomain(TBaseEvaluator& ev) {
+  ev.Stack.PushString(UrlOf(ev).NetLoc(PopText(ev)));
+}
+void FnGetQueryField(TBaseEvaluator& ev) {
+  std::string name = PopText(ev), url = PopText(ev);
+  ev.Stack.PushString(UrlOf(ev).GetQueryField(url, name));
+}
+void FnSetQueryField(TBaseEvaluator& ev) {
+  std::string value = PopText(ev), name = PopText(ev), url = PopText(ev);
+  ev.Stack.PushString(UrlOf(ev).SetQueryField(url, name, value));
+}
+void FnReduceUrl(TBaseEvaluator& ev) {
+  std::string url = PopText(ev);
+  int flags = static_cast<int>(ev.Variables()->GetInteger("UrlReduction", 0));
+  ev.Stack.PushString(UrlOf(ev).ReduceUrl(url, flags));
+}
+void FnFormatDateTime(TBaseEvaluator& ev) {
+  double t = PopNumber(ev);
+  ev.Stack.PushString(ScriptFormatDateTime(PopText(ev), t));
+}
+void FnFormatISBN(TBaseEvaluator& ev) {
+  ev.Stack.PushString(ScriptFormatISBN(PopText(ev)));
+}
+void FnIif(TBaseEvaluator& ev) {
+  TStackItem b, a;
+  b.Assign(ev.Stack.Top());
+  ev.Stack.Pop();
+  a.Assign(ev.Stack.Top());
+  ev.Stack.Pop();
+  if (ev.Stack.Empty()) return ev.SetError(kErrMissingParameter, "Missing parameter");
+  const TStackItem& c = ev.Stack.Top();
+  bool truth;
+  if (IsNumericType(c.DataType))
+    truth = c.AsBoolean();
+  else if (c.DataType == dtString)
+    truth = !c.Text.empty();
+  else if (c.DataType == dtObject)
+    truth = c.ObjectRef != nullptr;
+  else
+    return ev.SetTypeError(c.DataType, dtBoolean);
+  ev.Stack.Pop();
+  ev.Stack.PushHostValue(ToHostValue(truth ? a : b));
+}
+void FnLogN(TBaseEvaluator& ev) {
+  double x = PopNumber(ev), base = PopNumber(ev);
+  if (x <= 0 || base <= 0) throw EScriptFault(kErrInvalidFloatOperation, "");
+  double r = std::log(x) / std::log(base);
+  if (std::isnan(r)) throw EScriptFault(kErrInvalidFloatOperation, "");
+  if (std::isinf(r)) throw EScriptFault(kErrDivisionByZero, "");
+  ev.Stack.PushFloat(r);
+}
+void FnNow(TBaseEvaluator& ev) {
+  ev.Stack.PushFloat(NowAsDays());
+}
+void FnRandom(TBaseEvaluator& ev) {
+  int64_t n = PopWhole(ev);
+  if (n <= 0) return ev.Stack.PushInteger(0);
+  // A generator of its own, seeded from the clock at each draw: two quick draws may repeat.
+  std::mt19937_64 gen(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  ev.Stack.PushInteger(static_cast<int64_t>(gen() % static_cast<uint64_t>(n)));
+}
+void FnRound(TBaseEvaluator& ev) {
+  ev.Stack.PushInteger(ScriptRound(PopNumber(ev)));
+}
+void FnTrunc(TBaseEvaluator& ev) {
+  ev.Stack.PushInteger(PopWhole(ev));
+}
+void FnSafeUrl(TBaseEvaluator& ev) {
+  ev.Stack.PushString(ScriptSafeUrl(PopText(ev)));
+}
+void FnSafeVar(TBaseEvaluator& ev) {
+  ev.Stack.PushString(ScriptSafeVar(PopText(ev)));
+}
+void FnStrCopy(TBaseEvaluator& ev) {
+  int64_t count = PopWhole(ev), index = PopWhole(ev);
+  std::string s = PopText(ev);
+  if (index < 1) index = 1;
+  if (count <= 0 || index > static_cast<int64_t>(s.size())) return ev.Stack.PushString("");
+  ev.Stack.PushString(s.substr(static_cast<size_t>(index - 1), static_cast<size_t>(std::min<int64_t>(
+                                                                   count, static_cast<int64_t>(s.size())))));
+}
+void FnStrCapitalize(TBaseEvaluator& ev) {
+  ev.Stack.PushString(ScriptCapitalize(PopText(ev)));
+}
+void FnStrDelete(TBaseEvaluator& ev) {
+  int64_t count = PopWhole(ev), index = PopWhole(ev);
+  std::string s = PopText(ev);
+  if (index >= 1 && index <= static_cast<int64_t>(s.size()) && count > 0)
+    s.erase(static_cast<size_t>(index - 1),
+            static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(s.size()))));
+  ev.Stack.PushString(std::move(s));
+}
+void FnStrEllipsis(TBaseEvaluator& ev) {
+  int64_t n = PopWhole(ev);
+  ev.Stack.PushString(ScriptEllipsis(PopText(ev), n));
+}
+void FnStrEntry(TBaseEvaluator& ev) {
+  std::string sep = PopText(ev), s = PopText(ev);
+  int64_t index = PopWhole(ev);
+  ev.Stack.PushString(ScriptEntry(index, s, sep));
+}
+void FnStrFind(TBaseEvaluator& ev) {
+  std::string s = PopText(ev), what = PopText(ev);
+  PushPosition(ev, what.empty() ? std::string::npos : s.find(what));
+}
+void FnStrFindFrom(TBaseEvaluator& ev) {
+  int64_t from = std::max<int64_t>(PopWhole(ev), 1);
+  std::string s = PopText(ev), what = PopText(ev);
+  bool none = what.empty() || from > static_cast<int64_t>(s.size());
+  PushPosition(ev, none ? std::string::npos : s.find(what, static_cast<size_t>(from - 1)));
+}
+void FnStrFormat(TBaseEvaluator& ev) {
+  TStackItem value;
+  value.Assign(ev.Stack.Top());
+  ev.Stack.Pop();
+  bool formatIsString = ev.Stack.Top().DataType == dtString;
+  std::string format = PopText(ev);
+  bool usable = IsNumericType(value.DataType) || value.DataType == dtString;
+  if (!formatIsString || !usable)
+    return ev.SetError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {""}));
+  ev.Stack.PushString(ScriptFormatValue(format, value));
+}
+void FnStrInsert(TBaseEvaluator& ev) {
+  int64_t index = std::max<int64_t>(PopWhole(ev), 1);
+  std::string s = PopText(ev), what = PopText(ev);
+  s.insert(std::min<size_t>(static_cast<size_t>(index - 1), s.size()), what);
+  ev.Stack.PushString(std::move(s));
+}
+void FnStrLength(TBaseEvaluator& ev) {
+  ev.Stack.PushInteger(static_cast<int64_t>(PopText(ev).size()));
+}
+void FnStrSentence(TBaseEvaluator& ev) {
+  ev.Stack.PushString(ScriptSentence(PopText(ev)));
+}
+void FnStrLower(TBaseEvaluator& ev) {
+  ev.Stack.PushString(LowerAscii(PopText(ev)));
+}
+void FnStrUpper(TBaseEvaluator& ev) {
+  ev.Stack.PushString(UpperAscii(PopText(ev)));
+}
+void FnStrReplace(TBaseEvaluator& ev) {
+  std::string nw = PopText(ev), old = PopText(ev), s = PopText(ev);
+  ev.Stack.PushString(ScriptReplace(s, old, nw));
+}
+void FnStrReverseFind(TBaseEvaluator& ev) {
+  std::string s = PopText(ev), what = PopText(ev);
+  PushPosition(ev, what.empty() ? std::string::npos : s.rfind(what));
+}
+void FnStrReverseFindFrom(TBaseEvaluator& ev) {
+  int64_t from = std::max<int64_t>(PopWhole(ev), 1);
+  std::string s = PopText(ev), what = PopText(ev);
+  int64_t limit = static_cast<int64_t>(s.size()) - from + 1;
+  size_t p = std::string::npos;
+  if (!what.empty() && limit > 0) p = std::string_view(s).substr(0, static_cast<size_t>(limit)).rfind(what);
+  PushPosition(ev, p);
+}
+void FnStrTrim(TBaseEvaluator& ev) {
+  ev.Stack.PushString(std::string(Trim(PopText(ev), kAsciiControlsAndSpace)));
+}
+
+struct TBuiltin {
+  std::vector<const char*> Names;  // one function under each name
+  std::vector<uint8_t> Types;      // run-time argument types in argument order
+  void (*Proc)(TBaseEvaluator&);
+};
+
+constexpr uint8_t S = dtString, I = dtInteger, F = dtFloat, V = dtVariant;
+
+// The library, one row per function.
+const TBuiltin kBuiltins[] = {
+    {{"Chr"}, {F}, &FnChr},
+    {{"Clean"}, {S}, &FnClean},
+    {{"Declared"}, {S}, &FnDeclared},
+    {{"GetDataType"}, {S}, &FnGetDataType},
+    {{"ExtractDomain"}, {S}, &FnExtractDomain},
+    {{"GetQueryField"}, {S, S}, &FnGetQueryField},
+    {{"SetQueryField"}, {S, S, S}, &FnSetQueryField},
+    {{"ReduceUrl"}, {S}, &FnReduceUrl},
+    {{"FormatDateTime"}, {S, F}, &FnFormatDateTime},
+    {{"FormatISBN"}, {S}, &FnFormatISBN},
+    {{"iif"}, {V, V}, &FnIif},
+    {{"LogN"}, {F, F}, &FnLogN},
+    {{"Now"}, {}, &FnNow},
+    {{"Random"}, {I}, &FnRandom},
+    {{"Round"}, {F}, &FnRound},
+    {{"Trunc"}, {F}, &FnTrunc},
+    {{"SafeUrl"}, {S}, &FnSafeUrl},
+    {{"SafeVar"}, {S}, &FnSafeVar},
+    {{"StrCopy", "Substring"}, {S, I, I}, &FnStrCopy},
+    {{"StrCapitalize"}, {S}, &FnStrCapitalize},
+    {{"StrDelete", "DeleteString"}, {S, I, I}, &FnStrDelete},
+    {{"StrEllipsis", "EllipsisText"}, {S, I}, &FnStrEllipsis},
+    {{"StrEntry", "Entry"}, {I, S, S}, &FnStrEntry},
+    {{"StrFind", "Find"}, {S, S}, &FnStrFind},
+    {{"StrFindFrom", "FindFromIndex"}, {S, S, I}, &FnStrFindFrom},
+    {{"StrFormat", "FormatString"}, {V, V}, &FnStrFormat},
+    {{"StrInsert", "InsertString"}, {S, S, I}, &FnStrInsert},
+    {{"StrLength", "Length"}, {S}, &FnStrLength},
+    {{"StrSentence"}, {S}, &FnStrSentence},
+    {{"StrLower", "LowerCase"}, {S}, &FnStrLower},
+    {{"StrUpper", "UpperCase"}, {S}, &FnStrUpper},
+    {{"StrReplace", "Replace"}, {S, S, S}, &FnStrReplace},
+    {{"StrReverseFind", "RFind"}, {S, S}, &FnStrReverseFind},
+    {{"StrReverseFindFrom", "RFindFromIndex"}, {S, S, I}, &FnStrReverseFindFrom},
+    {{"StrTrim", "Trim"}, {S}, &FnStrTrim},
+};
+
+// The address helpers over one parser, reused by every call.
+TUrlFunctions MakeUrlFunctions() {
   auto parser = std::make_shared<TUrlParserEx>();
-  Url.NetLoc = [parser](const std::string& url) {
-    parser->SetUrl(url);
+  TUrlFunctions url;
+  url.NetLoc = [parser](const std::string& address) {
+    parser->SetUrl(address);
     return parser->NetLoc();
   };
-  Url.GetQueryField = [parser](const std::string& url, const std::string& name) {
-    parser->SetUrl(url);
+  url.GetQueryField = [parser](const std::string& address, const std::string& name) {
+    parser->SetUrl(address);
     return parser->GetQueryField(name);
   };
-  Url.SetQueryField = [parser](const std::string& url, const std::string& name, const std::string& value) {
-    parser->SetUrl(url);
+  url.SetQueryField = [parser](const std::string& address, const std::string& name,
+                               const std::string& value) {
+    parser->SetUrl(address);
     parser->SetQueryField(name, value);
     // The parser rebuilds Url only on its next parse: build it here from the changed parts.
     std::string out = parser->Scheme();
@@ -527,187 +773,23 @@ TFuncEvaluator::TFuncEvaluator(TVariableList* variables) : TBaseEvaluator(variab
     if (!parser->Fragment().empty()) out += "#" + parser->Fragment();
     return out;
   };
-  Url.ReduceUrl = [parser](const std::string& url, int flags) {
-    return parser->ReduceUrl(url, static_cast<uint32_t>(flags));
+  url.ReduceUrl = [parser](const std::string& address, int flags) {
+    return parser->ReduceUrl(address, static_cast<uint32_t>(flags));
   };
-  Url.DecodeEntities = [](const std::string& text) { return DecodeEntities(text); };
+  url.DecodeEntities = [](const std::string& text) { return DecodeEntities(text); };
+  return url;
+}
 
-  const uint8_t S = dtString, I = dtInteger, F = dtFloat, V = dtVariant;
-  // Registers a function under several names with its run-time argument types (in argument order).
-  auto add = [this](std::initializer_list<const char*> names, std::vector<uint8_t> types,
-                    TFunctionProc proc) {
-    for (const char* n : names) {
-      // Checked from the top, so the last argument comes first.
-      AddFunction(n, types, proc).CheckTypes.assign(types.rbegin(), types.rend());
+}  // namespace
+
+TFuncEvaluator::TFuncEvaluator(TVariableList* variables)
+    : TBaseEvaluator(variables), Url(MakeUrlFunctions()) {
+  for (const TBuiltin& b : kBuiltins) {
+    for (const char* name : b.Names) {
+      // Checked from the top of the stack, so the last argument comes first.
+      AddFunction(name, b.Types, b.Proc).CheckTypes.assign(b.Types.rbegin(), b.Types.rend());
     }
-  };
-  auto str = [](TBaseEvaluator& ev) { return ev.Stack.PopString(); };
-  auto num = [](TBaseEvaluator& ev) { return ev.Stack.PopFloat(); };
-  auto integer = [](TBaseEvaluator& ev) {
-    int64_t i = 0;
-    double x = ev.Stack.PopFloat();
-    if (!DoubleToInt64(x, i)) throw EScriptFault(122, "");
-    return i;
-  };
-
-  add({"Chr"}, {F}, [num](TBaseEvaluator& ev) {
-    double x = num(ev);
-    int64_t i = 0;
-    if (!DoubleToInt64(x, i)) throw EScriptFault(122, "");
-    ev.Stack.PushString(std::string(1, static_cast<char>(((i % 256) + 256) % 256)));
-  });
-  add({"Clean"}, {S},
-      [this, str](TBaseEvaluator& ev) { ev.Stack.PushString(ScriptClean(str(ev), Url.DecodeEntities)); });
-  add({"Declared"}, {S},
-      [str](TBaseEvaluator& ev) { ev.Stack.PushBoolean(ev.Variables()->Find(str(ev)) != nullptr); });
-  add({"GetDataType"}, {S}, [str](TBaseEvaluator& ev) {
-    TVariable* v = ev.Variables()->Find(str(ev));
-    ev.Stack.PushInteger(v ? v->DataType : 0);
-  });
-  add({"ExtractDomain"}, {S}, [this, str](TBaseEvaluator& ev) { ev.Stack.PushString(Url.NetLoc(str(ev))); });
-  add({"GetQueryField"}, {S, S}, [this, str](TBaseEvaluator& ev) {
-    std::string name = str(ev), url = str(ev);
-    ev.Stack.PushString(Url.GetQueryField(url, name));
-  });
-  add({"SetQueryField"}, {S, S, S}, [this, str](TBaseEvaluator& ev) {
-    std::string value = str(ev), name = str(ev), url = str(ev);
-    ev.Stack.PushString(Url.SetQueryField(url, name, value));
-  });
-  add({"ReduceUrl"}, {S}, [this, str](TBaseEvaluator& ev) {
-    std::string url = str(ev);
-    int flags = static_cast<int>(ev.Variables()->GetInteger("UrlReduction", 0));
-    ev.Stack.PushString(Url.ReduceUrl(url, flags));
-  });
-  add({"FormatDateTime"}, {S, F}, [num, str](TBaseEvaluator& ev) {
-    double t = num(ev);
-    ev.Stack.PushString(ScriptFormatDateTime(str(ev), t));
-  });
-  add({"FormatISBN"}, {S}, [str](TBaseEvaluator& ev) { ev.Stack.PushString(ScriptFormatISBN(str(ev))); });
-  add({"iif"}, {V, V}, [](TBaseEvaluator& ev) {
-    TStackItem b, a;
-    b.Assign(ev.Stack.Top());
-    ev.Stack.Pop();
-    a.Assign(ev.Stack.Top());
-    ev.Stack.Pop();
-    if (ev.Stack.Empty()) return ev.SetError(113, "Missing parameter");
-    const TStackItem& c = ev.Stack.Top();
-    bool truth;
-    if (IsNumericType(c.DataType))
-      truth = c.AsBoolean();
-    else if (c.DataType == dtString)
-      truth = !c.Text.empty();
-    else if (c.DataType == dtObject)
-      truth = c.ObjectRef != nullptr;
-    else
-      return ev.SetTypeError(c.DataType, dtBoolean);
-    ev.Stack.Pop();
-    ev.Stack.PushHostValue(ToHostValue(truth ? a : b));
-  });
-  add({"LogN"}, {F, F}, [num](TBaseEvaluator& ev) {
-    double x = num(ev), base = num(ev);
-    if (x <= 0 || base <= 0) throw EScriptFault(121, "");
-    double r = std::log(x) / std::log(base);
-    if (std::isnan(r)) throw EScriptFault(121, "");
-    if (std::isinf(r)) throw EScriptFault(104, "");
-    ev.Stack.PushFloat(r);
-  });
-  add({"Now"}, {}, [](TBaseEvaluator& ev) { ev.Stack.PushFloat(NowAsDays()); });
-  add({"Random"}, {I}, [integer](TBaseEvaluator& ev) {
-    int64_t n = integer(ev);
-    if (n <= 0) return ev.Stack.PushInteger(0);
-    // A generator of its own, seeded from the clock at each draw: two quick draws may repeat.
-    std::mt19937_64 gen(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    ev.Stack.PushInteger(static_cast<int64_t>(gen() % static_cast<uint64_t>(n)));
-  });
-  add({"Round"}, {F}, [num](TBaseEvaluator& ev) { ev.Stack.PushInteger(ScriptRound(num(ev))); });
-  add({"Trunc"}, {F}, [integer](TBaseEvaluator& ev) { ev.Stack.PushInteger(integer(ev)); });
-  add({"SafeUrl"}, {S}, [str](TBaseEvaluator& ev) { ev.Stack.PushString(ScriptSafeUrl(str(ev))); });
-  add({"SafeVar"}, {S}, [str](TBaseEvaluator& ev) { ev.Stack.PushString(ScriptSafeVar(str(ev))); });
-  add({"StrCopy", "Substring"}, {S, I, I}, [integer, str](TBaseEvaluator& ev) {
-    int64_t count = integer(ev), index = integer(ev);
-    std::string s = str(ev);
-    if (index < 1) index = 1;
-    if (count <= 0 || index > static_cast<int64_t>(s.size())) return ev.Stack.PushString("");
-    ev.Stack.PushString(
-        s.substr(static_cast<size_t>(index - 1),
-                 static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(s.size())))));
-  });
-  add({"StrCapitalize"}, {S}, [str](TBaseEvaluator& ev) { ev.Stack.PushString(ScriptCapitalize(str(ev))); });
-  add({"StrDelete", "DeleteString"}, {S, I, I}, [integer, str](TBaseEvaluator& ev) {
-    int64_t count = integer(ev), index = integer(ev);
-    std::string s = str(ev);
-    if (index >= 1 && index <= static_cast<int64_t>(s.size()) && count > 0)
-      s.erase(static_cast<size_t>(index - 1),
-              static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(s.size()))));
-    ev.Stack.PushString(std::move(s));
-  });
-  add({"StrEllipsis", "EllipsisText"}, {S, I}, [integer, str](TBaseEvaluator& ev) {
-    int64_t n = integer(ev);
-    ev.Stack.PushString(ScriptEllipsis(str(ev), n));
-  });
-  add({"StrEntry", "Entry"}, {I, S, S}, [integer, str](TBaseEvaluator& ev) {
-    std::string sep = str(ev), s = str(ev);
-    int64_t index = integer(ev);
-    ev.Stack.PushString(ScriptEntry(index, s, sep));
-  });
-  add({"StrFind", "Find"}, {S, S}, [str](TBaseEvaluator& ev) {
-    std::string s = str(ev), what = str(ev);
-    size_t p = what.empty() ? std::string::npos : s.find(what);
-    ev.Stack.PushInteger(p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1);
-  });
-  add({"StrFindFrom", "FindFromIndex"}, {S, S, I}, [integer, str](TBaseEvaluator& ev) {
-    int64_t from = integer(ev);
-    std::string s = str(ev), what = str(ev);
-    if (from < 1) from = 1;
-    size_t p = (what.empty() || from > static_cast<int64_t>(s.size()))
-                   ? std::string::npos
-                   : s.find(what, static_cast<size_t>(from - 1));
-    ev.Stack.PushInteger(p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1);
-  });
-  add({"StrFormat", "FormatString"}, {V, V}, [](TBaseEvaluator& ev) {
-    TStackItem value;
-    value.Assign(ev.Stack.Top());
-    ev.Stack.Pop();
-    bool formatIsString = ev.Stack.Top().DataType == dtString;
-    std::string format = ev.Stack.PopString();
-    bool usable = IsNumericType(value.DataType) || value.DataType == dtString;
-    if (!formatIsString || !usable) return ev.SetError(108, Format("Invalid parameter: '%s'", {""}));
-    ev.Stack.PushString(ScriptFormatValue(format, value));
-  });
-  add({"StrInsert", "InsertString"}, {S, S, I}, [integer, str](TBaseEvaluator& ev) {
-    int64_t index = integer(ev);
-    std::string s = str(ev), what = str(ev);
-    if (index < 1) index = 1;
-    size_t at = std::min<size_t>(static_cast<size_t>(index - 1), s.size());
-    s.insert(at, what);
-    ev.Stack.PushString(std::move(s));
-  });
-  add({"StrLength", "Length"}, {S},
-      [str](TBaseEvaluator& ev) { ev.Stack.PushInteger(static_cast<int64_t>(str(ev).size())); });
-  add({"StrSentence"}, {S}, [str](TBaseEvaluator& ev) { ev.Stack.PushString(ScriptSentence(str(ev))); });
-  add({"StrLower", "LowerCase"}, {S},
-      [str](TBaseEvaluator& ev) { ev.Stack.PushString(LowerAscii(str(ev))); });
-  add({"StrUpper", "UpperCase"}, {S},
-      [str](TBaseEvaluator& ev) { ev.Stack.PushString(UpperAscii(str(ev))); });
-  add({"StrReplace", "Replace"}, {S, S, S}, [str](TBaseEvaluator& ev) {
-    std::string nw = str(ev), old = str(ev), s = str(ev);
-    ev.Stack.PushString(ScriptReplace(s, old, nw));
-  });
-  add({"StrReverseFind", "RFind"}, {S, S}, [str](TBaseEvaluator& ev) {
-    std::string s = str(ev), what = str(ev);
-    size_t p = what.empty() ? std::string::npos : s.rfind(what);
-    ev.Stack.PushInteger(p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1);
-  });
-  add({"StrReverseFindFrom", "RFindFromIndex"}, {S, S, I}, [integer, str](TBaseEvaluator& ev) {
-    int64_t from = integer(ev);
-    std::string s = str(ev), what = str(ev);
-    if (from < 1) from = 1;
-    int64_t limit = static_cast<int64_t>(s.size()) - from + 1;
-    size_t p = std::string::npos;
-    if (!what.empty() && limit > 0) p = s.substr(0, static_cast<size_t>(limit)).rfind(what);
-    ev.Stack.PushInteger(p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1);
-  });
-  add({"StrTrim", "Trim"}, {S}, [str](TBaseEvaluator& ev) { ev.Stack.PushString(TrimLow(str(ev))); });
+  }
 }
 
 }  // namespace vandrel

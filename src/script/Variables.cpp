@@ -43,6 +43,16 @@ void TVariable::SetError(int code, const std::string& text) {
   ErrorText = text;
 }
 
+THostValue TVariable::PropertyNotFound(const std::string& name) {
+  SetError(kErrPropertyNotFound, Format("Property not found: '%s'", {name}));
+  return {};
+}
+
+THostValue TVariable::Produce(TObjectRef target, TWrapperFactory kind) {
+  SetObjectValue(Carry(std::move(target), kind));
+  return {};
+}
+
 void TVariable::SetProperty(const std::string&, const THostValue&) {}
 void TVariable::SetPropertyObject(const std::string&, const TObjectRef&) {}
 
@@ -325,12 +335,12 @@ void TBaseObjectWrapper::GetObject(TWrapperFactory wrapperClass) {
   if (ObjectRef && dynamic_cast<TTransporter*>(ObjectRef.get()) != nullptr)
     SetObjectValue(ObjectRef);
   else
-    SetObjectValue(ObjectRef ? std::make_shared<TTransporter>(ObjectRef, wrapperClass) : nullptr);
+    SetObjectValue(ObjectRef ? Carry(ObjectRef, wrapperClass) : nullptr);
 }
 
 bool TBaseObjectWrapper::PopArgument(THostValue& out) {
   if (Arguments().Empty()) {
-    SetError(113, "Missing parameter");
+    SetError(kErrMissingParameter, "Missing parameter");
     return false;
   }
   out = Arguments().PopHostValue();
@@ -340,6 +350,12 @@ bool TBaseObjectWrapper::PopArgument(THostValue& out) {
 TBaseCollectionWrapper::TBaseCollectionWrapper(std::string name, TObjectRef target, TBaseCompiler* compiler)
     : TBaseObjectWrapper(std::move(name), std::move(target), compiler) {
   TakesArguments = true;
+}
+
+bool TBaseCollectionWrapper::RefuseInForEach(bool busy) {
+  if (!InForEach && !busy) return false;
+  SetError(kErrForEachModify, Format("Cannot modify '%s' collection while in For Each statement", {Name}));
+  return true;
 }
 
 bool TBaseCollectionWrapper::First() {

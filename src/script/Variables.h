@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "script/EvalTypes.h"
+#include "script/ScriptErrors.h"
 
 namespace vandrel {
 
@@ -45,6 +46,12 @@ class TVariable : public TBaseEvalItem, public std::enable_shared_from_this<TVar
   virtual void SetError(int code, const std::string& text);
   virtual void SetProperty(const std::string& name, const THostValue& value);
   virtual void SetPropertyObject(const std::string& name, const TObjectRef& object);
+
+  // Sets 111 "Property not found: '%s'"; returns the empty value for readers to pass on.
+  THostValue PropertyNotFound(const std::string& name);
+  // What a read that produces an object does: ObjectValue becomes a carrier of `target` for the wrapper
+  // kind `kind`, and the value read is empty.
+  THostValue Produce(TObjectRef target, TWrapperFactory kind);
 
   virtual TBaseObjectWrapper* AsWrapper() { return nullptr; }
   virtual TBaseCollectionWrapper* AsCollection() { return nullptr; }
@@ -127,10 +134,6 @@ class TVariableList {
   TObjectRef GetObject(std::string_view name) const;
   THostValue GetHostValue(std::string_view name) const;
 
-  // A carrier for an object a script reads; reference-counted, so it needs no registration.
-  static TObjectRef NewTransporter(TObjectRef object, TWrapperFactory wrapperClass) {
-    return std::make_shared<TTransporter>(std::move(object), wrapperClass);
-  }
   // Keeps a host object alive as long as the list (until Clear).
   void AddTemporary(TObjectRef o) { temporaries_.push_back(std::move(o)); }
   // An object a script created: held weakly, and told to Dispose when the list is cleared.
@@ -199,14 +202,73 @@ class TBaseCollectionWrapper : public TBaseObjectWrapper {
   TBaseCollectionWrapper(std::string name, TObjectRef target, TBaseCompiler* compiler);
   TBaseCollectionWrapper* AsCollection() override { return this; }
   // The element variable of the current step; one variable reused for every step.
-  virtual TVariablePtr Current() = 0;
+  TVariablePtr Current() { return element_; }
   // Selects the element with the 1-based index; null when there is none.
   virtual TVariablePtr Select(int index) = 0;
   virtual bool First();
   virtual bool Next();
+  // Sets 211 and answers true while a For Each runs over this collection (or `busy`: another wrapper's
+  // For Each holds the same host object).
+  bool RefuseInForEach(bool busy = false);
 
   bool InForEach = false;  // a For Each runs over it; engine collections refuse changes meanwhile
   int Index = 0;           // 1-based iteration position
+
+ protected:
+  // The element variable, made on the first step as a W over `target` and pointed at later targets.
+  template <class W, class T>
+  TVariablePtr Element(std::shared_ptr<T> target) {
+    if (!element_)
+      element_ = std::make_shared<W>(Name, std::move(target), Compiler);
+    else
+      static_cast<W*>(element_.get())->Bind(std::move(target));
+    return element_;
+  }
+  TVariablePtr element_;
+};
+
+// The host object behind a carrier (or `target` itself) as a T; null when it is not one.
+template <class T>
+std::shared_ptr<T> TargetAs(const TObjectRef& target) {
+  TObjectRef t = target;
+  if (auto* tr = dynamic_cast<TTransporter*>(t.get())) t = tr->Target;
+  return std::dynamic_pointer_cast<T>(t);
+}
+
+// A carrier of `target` that comes back to scripts as the wrapper kind `kind`. Reference-counted, so it
+// needs no registration.
+inline TObjectRef Carry(TObjectRef target, TWrapperFactory kind) {
+  return std::make_shared<TTransporter>(std::move(target), kind);
+}
+
+// The factory of a wrapper kind W over host objects of type T: null when `target` carries no T.
+template <class W, class T>
+std::shared_ptr<TVariable> MakeWrapperAs(const std::string& name, const TObjectRef& target,
+                                         TBaseCompiler* compiler) {
+  auto t = TargetAs<T>(target);
+  return t ? std::make_shared<W>(name, std::move(t), compiler) : nullptr;
+}
+
+// A wrapper kind over host objects of type T: gives the kind its factory (Make), the carrier kind, and
+// the typed target that For Each steps re-point with Bind. Base is TBaseObjectWrapper or
+// TBaseCollectionWrapper.
+template <class Derived, class T, class Base = TBaseObjectWrapper>
+class TWrapperOf : public Base {
+ public:
+  TWrapperOf(std::string name, std::shared_ptr<T> target, TBaseCompiler* compiler)
+      : Base(std::move(name), target, compiler), target_(std::move(target)) {}
+  static std::shared_ptr<TVariable> Make(const std::string& name, const TObjectRef& target,
+                                         TBaseCompiler* compiler) {
+    return MakeWrapperAs<Derived, T>(name, target, compiler);
+  }
+  TWrapperFactory WrapperClass() const override { return &Make; }
+  void Bind(std::shared_ptr<T> target) {
+    this->ObjectRef = target;
+    target_ = std::move(target);
+  }
+
+ protected:
+  std::shared_ptr<T> target_;
 };
 
 // Exposes one TBaseEvalItem through "value", "stringvalue", "datatype" ... (result fields use it).

@@ -17,11 +17,33 @@ using namespace vandrel;
 
 namespace {
 
+constexpr const char* kRunUsage =
+    "usage: vandrel-script run FILE PROC [PROC...] [--set NAME=VALUE]... [--dump NAME]... [--time-limit MS]\n"
+    "  Runs the procedures in order and stops at the first error. --time-limit bounds each procedure's run\n"
+    "  (default 10000 ms, 0 for none), as engines are bounded during a search.\n";
+constexpr const char* kCompileUsage =
+    "usage: vandrel-script compile SOURCE OUT\n"
+    "  Compiles SOURCE, runs its Register procedure and writes the compiled file OUT.\n";
+constexpr const char* kShowUsage =
+    "usage: vandrel-script show COMPILED\n"
+    "  Prints a compiled file as text.\n";
+
+// A script run of the tool gets the budget an engine gets during a search.
+constexpr int kDefaultRunTimeLimitMs = 10000;
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: vandrel-script run FILE PROC [PROC...] [--set NAME=VALUE]... [--dump NAME]...\n"
-               "       vandrel-script compile SOURCE OUT\n"
-               "       vandrel-script show COMPILED\n");
+  std::fprintf(stderr, "%s%s%s", kRunUsage, kCompileUsage, kShowUsage);
+  return 2;
+}
+
+bool WantsHelp(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  return false;
+}
+
+int CannotRead(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "vandrel-script: cannot read %s: %s\n", file.c_str(), reason.c_str());
   return 2;
 }
 
@@ -59,10 +81,9 @@ class TToolCompiler {
   explicit TToolCompiler(const std::string& file) {
     const size_t dot = file.find_last_of('.');
     const size_t slash = file.find_last_of('/');
-    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
-                          ? std::string()
-                          : file.substr(dot + 1);
-    for (char& ch : ext) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
+    const std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                ? std::string()
+                                : AsciiLowerCase(file.substr(dot + 1));
     if (ext == "sst" || ext == "cst") {
       searchType_ = std::make_unique<TSearchTypeReader>();
       compiler_ = &searchType_->Compiler();
@@ -93,10 +114,21 @@ class TToolCompiler {
 bool Load(TToolCompiler& tool, const std::string& file) {
   tool.ResetVariables();
   TBaseCompiler& c = *tool;
-  if (!c.LoadFromFile(file)) {
-    std::fprintf(stderr, "vandrel-script: cannot read %s\n", file.c_str());
+  std::string reason;
+  if (!c.LoadFromFile(file, &reason)) {
+    CannotRead(file, reason);
     return false;
   }
+  return true;
+}
+
+// Whole milliseconds from 0 to a day; false for anything else.
+bool ParseTimeLimit(const std::string& text, int& out) {
+  int v = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v < 0 || v > 86400000)
+    return false;
+  out = v;
   return true;
 }
 
@@ -106,10 +138,18 @@ int Run(int argc, char** argv) {
   std::vector<std::string> procs;
   std::vector<std::pair<std::string, std::string>> sets;
   std::vector<std::string> dumps;
+  int timeLimit = kDefaultRunTimeLimitMs;
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
-    if ((a == "--set" || a == "--dump") && i + 1 < argc) {
+    if ((a == "--set" || a == "--dump" || a == "--time-limit") && i + 1 < argc) {
       std::string v = argv[++i];
+      if (a == "--time-limit") {
+        if (!ParseTimeLimit(v, timeLimit)) {
+          std::fprintf(stderr, "vandrel-script: --time-limit wants milliseconds from 0 to 86400000\n");
+          return 2;
+        }
+        continue;
+      }
       if (a == "--dump") {
         dumps.push_back(v);
         continue;
@@ -135,6 +175,13 @@ int Run(int argc, char** argv) {
     for (const auto& m : c.Errors) PrintError(m);
     return 2;
   }
+  for (const std::string& p : procs) {
+    if (!c.HasProcedure(p)) {
+      std::fprintf(stderr, "vandrel-script: %s has no procedure %s\n", file.c_str(), p.c_str());
+      return 2;
+    }
+  }
+  c.RunTimeLimit = timeLimit;
   for (const auto& [name, value] : sets) c.Variables().SetValue(name, ParseValue(value));
   int rc = 0;
   for (const std::string& p : procs) {
@@ -175,15 +222,19 @@ int Compile(int argc, char** argv) {
 
 int Show(int argc, char** argv) {
   if (argc != 3) return Usage();
-  std::ifstream in(argv[2], std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "vandrel-script: cannot read %s\n", argv[2]);
+  const std::string file = argv[2];
+  std::string bytes, reason;
+  if (!ReadWholeFile(file, bytes, reason)) return CannotRead(file, reason);
+  if (bytes.size() < 4 || UnscrambleBytes(bytes.substr(0, 4)) != "FF01") {
+    std::fprintf(stderr, "vandrel-script: %s is not a compiled script\n", file.c_str());
     return 2;
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() < 4 || UnscrambleBytes(bytes.substr(0, 4)) != "FF01") {
-    std::fprintf(stderr, "vandrel-script: %s is not a compiled script\n", argv[2]);
-    return 2;
+  // What the compiler's own loader refuses to run is refused here as well.
+  TBaseCompiler probe;
+  probe.LoadFromStream(bytes);
+  if (probe.Corrupted) {
+    std::fprintf(stderr, "vandrel-script: %s is truncated\n", file.c_str());
+    return 1;
   }
   std::string text = UnscrambleBytes(bytes);
   std::string out;
@@ -196,16 +247,49 @@ int Show(int argc, char** argv) {
     }
   }
   std::cout << out;
+  std::cout.flush();
+  if (!std::cout) {
+    std::fprintf(stderr, "vandrel-script: cannot write the output\n");
+    return 1;
+  }
   return 0;
+}
+
+int Dispatch(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string cmd = argv[1];
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    std::fprintf(stdout, "%s%s%s", kRunUsage, kCompileUsage, kShowUsage);
+    return 0;
+  }
+  struct TCommandEntry {
+    const char* Name;
+    const char* Usage;
+    int (*Run)(int, char**);
+  };
+  static const TCommandEntry kCommands[] = {
+      {"run", kRunUsage, &Run}, {"compile", kCompileUsage, &Compile}, {"show", kShowUsage, &Show}};
+  for (const TCommandEntry& c : kCommands) {
+    if (cmd != c.Name) continue;
+    if (WantsHelp(argc, argv)) {
+      std::fputs(c.Usage, stdout);
+      return 0;
+    }
+    return c.Run(argc, argv);
+  }
+  return Usage();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  std::string cmd = argv[1];
-  if (cmd == "run") return Run(argc, argv);
-  if (cmd == "compile") return Compile(argc, argv);
-  if (cmd == "show") return Show(argc, argv);
-  return Usage();
+  // The last resort: nothing escapes main, whatever a loader or a script host throws.
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vandrel-script: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "vandrel-script: unexpected error\n");
+  }
+  return 1;
 }

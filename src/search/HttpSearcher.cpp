@@ -335,6 +335,10 @@ bool THttpSearcher::RunProcedure(TSearchEngine& engine, const std::string& name)
   // An output field named like an input field shares its variable, and every evaluated record writes
   // it; scripts must see what the user asked for.
   for (size_t i = 0; i < instance_->InputFields.Count(); ++i) instance_->InputFields.At(i).Changed();
+  // A looping script is stopped like a slow store: its error fails this engine and the others go on. It
+  // holds the main thread, where the other engines' pages wait meanwhile, so it gets half the time limit
+  // and they are still taken in before their own limit runs out.
+  if (engineTimeLimit_ > 0) engine.Compiler().RunTimeLimit = std::max(engineTimeLimit_ / 2, 1);
   return engine.Compiler().ExecuteProcedure(name) == 0;
 }
 

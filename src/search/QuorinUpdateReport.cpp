@@ -10,7 +10,8 @@ std::string TQuorinUpdateReportItem::FullName() const {
   return Kind == ukEngine ? Category + "/" + Name : Name;
 }
 
-void TQuorinUpdateReport::Add(TQuorinUpdateAction action, int kind, std::string category, std::string name) {
+void TQuorinUpdateReport::Add(TQuorinUpdateItemAction action, int kind, std::string category,
+                              std::string name) {
   Items_.push_back(TQuorinUpdateReportItem{action, kind, std::move(category), std::move(name)});
 }
 

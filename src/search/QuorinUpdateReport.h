@@ -11,13 +11,13 @@ namespace vandrel {
 class TVersionStorageDataItem;
 
 // VALUES: the update action and the catalogue builder agree on these numbers; never renumber.
-enum TQuorinUpdateAction : uint8_t { uaChanged = 0, uaAdded = 1, uaRemoved = 2 };
+enum TQuorinUpdateItemAction : uint8_t { uaChanged = 0, uaAdded = 1, uaRemoved = 2 };
 enum TQuorinUpdateKind : int { ukSharedScript = 1, ukSearchType = 2, ukCategory = 3, ukEngine = 4 };
 
 // One definition of the report. It names its definition instead of pointing at the stored item, so an
 // item stays meaningful after that stored item is gone (a removed category takes its engines with it).
 struct TQuorinUpdateReportItem {
-  TQuorinUpdateAction Action = uaChanged;
+  TQuorinUpdateItemAction Action = uaChanged;
   int Kind = ukSearchType;
   std::string Category;  // engines only: the category whose engine list holds it
   std::string Name;      // the definition's own name (for engines without the category)
@@ -46,7 +46,7 @@ class TQuorinUpdateReport {
   void SortByKind();
 
  private:
-  void Add(TQuorinUpdateAction action, int kind, std::string category, std::string name);
+  void Add(TQuorinUpdateItemAction action, int kind, std::string category, std::string name);
   std::vector<TQuorinUpdateReportItem> Items_;
 };
 

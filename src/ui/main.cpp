@@ -17,6 +17,7 @@
 #include "actions/AppErrors.h"
 #include "actions/QuorinActions.h"
 #include "actions/QuorinApplications.h"
+#include "integration/ExplorerIntegration.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
@@ -92,6 +93,8 @@ void QuitOnSignals(QObject* owner) {
 // escapes still finds the application for its window.
 int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   TStartOptions options = ParseStartArguments(argc, argv);
+  // A browser hands "shop:" addresses over percent-encoded; the command line wants the words.
+  for (std::string& argument : options.Arguments) argument = ShopAddressToCommand(argument);
 
   MainDispatcher& dispatcher = MainDispatcher::Default();
   dispatcher.AdoptCurrentThread();

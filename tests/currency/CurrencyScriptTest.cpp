@@ -5,8 +5,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <clocale>
+
 #include "currency/CurrencyConverters.h"
 #include "currency/CurrencyScript.h"
+#include "platform/Format.h"
+#include "script/BaseCompiler.h"
 
 namespace vandrel {
 namespace {
@@ -64,6 +68,46 @@ TEST(CurrencyScript, AnyFailureGivesTheUsdTable) {
   TCurrencyConverter converter;
   ReloadCurrencyTable(converter, vandrel::test::ProcessTempDir() + "/no_such_folder", "", false);
   EXPECT_EQ(converter.Definitions()[0].CurrencyString, "$");
+}
+
+// The desktop program calls setlocale; a German locale writes "0,9" and reads "0.9" as 0. Rates and
+// script numbers are data in one fixed form and must read the same under any locale.
+TEST(CurrencyScript, NumbersReadTheSameUnderAGermanLocale) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+      << "the de_DE.UTF-8 locale is missing: tools/install-deps.sh builds it";
+  struct TRestore {
+    std::string Locale;
+    ~TRestore() { std::setlocale(LC_ALL, Locale.c_str()); }
+  } restore{previous};
+
+  std::string folder = WriteScript("currency_locale",
+                                   "Procedure Register\n"
+                                   "  Currencies = CreateCollection\n"
+                                   "  Currencies[\"EUR\"].exchangerate = \"0.9\"\n"
+                                   "  Currencies[\"EUR\"].currencystring = \"E\"\n"
+                                   "  Currencies[\"CAD\"].exchangerate = 1.35\n"
+                                   "  Currencies[\"CAD\"].currencystring = \"C\"\n"
+                                   "EndProcedure\n");
+  TCurrencyConverter converter;
+  ReloadCurrencyTable(converter, folder, "CAD", true);
+  ASSERT_EQ(converter.Definitions().Count(), 2u);
+  EXPECT_EQ(converter.Definitions().Find("EUR")->ExchangeRate, 0.9f);
+  EXPECT_EQ(converter.Definitions().Find("CAD")->ExchangeRate, 1.35f);
+  TCurrencyMap map;
+  map.FromAmount = {"EUR", 9.0f};
+  converter.Convert(map);
+  EXPECT_FLOAT_EQ(map.ToAmount.Value, 13.5f);
+
+  EXPECT_EQ(FormatGeneral(2.5), "2.5");
+  EXPECT_EQ(FormatGeneral(1234.5678), "1234.5678");
+  TBaseCompiler c;
+  c.ResetVariables();
+  c.LoadFromStream("Procedure Main\n  s = string(0.25)\n  f = float(\"2.5\") * 2\nEndProcedure\n");
+  ASSERT_EQ(c.Compile(), 0);
+  ASSERT_EQ(c.ExecuteProcedure("Main"), 0);
+  EXPECT_EQ(c.Variables().GetString("s", ""), "0.25");
+  EXPECT_EQ(c.Variables().Find("f")->AsFloat(), 5.0);
 }
 
 }  // namespace

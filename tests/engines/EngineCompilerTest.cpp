@@ -165,6 +165,44 @@ TEST(EngineCompiler, ResultsAndExpansion) {
   }
 }
 
+TEST(EngineCompiler, ExpansionIntoNumericFieldsReadsDecimals) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  s.Engine.ResultsParser.DefaultMoneyCode = "EUR";
+  ASSERT_EQ(s.Run(Proc("Main",
+                       "r = Results.add\nr.title = \"A\"\nl = CreateStringList\nl.add(\"12.50\")\n"
+                       "l.add(\" 7 \")\nl.add(\"abc\")\nExpandResults \"price\", l"),
+                  "Main"),
+            0)
+      << s.LastError();
+  TSearchResultList& page = s.Engine.ResultsParser.Results();
+  ASSERT_EQ(page.Count(), 3u);
+  const double expected[] = {12.5, 7, 0};
+  for (size_t i = 0; i < 3; ++i) {
+    TResultField& price = *page.At(i).FindField("price");
+    EXPECT_EQ(price.DataType, dtMoney);
+    EXPECT_EQ(price.Number, expected[i]) << i;
+    EXPECT_EQ(price.MoneyCode, "EUR") << "the engine's money code stays";
+  }
+
+  testing::TTypeFromSource type(testing::RegisterProc(
+      "  Name = \"parcels\"\n  f = AddInputField(\"Keywords\")\n  f = AddOutputField(\"weight\")\n"
+      "  f.datatype = DT_FLOAT"));
+  ASSERT_TRUE(type.Ok) << type.LastError();
+  TSearchTypeInstance instance(&type.Reader);
+  TEngineCompiler engine;
+  engine.SetInstance(&instance);
+  engine.ResultsParser.Reset();
+  engine.LoadFromStream(Proc("Main",
+                             "r = Results.add\nr.weight = 9\nl = CreateStringList\nl.add(\"0.25\")\n"
+                             "l.add(\"1e3\")\nExpandResults \"weight\", l"));
+  ASSERT_EQ(engine.Compile(), 0);
+  ASSERT_EQ(engine.ExecuteProcedure("Main"), 0);
+  ASSERT_EQ(engine.ResultsParser.Results().Count(), 2u);
+  EXPECT_EQ(engine.ResultsParser.Results().At(0).FindField("weight")->Number, 0.25);
+  EXPECT_EQ(engine.ResultsParser.Results().At(1).FindField("weight")->Number, 1000.0);
+}
+
 TEST(EngineCompiler, RecordHeldAcrossExpansionIsNotUsedAfterFree) {
   TBooksSearch s;
   ASSERT_TRUE(s.Ok);

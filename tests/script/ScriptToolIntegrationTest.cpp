@@ -107,5 +107,59 @@ TEST(ScriptToolIntegration, CompileShowAndRunTheCompiledFile) {
   EXPECT_EQ(r.Err, "error 117: Unknown identifier: nosuch (line 2)\n");
 }
 
+TEST(ScriptToolIntegration, BadInputIsAnErrorWithItsReason) {
+  std::string src = WriteFile("tool_two.scs", "Procedure Main\nWriteOutput 1\nEndProcedure\n");
+  TToolResult missing = RunTool("run " + src + " Main NoSuchProc");
+  EXPECT_EQ(missing.Code, 2);
+  EXPECT_EQ(missing.Out, "") << "nothing runs when a named procedure is missing";
+  EXPECT_EQ(missing.Err, "vandrel-script: " + src + " has no procedure NoSuchProc\n");
+
+  const std::string dir = vandrel::test::ProcessTempDir();
+  for (const char* cmd : {"run", "show", "compile"}) {
+    std::string args = std::string(cmd) + " " + dir + (std::string(cmd) == "run" ? " Main" : "") +
+                       (std::string(cmd) == "compile" ? " " + dir + "/never.ccs" : "");
+    TToolResult r = RunTool(args);
+    EXPECT_EQ(r.Code, 2) << cmd;
+    EXPECT_EQ(r.Err, "vandrel-script: cannot read " + dir + ": Is a directory\n") << cmd;
+  }
+  TToolResult absent = RunTool("show " + dir + "/absent.ccs");
+  EXPECT_EQ(absent.Code, 2);
+  EXPECT_EQ(absent.Err, "vandrel-script: cannot read " + dir + "/absent.ccs: No such file or directory\n");
+
+  // A compiled file cut short is refused, not shown in part.
+  std::string out = dir + "/tool_cut.ccs";
+  ASSERT_EQ(RunTool("compile " + src + " " + out).Code, 0);
+  std::string bytes = ReadAll(out);
+  std::string cut = WriteFile("tool_cut2.ccs", bytes.substr(0, bytes.size() - 5));
+  TToolResult shown = RunTool("show " + cut);
+  EXPECT_EQ(shown.Code, 1);
+  EXPECT_EQ(shown.Out, "");
+  EXPECT_EQ(shown.Err, "vandrel-script: " + cut + " is truncated\n");
+  EXPECT_NE(RunTool("run " + cut + " Main").Code, 0);
+}
+
+TEST(ScriptToolIntegration, LoopingScriptsStopAtTheTimeLimit) {
+  std::string src = WriteFile("tool_loop.scs", "Procedure Main\nWhile 1 = 1\nEndWhile\nEndProcedure\n");
+  TToolResult r = RunTool("run " + src + " Main --time-limit 300");
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_EQ(r.Err, "error 213: Script stopped after running 300 ms (line 2)\n");
+  for (const char* bad : {"-1", "abc", "1.5", ""}) {
+    TToolResult b = RunTool("run " + src + " Main --time-limit '" + bad + "'");
+    EXPECT_EQ(b.Code, 2) << bad;
+  }
+}
+
+TEST(ScriptToolIntegration, EveryCommandHasItsHelp) {
+  for (const char* cmd : {"run", "compile", "show"}) {
+    TToolResult r = RunTool(std::string(cmd) + " --help");
+    EXPECT_EQ(r.Code, 0) << cmd;
+    EXPECT_EQ(r.Out.rfind(std::string("usage: vandrel-script ") + cmd, 0), 0u) << r.Out;
+    EXPECT_EQ(r.Err, "");
+  }
+  TToolResult all = RunTool("--help");
+  EXPECT_EQ(all.Code, 0);
+  EXPECT_NE(all.Out.find("vandrel-script show"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vandrel

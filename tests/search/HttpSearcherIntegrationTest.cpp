@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -355,6 +357,43 @@ TEST(HttpSearcherIntegration, ScriptErrorsAndMissingDefinitionsEndOnlyTheirEngin
   ASSERT_TRUE(h.Run());
   EXPECT_EQ(missing->ErrorCode, 127);
   EXPECT_EQ(h.Searcher->ResultManager().Masters().Count(), 1u);
+}
+
+TEST(HttpSearcherIntegration, ALoopingEngineScriptFailsOnlyItsEngineWithinTheTimeLimit) {
+  SearchHarness h;
+  h.SetPage("/alpha?q=lamp&sub=1&it=0", 200, ListPage({{"Lamp", "30", kLamp}}));
+  h.SetPage("/looping?q=lamp&sub=1&it=0", 200, ListPage({{"Chair", "50", kChair}}));
+  h.SetPage("/beta?q=lamp&sub=1&it=0", 200, ListPage({{"Desk", "70", kDesk}}));
+  h.AddEngine("alpha");
+  h.AddEngine("looping");
+  // Downloaded definitions are strangers' code: this one never returns from AfterParse.
+  {
+    std::ofstream(h.Dir / "looping.sen", std::ios::app)
+        << "Procedure AfterParse\n  While 1 = 1\n  EndWhile\nEndProcedure\n";
+  }
+  h.AddEngine("beta");
+  h.Searcher->SetMaxThreads(3);
+  const int limitMs = 1500;
+  h.Searcher->SetEngineTimeLimit(limitMs);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(h.Run());
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(ms, limitMs + 1000) << "the search must end within the engine time limit plus a second";
+  TSearchEngine* looping = h.Searcher->Engines().Find("looping");
+  EXPECT_TRUE(looping->ErrorReported);
+  EXPECT_EQ(looping->ErrorCode, kErrTimeLimit);
+  EXPECT_EQ(looping->ErrorText, "Script stopped after running 750 ms");
+  auto has = [&](const std::string& line) {
+    return std::find(h.Log.begin(), h.Log.end(), line) != h.Log.end();
+  };
+  EXPECT_TRUE(has("done alpha"));
+  EXPECT_TRUE(has("done beta"));
+  EXPECT_FALSE(has("done looping"));
+  EXPECT_EQ(h.Log.back(), "end");
+  // The healthy engines' results are there.
+  EXPECT_EQ(h.Master(kLamp).Key, kLamp);
+  EXPECT_EQ(h.Master(kDesk).Key, kDesk);
 }
 
 TEST(HttpSearcherIntegration, StopEndsTheRunAsPagesComeBack) {
