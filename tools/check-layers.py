@@ -18,7 +18,7 @@ LAYERS = [
     ["ui", "cli", "scripttool", "uninstall", "updatesite"],
 ]
 # Inside a row: the folders each folder may still include.
-PEERS_BELOW = {"currency": {"script"}, "update": {"search"}}
+PEERS_BELOW = {"currency": {"script"}, "http": {"html"}, "update": {"search"}}
 
 RANK = {folder: rank for rank, row in enumerate(LAYERS) for folder in row}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z]+)/')

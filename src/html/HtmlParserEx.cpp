@@ -3,21 +3,12 @@
 #include <algorithm>
 #include <ostream>
 
+#include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 
 namespace vandrel {
 
 namespace {
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-std::string Lowered(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
 
 bool IsLineBlank(char c) {
   return c == ' ' || c == '\t';
@@ -305,7 +296,8 @@ bool THtmlParserEx::DispatchTag(std::string_view name, bool isWord, size_t tagSt
       ReadAttributes();
       const TAttribute* equiv = Attribute("http-equiv");
       const TAttribute* content = Attribute("content");
-      if (equiv) meta_.Add(Lowered(equiv->Value), content ? Lowered(content->Value) : std::string());
+      if (equiv)
+        meta_.Add(AsciiLowerCase(equiv->Value), content ? AsciiLowerCase(content->Value) : std::string());
       return true;
     }
     if (name == "title") {
@@ -364,7 +356,7 @@ bool THtmlParserEx::DispatchTag(std::string_view name, bool isWord, size_t tagSt
     ReadAttributes();
     const TAttribute* type = Attribute("type");
     const TAttribute* src = Attribute("src");
-    if (type && src && Lowered(type->Value) == "image") AddLink(src->Value, lkImage, src->Position);
+    if (type && src && AsciiLowerCase(type->Value) == "image") AddLink(src->Value, lkImage, src->Position);
     return true;
   }
   if (name == "select") {

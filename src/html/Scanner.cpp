@@ -4,20 +4,17 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include "platform/TextUtils.h"
 
 namespace vandrel {
 
 namespace {
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
 bool MatchAt(std::string_view text, size_t at, std::string_view what, bool caseSensitive) {
   if (at + what.size() > text.size()) return false;
   if (caseSensitive) return text.compare(at, what.size(), what) == 0;
   for (size_t i = 0; i < what.size(); ++i)
-    if (LowerAscii(text[at + i]) != LowerAscii(what[i])) return false;
+    if (AsciiLower(text[at + i]) != AsciiLower(what[i])) return false;
   return true;
 }
 
@@ -89,15 +86,18 @@ void TScanner::ReadQuoted(char quote) {
   pos_ = hit ? end + 1 : text_.size();
 }
 
+bool TScanner::EndOfPage() {
+  inTag_ = false;
+  token_ = tkEnd;
+  tokenText_ = {};
+  tokenStart_ = text_.size();
+  return false;
+}
+
 bool TScanner::NextToken() {
   const size_t len = text_.size();
   if (!inTag_) {
-    if (pos_ >= len) {
-      token_ = tkEnd;
-      tokenText_ = {};
-      tokenStart_ = len;
-      return false;
-    }
+    if (pos_ >= len) return EndOfPage();
     tokenStart_ = pos_;
     if (text_[pos_] == '<') {
       ++pos_;
@@ -115,13 +115,7 @@ bool TScanner::NextToken() {
   }
 
   while (pos_ < len && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  if (pos_ >= len) {
-    inTag_ = false;
-    token_ = tkEnd;
-    tokenText_ = {};
-    tokenStart_ = len;
-    return false;
-  }
+  if (pos_ >= len) return EndOfPage();
   tokenStart_ = pos_;
   char c = text_[pos_];
   switch (c) {
@@ -152,7 +146,7 @@ bool TScanner::NextToken() {
     while (end < len && !EndsWord(static_cast<unsigned char>(text_[end]))) ++end;
   }
   lowered_.assign(text_, pos_, end - pos_);
-  for (char& ch : lowered_) ch = LowerAscii(ch);
+  for (char& ch : lowered_) ch = AsciiLower(ch);
   token_ = tkWord;
   tokenText_ = lowered_;
   pos_ = end;
@@ -162,13 +156,7 @@ bool TScanner::NextToken() {
 bool TScanner::ReadAttributeValue() {
   const size_t len = text_.size();
   while (pos_ < len && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  if (pos_ >= len) {
-    inTag_ = false;
-    token_ = tkEnd;
-    tokenText_ = {};
-    tokenStart_ = len;
-    return false;
-  }
+  if (pos_ >= len) return EndOfPage();
   char c = text_[pos_];
   if (c == '"' || c == '\'') {
     ReadQuoted(c);

@@ -97,6 +97,8 @@ class TScanner {
   // The line-feed marker with the greatest end not after `limit`.
   bool PrevLineFeed(size_t limit, size_t& at, size_t& len) const;
   void ReadQuoted(char quote);
+  // Leaves the tag with the end token; answers false, as the readers do at the end of the page.
+  bool EndOfPage();
 
   bool inTag_ = false;
   THtmlTokenKind token_ = tkEnd;

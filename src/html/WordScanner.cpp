@@ -3,15 +3,13 @@
 #include <charconv>
 #include <cstring>
 
+#include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 
 namespace vandrel {
 
 namespace {
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -60,7 +58,7 @@ bool TWordScanner::SkipTagAt(size_t at, size_t& next) const {
   size_t nameEnd = at + 1;
   while (nameEnd < end && !IsTextBlank(static_cast<unsigned char>(text_[nameEnd])) && text_[nameEnd] != '/')
     ++nameEnd;
-  return nameEnd - at - 1 == 2 && LowerAscii(text_[at + 1]) == 'b' && LowerAscii(text_[at + 2]) == 'r';
+  return nameEnd - at - 1 == 2 && AsciiLower(text_[at + 1]) == 'b' && AsciiLower(text_[at + 2]) == 'r';
 }
 
 bool TWordScanner::NextChar(TChar& out) {
@@ -120,14 +118,14 @@ bool TWordScanner::NextChar(TChar& out) {
 bool TWordScanner::FindText(std::string_view what) {
   if (what.empty()) return false;
   std::string sought(what);
-  for (char& ch : sought) ch = LowerAscii(ch);
+  for (char& ch : sought) ch = AsciiLower(ch);
   const size_t saved = pos_;
   pending_.clear();
   pendingIndex_ = 0;
   size_t matched = 0;
   TChar first{}, c{};
   while (NextChar(c)) {
-    if (c.Ch == sought[matched] || LowerAscii(c.Ch) == sought[matched]) {
+    if (c.Ch == sought[matched] || AsciiLower(c.Ch) == sought[matched]) {
       if (matched == 0) first = c;
       if (++matched == sought.size()) {
         pending_.clear();

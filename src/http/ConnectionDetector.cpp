@@ -4,33 +4,18 @@
 #include <pthread.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include "platform/net/NetError.h"
 
 namespace vandrel {
 
 namespace {
 
 constexpr int kInterruptedCall = 10004;  // the status of an abandoned look-up
-
-// getaddrinfo's answer as the socket error numbers whose texts the client shows.
-int LookupErrorStatus(int eai) {
-  switch (eai) {
-    case 0:
-      return 0;
-    case EAI_AGAIN:
-      return 11002;
-    case EAI_FAIL:
-      return 11003;
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-      return 11004;
-#endif
-    default:
-      return 11001;
-  }
-}
 
 }  // namespace
 
@@ -41,7 +26,8 @@ int TConnectionDetector::ResolveHost(const std::string& host) {
   addrinfo* result = nullptr;
   int eai = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
   if (result) ::freeaddrinfo(result);
-  return LookupErrorStatus(eai);
+  // As the socket error numbers whose texts the client shows.
+  return NetErrorFromEai(eai, eai == EAI_SYSTEM ? errno : 0);
 }
 
 // One detection, shared with its resolver thread; whichever of the thread and Cancel comes first

@@ -10,19 +10,9 @@ namespace vandrel {
 
 namespace {
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), LowerAscii);
-  return out;
-}
-
 // ".example.org" for "shop.example.org" under one of the generic top-level domains; empty otherwise.
 std::string ParentDomain(std::string_view host) {
-  const std::string h = Lower(Trim(host.substr(0, host.find(':')), " "));
+  const std::string h = AsciiLowerCase(Trim(host.substr(0, host.find(':')), " "));
   if (std::count(h.begin(), h.end(), '.') < 2) return "";
   const size_t last = h.rfind('.');
   static constexpr const char* kGeneric[] = {"com", "edu", "net", "org", "gov", "mil", "int"};
@@ -36,7 +26,7 @@ std::string ParentDomain(std::string_view host) {
 
 bool TCaseLess::operator()(const std::string& a, const std::string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+                                      [](char x, char y) { return AsciiLower(x) < AsciiLower(y); });
 }
 
 void TCookieManager::Receive(const TCookie& cookie) {

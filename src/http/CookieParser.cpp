@@ -8,18 +8,11 @@ namespace vandrel {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 // A Domain attribute is honoured only for the host it names or a host below it, and only when it is
 // more than a single label: "ample.org" does not cover "example.org", and ".org" covers nothing.
 bool DomainCovers(const std::string& host, const std::string& domain) {
-  const std::string h = Lower(host);
-  const std::string d = Lower(domain);
+  const std::string h = AsciiLowerCase(host);
+  const std::string d = AsciiLowerCase(domain);
   if (d.empty() || h.size() < d.size() || h.compare(h.size() - d.size(), d.size(), d) != 0) return false;
   const std::string bare = d.front() == '.' ? d.substr(1) : d;
   if (bare.empty() || bare.find('.') == std::string::npos || bare.back() == '.') return false;
@@ -39,10 +32,10 @@ void TCookie::Parse(std::string_view text, std::string_view requestUrl) {
     pos = end + 1;
     const size_t eq = piece.find('=');
     if (eq == std::string_view::npos) {
-      if (Lower(piece) == "secure") Secure = true;
+      if (AsciiLowerCase(piece) == "secure") Secure = true;
       continue;
     }
-    const std::string key = Lower(Trim(piece.substr(0, eq), " \t"));
+    const std::string key = AsciiLowerCase(Trim(piece.substr(0, eq), " \t"));
     const std::string value(Trim(piece.substr(eq + 1), " \t"));
     if (key == "domain") {
       Domain = value;

@@ -48,7 +48,12 @@ enum THttpItemState : uint8_t {
 };
 enum TProxyType : uint8_t { ptHttp = 0, ptSocks = 1 };
 
-// A processed body. Kind: 0 stream only, 1 address lists only, 2 text only, 3 address lists and stream.
+// The largest page an engine keeps (and `fetch`, unless told otherwise): a store whose answer never ends
+// must not take the memory.
+inline constexpr int64_t kDefaultPageSizeLimit = 16 << 20;
+
+// A processed body. Kind: 0 stream only, 1 address lists (an HTML page: its rewritten text too, when kept in
+// memory), 2 text only, 3 address lists and stream.
 struct THttpContent {
   int Kind = 0;
   std::vector<std::string> Frames, Images, Links;  // resolved addresses, without duplicates
@@ -178,10 +183,10 @@ struct THttpDownloaderSettings {
   bool KeepResults = false;
   int MaxDownloadThreads = 10;
   int64_t MaxFileSize = 0;  // bytes; 0 = none
-  int MaxParseThreads = 1;
+  int MaxParseThreads = 1;  // pages parsed at once
   bool NoCache = false;
   bool NoRedirections = false;
-  bool ParsePages = true;
+  bool ParsePages = true;  // HTML pages are parsed for their frames, images and links and rewritten
   std::string Password;
   std::string ProxyAddress;
   std::string ProxyPassword;
@@ -192,7 +197,7 @@ struct THttpDownloaderSettings {
   int TimeLimit = 0;  // milliseconds per item; 0 = none
   int Timeout = 60;   // seconds per socket operation
   bool UniqueDest = true;
-  bool UpdateLinks = false;
+  bool UpdateLinks = false;  // write resolved addresses into parsed pages
   bool UseCookies = false;
   bool UseProxy = false;
   bool UseProxyAuthenticate = false;
@@ -204,22 +209,6 @@ struct THttpDownloaderSettings {
   int DefaultDocumentType = dtDetect;  // used when an item does not set one; 0 = detect
   TZHttpMethod DefaultTransferMethod = hmGet;
   std::string DefaultPageName = "index.htm";
-};
-
-// Parses a page for its frames, images and links, and rewrites it. Installed by the HTML subsystem; until
-// one is, pages are kept as they came.
-class IHtmlPageParser {
- public:
-  virtual ~IHtmlPageParser() = default;
-  struct TPage {
-    std::string Url;   // the page's address, base of relative ones
-    std::string Html;  // in: the page; out: the rewritten page
-    bool UpdateLinks = false;
-    std::vector<std::string> Frames, Images, Links;  // out: resolved
-    // out: collected address -> local name to write into the page (filled by the downloader's callback)
-    std::function<std::string(const std::string& address, bool isFrame)> LocalName;
-  };
-  virtual bool Parse(TPage& page) = 0;
 };
 
 class THttpDownloaderCore;
@@ -268,7 +257,6 @@ class THttpDownloader {
 
   void AddObserver(IHttpDownloaderObserver* observer);
   void RemoveObserver(IHttpDownloaderObserver* observer);
-  void SetPageParser(std::shared_ptr<IHtmlPageParser> parser);
 
   // Replaces the event handlers; they are called after the observers.
   void SetEvents(THttpDownloaderEvents events);

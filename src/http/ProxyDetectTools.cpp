@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include "platform/TextUtils.h"
 
 extern char** environ;
 
@@ -19,29 +20,16 @@ namespace vandrel {
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
 // A whole decimal number; anything else answers false.
 bool ToInt(const std::string& text, int& value) {
-  auto t = Trim(text);
+  std::string_view t = Trim(text);
   if (t.empty()) return false;
   auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
   return ec == std::errc() && end == t.data() + t.size();
 }
 
 std::string Unquote(std::string s) {
-  s = Trim(s);
+  s = std::string(Trim(s));
   if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front())
     s = s.substr(1, s.size() - 2);
   return s;
@@ -93,7 +81,7 @@ bool TProxyDetector::Detect(int kind, TProxyInfo& info) {
 }
 
 bool TProxyDetector::ParseProxyUrl(const std::string& value, int defaultPort, TProxyInfo& info) {
-  std::string rest = Trim(value);
+  std::string rest(Trim(value));
   auto scheme = rest.find("://");
   if (scheme != std::string::npos) rest.erase(0, scheme + 3);
   auto slash = rest.find('/');
@@ -121,11 +109,11 @@ bool TProxyDetector::ParseProxyUrl(const std::string& value, int defaultPort, TP
 bool TProxyDetector::FromEnvironment(int kind, TProxyInfo& info) {
   auto get = [this](const char* name) -> std::string {
     const char* v = GetEnv ? GetEnv(name) : nullptr;
-    return v ? Trim(v) : std::string();
+    return v ? std::string(Trim(v)) : std::string();
   };
   auto schemeOf = [](const std::string& v) {
     auto p = v.find("://");
-    return p == std::string::npos ? std::string() : Lower(v.substr(0, p));
+    return p == std::string::npos ? std::string() : AsciiLowerCase(v.substr(0, p));
   };
   std::vector<std::string> candidates;
   if (kind == pkHttp) {
@@ -198,7 +186,7 @@ bool TProxyDetector::RunCommand(const std::vector<std::string>& argv, std::strin
 bool TProxyDetector::GSettingsGet(const std::string& schema, const std::string& key, std::string& value) {
   std::string out;
   if (!RunCommand({GSettingsProgram, "get", schema, key}, out)) return false;
-  value = Trim(out);
+  value = std::string(Trim(out));
   // Typed numbers print with their type ("uint32 8080").
   auto space = value.rfind(' ');
   if (space != std::string::npos && value.front() != '\'') value = value.substr(space + 1);
@@ -251,7 +239,7 @@ bool TProxyDetector::ReadPrefsJs(const std::string& path, int kind, TProxyInfo& 
     std::string line;
     for (char c : raw)
       if (c != ' ' && c != '\t' && c != '\r') line += c;
-    line = Lower(line);
+    line = AsciiLowerCase(line);
     std::string value;
     if (!haveType && valueAfter(line, typeKey, value)) haveType = ToInt(value, type);
     for (const auto& key : hostKeys)
@@ -280,7 +268,7 @@ std::string TProxyDetector::DefaultProfileFolder(const std::string& profilesIniP
   std::vector<Section> sections;
   std::string raw;
   while (std::getline(in, raw)) {
-    auto line = Trim(raw);
+    std::string line(Trim(raw));
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[' && line.back() == ']') {
       sections.push_back(Section{line.substr(1, line.size() - 2), {}, {}, true});
@@ -289,8 +277,8 @@ std::string TProxyDetector::DefaultProfileFolder(const std::string& profilesIniP
     if (sections.empty()) continue;
     auto eq = line.find('=');
     if (eq == std::string::npos) continue;
-    auto key = Lower(Trim(line.substr(0, eq)));
-    auto value = Trim(line.substr(eq + 1));
+    auto key = AsciiLowerCase(Trim(std::string_view(line).substr(0, eq)));
+    std::string value(Trim(std::string_view(line).substr(eq + 1)));
     auto& s = sections.back();
     if (key == "path") s.path = value;
     if (key == "default") s.def = value;

@@ -118,6 +118,8 @@ struct TEventObj {
 // at a deadline (timers).
 class TEventQueue {
  public:
+  // `code`: the one event code this queue handles; any other is traced and dropped.
+  explicit TEventQueue(int code) : code_(code) {}
   virtual ~TEventQueue() = default;
 
   void Post(int code, int kind, int param = 0, int param2 = 0) {
@@ -175,6 +177,10 @@ class TEventQueue {
         events_.pop_front();
       }
       if (event.Code == kQuitCode && event.Kind == kQuitKind) return;
+      if (event.Code != code_) {
+        Trace(Format("Unhandled event %d %d", {event.Code, event.Kind}));
+        continue;
+      }
       try {
         Handle(event);
       } catch (const std::exception& e) {
@@ -185,6 +191,7 @@ class TEventQueue {
     }
   }
 
+  const int code_;
   mutable std::mutex lock_;  // guards events_
   std::condition_variable hasEvents_;
   std::deque<TEventObj> events_;
@@ -569,16 +576,10 @@ namespace {
 
 class TManagerThread : public TEventQueue {
  public:
-  explicit TManagerThread(TThreadManagerCore& core) : core_(core) {}
+  explicit TManagerThread(TThreadManagerCore& core) : TEventQueue(kMsgThreadEvent), core_(core) {}
 
  protected:
-  void Handle(const TEventObj& event) override {
-    if (event.Code != kMsgThreadEvent) {
-      Trace(Format("Unhandled event %d %d", {event.Code, event.Kind}));
-      return;
-    }
-    core_.HandleEvent(event);
-  }
+  void Handle(const TEventObj& event) override { core_.HandleEvent(event); }
 
  private:
   TThreadManagerCore& core_;
@@ -590,14 +591,10 @@ class TManagerThread : public TEventQueue {
 // only removed on disarm, so a tick for an item that already stopped finds it no longer running.
 class TTimeLimitThread : public TEventQueue {
  public:
-  explicit TTimeLimitThread(TThreadManagerCore& core) : core_(core) {}
+  explicit TTimeLimitThread(TThreadManagerCore& core) : TEventQueue(kMsgTimeLimit), core_(core) {}
 
  protected:
   void Handle(const TEventObj& event) override {
-    if (event.Code != kMsgTimeLimit) {
-      Trace(Format("Unhandled event %d %d", {event.Code, event.Kind}));
-      return;
-    }
     if (event.Kind == tlkArm) {
       if (event.Param2 > 0)
         timers_[event.Param] = Timer{milliseconds(event.Param2), Clock::now() + milliseconds(event.Param2)};

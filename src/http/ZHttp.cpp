@@ -15,23 +15,6 @@ namespace vandrel {
 
 namespace {
 
-char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), UpperAscii);
-  return out;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (UpperAscii(text[i]) != UpperAscii(prefix[i])) return false;
-  return true;
-}
-
 int64_t ToInt64(std::string_view text, int64_t fallback) {
   int64_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -75,18 +58,20 @@ class TFileSink final : public TByteSink {
   explicit TFileSink(const std::string& name) : name_(name), file_(std::fopen(name.c_str(), "wb")) {
     if (!file_) throw EStreamWriteError("Cannot create file " + name);
   }
-  ~TFileSink() override { Finish(); }
+  // Closes quietly: a transfer that failed already has its error, and nothing may leave a destructor.
+  ~TFileSink() override {
+    if (file_) std::fclose(file_);
+  }
   void Append(const char* data, size_t size) override {
     if (std::fwrite(data, 1, size, file_) != size) throw EStreamWriteError("Cannot write file " + name_);
     size_ += static_cast<int64_t>(size);
   }
   int64_t Size() const override { return size_; }
+  // Closes the file; raises when what was written could not all be kept.
   void Finish() {
-    if (file_ && std::fclose(file_) != 0) {
-      file_ = nullptr;
-      throw EStreamWriteError("Cannot write file " + name_);
-    }
+    std::FILE* file = file_;
     file_ = nullptr;
+    if (file && std::fclose(file) != 0) throw EStreamWriteError("Cannot write file " + name_);
   }
 
  private:
@@ -135,7 +120,7 @@ bool DecodeBase64(std::string_view text, std::string& out) {
 bool DecodeWord(std::string_view text, size_t pos, std::string& out, size_t& next) {
   const size_t q1 = text.find('?', pos + 2);
   if (q1 == std::string_view::npos || q1 + 2 >= text.size() || text[q1 + 2] != '?') return false;
-  const char encoding = UpperAscii(text[q1 + 1]);
+  const char encoding = AsciiUpper(text[q1 + 1]);
   const size_t end = text.find("?=", q1 + 3);
   if (end == std::string_view::npos) return false;
   const std::string_view payload = text.substr(q1 + 3, end - q1 - 3);
@@ -220,14 +205,14 @@ std::string TmsHeaders::GetValue(std::string_view name) const {
   std::string key(name);
   if (key.empty() || key.back() != ':') key += ':';
   for (size_t i = 0; i < Lines.size(); ++i) {
-    if (!StartsWithNoCase(Lines[i], key)) continue;
+    if (!StartsWithText(Lines[i], key)) continue;
     std::string value(Trim(std::string_view(Lines[i]).substr(key.size()), kAsciiControlsAndSpace));
     for (size_t k = i + 1;
          k < Lines.size() && !Lines[k].empty() && (Lines[k][0] == ' ' || Lines[k][0] == '\t'); ++k) {
       value += ' ';
       value += Trim(Lines[k], kAsciiControlsAndSpace);
     }
-    return StartsWithNoCase(key, "Content-Type:") ? value : DecodeMimeWords(value);
+    return StartsWithText(key, "Content-Type:") ? value : DecodeMimeWords(value);
   }
   return "";
 }
@@ -243,7 +228,7 @@ void TZHttp::SetURL(const std::string& value) {
   const bool controlInHost = std::any_of(netLoc.begin(), netLoc.end(), [](char c) {
     return static_cast<unsigned char>(c) <= 32 || static_cast<unsigned char>(c) == 127;
   });
-  if ((scheme != "http" && scheme != "https") || controlInHost) {
+  if ((scheme != "http" && scheme != "https") || controlInHost || !HasValidPort(netLoc)) {
     const std::string message = SocketErrorText(kErrInvalidUrl);
     if (OnError) OnError(message);
     throw ESocketError(kErrInvalidUrl, message);
@@ -289,7 +274,12 @@ std::vector<std::string> TZHttp::ReadHeaderBlock() {
   size_t total = 0;
   for (;;) {
     std::string line = ReadLine();
-    if (line.empty()) break;
+    if (line.empty()) {
+      // The peer closing before the blank line cut the block: that is no answer, as a cut body is none.
+      // Closing before a single line is left to the caller (no status line).
+      if (PeerClosed() && !lines.empty()) Fail(kNetConnReset);
+      break;
+    }
     total += line.size() + 2;
     if (total > kMaxHeaderBlock) Fail(kErrInvalidReply);
     lines.push_back(std::move(line));
@@ -302,7 +292,7 @@ int TZHttp::ApplyHeaders(std::vector<std::string> lines) {
   for (const auto& line : lines) {
     Headers.Lines.push_back(line);
     if (OnHeader) OnHeader(line);
-    if (Upper(std::string_view(line).substr(0, 4)) == "HTTP") {
+    if (AsciiUpperCase(std::string_view(line).substr(0, 4)) == "HTTP") {
       const size_t space = line.find(' ');
       if (space != std::string::npos) {
         size_t end = space + 1;
@@ -316,7 +306,8 @@ int TZHttp::ApplyHeaders(std::vector<std::string> lines) {
     }
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    const std::string name = Upper(Trim(std::string_view(line).substr(0, colon), kAsciiControlsAndSpace));
+    const std::string name =
+        AsciiUpperCase(Trim(std::string_view(line).substr(0, colon), kAsciiControlsAndSpace));
     const std::string value(Trim(std::string_view(line).substr(colon + 1), kAsciiControlsAndSpace));
     if (value.empty()) continue;
     if (name == "CONTENT-ENCODING") {
@@ -444,7 +435,9 @@ void TZHttp::ReadChunkedBody(TByteSink& sink) {
       size = size * 16 + DecodeHexDigit(line[digits]);
       ++digits;
     }
-    if (digits == 0 || size <= 0) break;
+    // A size line must start with a hex digit ("-5" or an empty line is no size); 0 is the last chunk.
+    if (digits == 0) Fail(kErrInvalidReply);
+    if (size == 0) break;
     ReceiveToStream(sink, size);
   }
 }
@@ -462,7 +455,7 @@ void TZHttp::ReadBody() {
     TByteSink& Sink;
     ~TFinish() { Http.BodySize = Sink.Size(); }
   } finish{*this, *sink};
-  const std::string encoding = Upper(GetHeaderValue("Transfer-Encoding"));
+  const std::string encoding = AsciiUpperCase(GetHeaderValue("Transfer-Encoding"));
   if (encoding.find("CHUNKED") != std::string::npos) {
     ReadChunkedBody(*sink);
   } else {
@@ -478,7 +471,7 @@ int TZHttp::Execute() {
   if (OnOpenSession) OnOpenSession();
   std::vector<std::string> visited{url_};
   // Credentials belong to the origin they were given for and do not follow a redirection elsewhere.
-  auto originOf = [this] { return scheme_ + "://" + Upper(hostHeader_); };
+  auto originOf = [this] { return scheme_ + "://" + AsciiUpperCase(hostHeader_); };
   const std::string authOrigin = originOf();
   int hops = 0;
   auto finish = [&](bool failed) {

@@ -48,6 +48,13 @@ std::string LoginName() {
 
 }  // namespace
 
+bool HasValidPort(std::string_view hostPort) {
+  hostPort.remove_prefix(std::min(hostPort.size(), hostPort.rfind('@') + 1));
+  const size_t colon = hostPort.find(':');
+  return colon == std::string_view::npos || colon + 1 == hostPort.size() ||
+         ParsePort(hostPort.substr(colon + 1)) != 0;
+}
+
 std::string NormalizeProxyValue(const std::string& value) {
   std::string result = value;
   if (const size_t scheme = result.find("://"); scheme != std::string::npos) result.erase(0, scheme + 3);
@@ -117,6 +124,8 @@ void TagSocket::ResolveHostPort(const std::string& hostPort, bool useService, in
   const size_t colon = hostPort.find(':');
   const std::string host = hostPort.substr(0, colon);
   port = colon == std::string::npos ? 0 : ParsePort(std::string_view(hostPort).substr(colon + 1));
+  // A port that is written must be one: never quietly another.
+  if (colon != std::string::npos && colon + 1 < hostPort.size() && port == 0) Fail(kErrInvalidUrl);
   if (port == 0 && useService) {
     if (Service.empty()) Fail(kErrServiceNameRequired);
     port = LookUpService(Service);

@@ -153,6 +153,9 @@ class TZSocket : public TagSocket {
   uint16_t destPort_ = 0;
 };
 
+// Whether the port of "[user@]host[:port]" is absent, empty or within 1..65535.
+bool HasValidPort(std::string_view hostPort);
+
 // Drops "scheme://" and checks that a non-empty proxy value has a port.
 std::string NormalizeProxyValue(const std::string& value);
 

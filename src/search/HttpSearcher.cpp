@@ -291,6 +291,8 @@ void THttpSearcher::ApplyDownloaderSettings() {
   s.ParsePages = false;
   // Error pages are fetched too: an engine may ignore a status code and parse what came with it.
   s.DownloadOnError = true;
+  // A store whose page never ends must not take the memory: the page ends at the limit, with the reason.
+  if (s.MaxFileSize <= 0) s.MaxFileSize = kDefaultPageSizeLimit;
   s.MaxDownloadThreads = std::max(1, maxThreads_);
   s.UseTimeLimit = engineTimeLimit_ > 0;
   downloader_->SetSettings(s);  // refused while transfers run; Execute applies them again

@@ -199,6 +199,22 @@ TEST(HtmlParserEx, TitleAndMetaAreReadFromTheHeadOnly) {
   EXPECT_EQ(p.Meta().Value("refresh"), "1");
 }
 
+// Pages that leave out <head> still name themselves before <body>. Anchor texts are the text between the
+// tags: a <br> is no line break there, only a real one parts the words.
+TEST(HtmlParserEx, TitleWithoutHeadAndBreaksInAnchorText) {
+  THtmlParserEx p;
+  p.CollectLinkText = true;
+  p.SetText("<html><title>No head</title><body><a href=x>one<br/>two</a><a href=y>one<br>\n two</a>");
+  p.Parse();
+  EXPECT_EQ(p.Title(), "No head");
+  ASSERT_EQ(p.Links().Count(), 2u);
+  EXPECT_EQ(p.Links()[0].AnchorText, "onetwo");
+  EXPECT_EQ(p.Links()[1].AnchorText, "one two");
+  // Visible-text search reads every form of <br> as a blank, so the first anchor is found by its words.
+  const std::string page = p.Text();
+  EXPECT_EQ(p.FindLinkAtText(page, "one two", true), "x");
+}
+
 TEST(HtmlParserEx, KeepsCommentsWhenAsked) {
   THtmlParserEx p;
   p.StripComments = false;

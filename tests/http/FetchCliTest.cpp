@@ -68,9 +68,10 @@ TEST(FetchCliIntegration, PrintsHeadersAndBodyAndExitsByTheResult) {
   EXPECT_EQ(ok.err.rfind("HTTP/1.1 200 ", 0), 0u);
   EXPECT_NE(ok.err.find("X-Test: yes"), std::string::npos);
 
+  // An error page is fetched as an engine gets it, and still ends with a failing exit.
   auto missing = RunCli(dir, {server.Url("/missing")});
   EXPECT_EQ(missing.exit, 1);
-  EXPECT_TRUE(missing.out.empty());
+  EXPECT_EQ(missing.out, "not found");
   EXPECT_NE(missing.err.find("Not found"), std::string::npos);
 
   auto posted = RunCli(dir, {"--post", "a=1&b=two words", server.Url("/form"), "-o", dir.File("body")});
@@ -84,6 +85,23 @@ TEST(FetchCliIntegration, PrintsHeadersAndBodyAndExitsByTheResult) {
   auto refused = RunCli(dir, {"http://127.0.0.1:1/", "--timeout", "5"});
   EXPECT_EQ(refused.exit, 1);
   EXPECT_NE(refused.err.find("Connection refused"), std::string::npos);
+}
+
+// Cookies are on, as for an engine: the ones a redirection sets go with the request that follows it.
+TEST(FetchCliIntegration, CookiesSetByARedirectionAreSentOn) {
+  TestOriginServer server;
+  server.Route("/login",
+               TestOriginServer::Reply(
+                   302, "", {"Set-Cookie: a=1; path=/", "Set-Cookie: b=2; path=/", "Location: /home"}));
+  server.Route("/home", TestOriginServer::Reply(200, "home", {"Content-Type: text/html"}));
+  test::TTempDir dir;
+  auto run = RunCli(dir, {server.Url("/login")});
+  EXPECT_EQ(run.exit, 0) << run.err;
+  EXPECT_EQ(run.out, "home");
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Header("Cookie"), "");
+  EXPECT_EQ(requests[1].Header("Cookie"), "b=2; a=1");
 }
 
 TEST(FetchCliIntegration, LimitsAndBadArguments) {

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <tuple>
 
 #include "http/TestOriginServer.h"
 #include "http/TestPeers.h"
@@ -308,6 +311,158 @@ TEST(HttpDownloaderIntegration, PostSendsTheFormDataAndRedirectsAreRecorded) {
   EXPECT_TRUE(r->WasRedirected());
   EXPECT_EQ(r->Visited().back(), server.Url("/done"));
   EXPECT_EQ(r->Content().Text, "thanks");
+}
+
+// A local file that cannot be written never takes the process down, whatever else goes wrong with the
+// transfer; each item still ends in its own state with its own text.
+TEST(HttpDownloaderIntegration, AnUnwritableFileEndsTheItemAsAnError) {
+  TestOriginServer server;
+  server.Route("/short", TestOriginServer::Respond("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                                   "Content-Length: 100\r\n\r\nonly this"));
+  server.Route("/whole", TestOriginServer::Reply(200, "<p>whole</p>", {"Content-Type: text/html"}));
+  server.Route("/unsized", TestOriginServer::Respond("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" +
+                                                     std::string(3000, 'h')));
+  server.Route("/stall", [](test::TOriginConnection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100\r\n\r\npart");
+    c.Stall(10s);
+  });
+  Harness h([](THttpDownloaderSettings& s) {
+    s.StoreInMemory = false;
+    s.MaxFileSize = 1000;
+    s.UseTimeLimit = true;
+  });
+  auto shortBody = h.Add(server.Url("/short"), "/dev/full");
+  auto whole = h.Add(server.Url("/whole"), "/dev/full");
+  auto unsized = h.Add(server.Url("/unsized"), "/dev/full");
+  auto timed = h.Add(server.Url("/stall"), "/dev/full");
+  timed->Params().TimeLimit.Set(300);
+  h.RunAll({shortBody, whole, unsized, timed});
+
+  const std::tuple<IHttpItemPtr, THttpItemState, std::string> expected[] = {
+      {shortBody, hisError, "Connection reset by peer"},
+      {whole, hisError, "Cannot write file /dev/full"},
+      {unsized, hisError, "File exceeded 1 KB, transfer interrupted"},
+      {timed, hisTimedOut, "Operation timed out"},
+  };
+  for (const auto& [item, state, text] : expected) {
+    auto r = item->Result();
+    EXPECT_EQ(r->State(), state) << item->Url();
+    EXPECT_EQ(r->ErrorText(), text) << item->Url();
+    EXPECT_EQ(r->ResultCode(), 1) << item->Url();
+    EXPECT_EQ(h.pageDone[item->UniqueId()], 1) << item->Url();
+  }
+
+  // Stopped by the user while the body comes in.
+  auto canceled = h.Add(server.Url("/stall"), "/dev/full");
+  canceled->Run();
+  ASSERT_TRUE(h.dispatcher.RunUntil([&] { return server.Requests().size() == 5; }, 10s, 2ms));
+  std::this_thread::sleep_for(50ms);
+  h.downloader.Stop();
+  ASSERT_TRUE(h.dispatcher.RunUntil([&] { return h.itemDone.count(canceled->UniqueId()) > 0; }, 10s, 2ms));
+  EXPECT_EQ(canceled->Result()->State(), hisCanceled);
+  EXPECT_EQ(canceled->Result()->ErrorText(), "Operation has been canceled");
+}
+
+// Records the order in which items and pages finish.
+struct OrderHarness : Harness {
+  explicit OrderHarness(std::function<void(THttpDownloaderSettings&)> setup) : Harness(std::move(setup)) {
+    THttpDownloaderEvents e;
+    e.OnItemDone = [this](const IHttpResultPtr& r) {
+      ++itemDone[r->UniqueId()];
+      order.push_back("item " + r->Url());
+    };
+    e.OnPageDone = [this](const IHttpResultPtr& r) {
+      ++pageDone[r->UniqueId()];
+      order.push_back("page " + r->Url());
+    };
+    downloader.SetEvents(e);
+  }
+  std::vector<std::string> order;
+};
+
+const char* const kFramePage =
+    "<html><head><title>Shop</title></head>"
+    "<frameset><frame src=\"left.htm\"><frame src='/right.htm'><frame src=\"left.htm\"></frameset>"
+    "<body><a href=\"next.htm\">next</a><img src=\"pic.gif\"><!-- gone --></body></html>";
+
+// Frames of a page are fetched as sub-items; the page is reported done once, after the last of them.
+TEST(HttpDownloaderIntegration, APageWithFramesIsDoneAfterItsFrames) {
+  TestOriginServer server;
+  server.Route("/shop/index.htm", TestOriginServer::Reply(200, kFramePage, {"Content-Type: text/html"}));
+  server.Route("/shop/left.htm", [](test::TOriginConnection& c) {
+    std::this_thread::sleep_for(100ms);  // finishes last
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 4\r\n\r\nleft");
+  });
+  server.Route("/right.htm", TestOriginServer::Reply(200, "right", {"Content-Type: text/html"}));
+  OrderHarness h([](THttpDownloaderSettings& s) {
+    s.ParsePages = true;
+    s.DownloadFrames = true;
+    s.UpdateLinks = true;
+  });
+  auto page = h.Add(server.Url("/shop/index.htm"));
+  page->Run();
+  ASSERT_TRUE(h.dispatcher.RunUntil([&] { return h.pageDone.count(page->UniqueId()) > 0; }, 20s, 2ms));
+  h.dispatcher.RunUntil([&] { return h.downloader.IsIdle(); }, 5s, 2ms);
+
+  auto r = page->Result();
+  const std::string left = server.Url("/shop/left.htm"), right = server.Url("/right.htm");
+  EXPECT_EQ(r->Content().Frames, (std::vector<std::string>{left, right}));
+  EXPECT_EQ(r->Content().Images, (std::vector<std::string>{server.Url("/shop/pic.gif")}));
+  EXPECT_EQ(r->Content().Links, (std::vector<std::string>{server.Url("/shop/next.htm")}));
+  EXPECT_EQ(r->SubItemCount(), 2);
+  EXPECT_EQ(r->SubItemsDone(), 2);
+  EXPECT_EQ(h.pageDone[page->UniqueId()], 1);
+  // Each frame once, then the page.
+  ASSERT_FALSE(h.order.empty());
+  EXPECT_EQ(h.order.back(), "page " + page->Url());
+  EXPECT_EQ(std::count(h.order.begin(), h.order.end(), "item " + left), 1);
+  EXPECT_EQ(std::count(h.order.begin(), h.order.end(), "item " + right), 1);
+  std::multiset<std::string> paths;
+  for (const auto& q : server.Requests()) paths.insert(q.PathAndQuery());
+  EXPECT_EQ(paths, (std::multiset<std::string>{"/shop/index.htm", "/shop/left.htm", "/right.htm"}));
+  // In memory the frames keep their addresses, resolved as links are; the comment is gone.
+  const std::string text = r->Content().Text;
+  EXPECT_NE(text.find("<frame src=\"" + left + "\">"), std::string::npos) << text;
+  EXPECT_NE(text.find("<a href=\"" + server.Url("/shop/next.htm") + "\">"), std::string::npos) << text;
+  EXPECT_EQ(text.find("gone"), std::string::npos) << text;
+}
+
+TEST(HttpDownloaderIntegration, DownloadedFramesAndImagesAreLinkedByTheirLocalNames) {
+  TestOriginServer server;
+  server.Route("/shop/index.htm", TestOriginServer::Reply(200, kFramePage, {"Content-Type: text/html"}));
+  server.Route("/shop/left.htm", TestOriginServer::Reply(200, "left", {"Content-Type: text/html"}));
+  server.Route("/right.htm", TestOriginServer::Reply(200, "right", {"Content-Type: text/html"}));
+  server.Route("/shop/pic.gif", TestOriginServer::Reply(200, "GIF89a", {"Content-Type: image/gif"}));
+  test::TTempDir dir;
+  dir.Write("left.htm", "taken");  // a name already in use gets a counter
+  OrderHarness h([&](THttpDownloaderSettings& s) {
+    s.StoreInMemory = false;
+    s.DestFolder = dir.Path();
+    s.ParsePages = true;
+    s.DownloadFrames = true;
+    s.DownloadImages = true;
+  });
+  auto page = h.Add(server.Url("/shop/index.htm"));
+  page->Run();
+  ASSERT_TRUE(h.dispatcher.RunUntil([&] { return h.pageDone.count(page->UniqueId()) > 0; }, 20s, 2ms));
+  h.dispatcher.RunUntil([&] { return h.downloader.IsIdle(); }, 5s, 2ms);
+  EXPECT_EQ(page->Result()->SubItemCount(), 3);
+  EXPECT_EQ(page->Result()->SubItemsDone(), 3);
+  std::ifstream in(dir.File("index.htm"));
+  std::stringstream saved;
+  saved << in.rdbuf();
+  const std::string text = saved.str();
+  // Both uses of the left frame point at its one copy; the link not downloaded stays as written.
+  EXPECT_EQ(text,
+            "<html><head><title>Shop</title></head>"
+            "<frameset><frame src=\"left1.htm\"><frame src='right.htm'><frame src=\"left1.htm\"></frameset>"
+            "<body><a href=\"next.htm\">next</a><img src=\"pic.gif\"></body></html>");
+  std::ifstream left(dir.File("left1.htm"));
+  std::stringstream leftBody;
+  leftBody << left.rdbuf();
+  EXPECT_EQ(leftBody.str(), "left");
+  EXPECT_TRUE(std::filesystem::exists(dir.File("pic.gif")));
+  EXPECT_EQ(h.order.back(), "page " + page->Url());
 }
 
 }  // namespace

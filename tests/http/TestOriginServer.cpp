@@ -51,15 +51,16 @@ std::string TRecordedRequest::PathAndQuery() const {
   return slash == std::string::npos ? "/" : Target.substr(slash);
 }
 
-void TOriginConnection::Send(std::string_view bytes) {
+bool TOriginConnection::Send(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
-      return;
+      return false;
     }
     bytes.remove_prefix(static_cast<size_t>(n));
   }
+  return true;
 }
 
 void TOriginConnection::Drip(std::string_view bytes, std::chrono::milliseconds gap, size_t step) {

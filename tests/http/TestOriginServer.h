@@ -35,7 +35,8 @@ class TOriginConnection {
   TOriginConnection(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
   const TRecordedRequest& Request() const { return request_; }
 
-  void Send(std::string_view bytes);
+  // False once the client is gone (or the server stops).
+  bool Send(std::string_view bytes);
   // Sends `bytes` in pieces of `step` bytes with `gap` between them.
   void Drip(std::string_view bytes, std::chrono::milliseconds gap, size_t step = 1);
   // Sends nothing until the client closes, the server stops or `limit` passes.

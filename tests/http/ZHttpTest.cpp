@@ -333,6 +333,43 @@ TEST(ZHttpIntegration, BrokenAnswersAreErrors) {
             "Connection refused");
 }
 
+// A peer that stops in the middle of its answer has not answered, whichever part it cut.
+TEST(ZHttpIntegration, CutHeadersAndBadChunkSizesAreErrors) {
+  TestOriginServer server;
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  server.Route("/nohead", TestOriginServer::Respond("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"));
+  server.Route("/midline", TestOriginServer::Respond("HTTP/1.1 200 OK\r\nContent-Ty"));
+  server.Route("/negative", TestOriginServer::Respond(chunked + "-5\r\nhello\r\n0\r\n\r\n"));
+  server.Route("/nothex", TestOriginServer::Respond(chunked + "zz\r\nhello\r\n0\r\n\r\n"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"/nohead", "Connection reset by peer"},
+      {"/midline", "Connection reset by peer"},
+      {"/negative", "Server returned invalid reply"},
+      {"/nothex", "Server returned invalid reply"},
+  };
+  for (const auto& [path, text] : cases) {
+    TClient client;
+    EXPECT_EQ(client.Run(server.Url(path)), text) << path;
+    EXPECT_FALSE(client.Http.Succeeded) << path;
+  }
+  // Nothing at all is no status line, as before.
+  server.Route("/silent", TestOriginServer::Respond(""));
+  TClient silent;
+  EXPECT_EQ(silent.Run(server.Url("/silent")), "-1");
+}
+
+TEST(ZHttpIntegration, PortsOutsideTheRangeAreInvalidAddresses) {
+  TestOriginServer server;
+  server.SetFallback(TestOriginServer::Reply(200, "ok"));
+  for (const char* port : {"0", "65536", "70000", "-1", "8x", "99999999999"}) {
+    TClient client;
+    EXPECT_EQ(client.Run(std::string("http://127.0.0.1:") + port + "/"), "Invalid URL") << port;
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  TClient good;
+  EXPECT_EQ(good.Run(server.Url("/")), "200");
+}
+
 TEST(ZHttpIntegration, TimeOutAndCancelArePerTransfer) {
   TestOriginServer server;
   server.Route("/stall", [](TOriginConnection& c) { c.Stall(10s); });
