@@ -38,14 +38,6 @@ const TClassInfo& DatabaseLoginInfoClass() {
   return TCodebaseStorageLoginInfo::StaticClass();
 }
 
-void WatchRunner(TQuorinApplication& runner, TCodebaseStorageManager& storage, bool watch) {
-  if (watch) {
-    runner.AddObserver(&storage, true);
-  } else {
-    runner.RemoveObserver(&storage);
-  }
-}
-
 bool DatabaseCompactionDue(double lastCompaction, double now, int delayDays) {
   return IsCompactionDue(lastCompaction, now, delayDays);
 }

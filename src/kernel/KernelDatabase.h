@@ -21,8 +21,6 @@ void ReleaseDefinitionStorage(TCodebaseStorageManager& storage, const std::vecto
 void UseDatabaseForHistory(TCodebaseStorageManager& storage, TSearchHistory& history);
 // What lists on the database log in with.
 const TClassInfo& DatabaseLoginInfoClass();
-// The storage manager is the runner's first observer while the database is open.
-void WatchRunner(TQuorinApplication& runner, TCodebaseStorageManager& storage, bool watch);
 bool DatabaseCompactionDue(double lastCompaction, double now, int delayDays);
 // False when any list's back end failed to pack; every list is tried.
 bool CompactDatabaseLists(const std::vector<TStorageDataList*>& lists);
