@@ -11,9 +11,9 @@ THeadlessKernel::THeadlessKernel()
 }
 
 THeadlessKernel::~THeadlessKernel() {
-  if (!Idle()) {
+  if (!RunnerIdle()) {
     Runner_.Stop(true);
-    MainDispatcher::Default().RunUntil([this] { return Idle(); }, std::chrono::seconds(30));
+    MainDispatcher::Default().RunUntil([this] { return RunnerIdle(); }, std::chrono::seconds(30));
   }
   Runner_.RemoveObserver(this);
   Kernel_.ShutDown();
@@ -33,10 +33,11 @@ bool THeadlessKernel::Open(const TStartOptions& options, TAppKernel::THooks hook
 bool THeadlessKernel::RunSearch(TSearchStorageItem& search, bool isReviews, bool isNew,
                                 std::chrono::milliseconds limit) {
   if (!Kernel_.StartSearch(&search, isReviews, isNew)) return false;
-  return MainDispatcher::Default().RunUntil([this] { return Idle(); }, limit, std::chrono::milliseconds(5));
+  return MainDispatcher::Default().RunUntil([this] { return RunnerIdle(); }, limit,
+                                            std::chrono::milliseconds(5));
 }
 
-bool THeadlessKernel::Idle() const {
+bool THeadlessKernel::RunnerIdle() const {
   return Runner_.State() == asIdle && !Runner_.IsBusy() && Runner_.Queue().Empty();
 }
 

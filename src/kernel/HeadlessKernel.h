@@ -45,7 +45,7 @@ class THeadlessKernel : public IQuorinApplicationObserver {
   void ActionFinished(TQuorinAction& action) override;
 
  private:
-  bool Idle() const;
+  bool RunnerIdle() const;
 
   TQuorinActionRepository Actions_;
   TQuorinApplication Runner_;
