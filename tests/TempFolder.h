@@ -1,6 +1,8 @@
-// A temporary folder for one test, removed with everything in it when the test ends.
+// Temporary folders for tests: one per test, removed with everything in it when the test ends, and one
+// per test process for files that outlive a single test.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -29,6 +31,17 @@ class TempFolder {
  private:
   std::string path_;
 };
+
+// A folder of this test process alone: ctest runs tests as parallel processes, and helpers or CI may run
+// several builds at once, so fixed names under /tmp would collide. It is left for the system to clear.
+inline const std::string& ProcessTempDir() {
+  static const std::string dir = [] {
+    std::string pattern = ::testing::TempDir() + "/vandrel-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return ::testing::TempDir();
+    return pattern;
+  }();
+  return dir;
+}
 
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

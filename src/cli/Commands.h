@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vandrel::cli {
@@ -10,12 +11,18 @@ using Args = std::vector<std::string>;  // the words after the subcommand
 
 struct Command {
   const char* name;
-  const char* usage;  // one line for the help text
+  const char* usage;  // one line for the help text: the arguments, then what the command does
   int (*run)(const Args& args);
 };
 
 // Every subcommand, in the order the help text lists them.
 const std::vector<Command>& AllCommands();
+// Null for an unknown name.
+const Command* FindCommand(std::string_view name);
+// "-h" or "--help" among the options (before a "--").
+bool HelpAsked(const Args& args);
+// Prints the problem and the command's usage on stderr; returns 2, the status of a usage error.
+int UsageError(std::string_view command, const std::string& problem);
 
 int RunVersion(const Args& args);
 int RunConfig(const Args& args);

@@ -4,8 +4,11 @@
 #include <memory>
 #include <optional>
 
+#include "cli/CliOutput.h"
+#include "cli/CommandArguments.h"
 #include "cli/Commands.h"
 #include "kernel/AppConfig.h"
+#include "platform/CommandLineOptions.h"
 #include "platform/Format.h"
 #include "platform/RegistryFileStore.h"
 #include "platform/TextUtils.h"
@@ -53,29 +56,38 @@ std::string ValueText(const TSetting& s) {
   return {};
 }
 
-// Stores `text` and answers how the setting should read afterwards; nothing when `text` is no value of the
-// setting's type.
-std::optional<std::string> SetValue(const TSetting& s, const std::string& text) {
+// Stores `text` and answers how the setting should read afterwards; nothing, with `problem` set, when
+// `text` is no value of the setting.
+std::optional<std::string> SetValue(const TSetting& s, const std::string& text, std::string& problem) {
   const int index = s.Property->Index;
   const char* end = text.data() + text.size();
   switch (s.Property->Type) {
     case TConfigType::ctBoolean: {
       const bool on = SameText(text, "true") || SameText(text, "yes") || text == "1";
-      if (!on && !SameText(text, "false") && !SameText(text, "no") && text != "0") return std::nullopt;
+      if (!on && !SameText(text, "false") && !SameText(text, "no") && text != "0") {
+        problem = "not true or false";
+        return std::nullopt;
+      }
       s.Section->SetBoolean(index, on);
       return on ? "true" : "false";
     }
     case TConfigType::ctInteger: {
-      int32_t value = 0;
-      const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-      if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-      s.Section->SetInteger(index, value);
+      int64_t value = 0;
+      if (!ParseIntegerArg(text, s.Property->Min, s.Property->Max, value, problem)) {
+        if (problem == "out of range")
+          problem += " (" + std::to_string(s.Property->Min) + " to " + std::to_string(s.Property->Max) + ")";
+        return std::nullopt;
+      }
+      s.Section->SetInteger(index, static_cast<int32_t>(value));
       return std::to_string(value);
     }
     case TConfigType::ctDateTime: {
       double value = 0;
       const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-      if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+      if (text.empty() || ec != std::errc() || ptr != end) {
+        problem = "not a number";
+        return std::nullopt;
+      }
       s.Section->SetDateTime(index, value);
       return FormatGeneral(value);
     }
@@ -89,71 +101,48 @@ std::optional<std::string> SetValue(const TSetting& s, const std::string& text) 
   return std::nullopt;
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: vandrel-shopper-cli config [--config-dir DIR] get NAME\n"
-               "       vandrel-shopper-cli config [--config-dir DIR] set NAME VALUE\n"
-               "       vandrel-shopper-cli config [--config-dir DIR] list\n"
-               "NAME is a setting such as MaxTransfers or Preferences.MaxTransfers.\n");
-  return 2;
-}
-
 }  // namespace
 
 int RunConfig(const Args& args) {
-  std::optional<std::string> folder;
-  Args words;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--config-dir") {
-      if (i + 1 >= args.size()) return Usage();
-      folder = args[++i];
-    } else if (args[i].starts_with("--config-dir=")) {
-      folder = args[i].substr(13);
-    } else {
-      words.push_back(args[i]);
-    }
-  }
-  if (words.empty()) return Usage();
+  TConfigArguments o;
+  std::string error;
+  if (!ParseConfigArguments(args, o, error)) return UsageError("config", error);
 
-  auto store = std::make_shared<TRegistryFileStore>(folder ? *folder : DefaultRegistryFolder());
+  auto store = std::make_shared<TRegistryFileStore>(o.Folder ? *o.Folder : DefaultRegistryFolder());
   SetSystemRegistry(store);
   TAppConfig config(store);
 
-  if (words[0] == "list" && words.size() == 1) {
+  if (o.Action == "list") {
     for (const auto& section : config.Sections())
       for (const auto& p : section->Properties()) {
         const std::string line =
-            section->PublishedName() + "." + p.Name + " = " + ToDisplayText(ValueText({section.get(), &p}));
-        std::printf("%s\n", line.c_str());
+            section->PublishedName() + "." + p.Name + " = " + ValueText({section.get(), &p});
+        std::printf("%s\n", TerminalText(line).c_str());
       }
     return 0;
   }
-  if (words.size() < 2) return Usage();
-  const auto setting = FindSetting(config, words[1]);
+  const auto setting = FindSetting(config, o.Name);
   if (!setting) {
-    std::fprintf(stderr, "vandrel-shopper-cli: no setting named '%s'\n", words[1].c_str());
+    PrintError({}, "no setting named '" + o.Name + "'");
     return 1;
   }
-  if (words[0] == "get" && words.size() == 2) {
-    std::printf("%s\n", ToDisplayText(ValueText(*setting)).c_str());
+  if (o.Action == "get") {
+    std::printf("%s\n", TerminalText(ValueText(*setting)).c_str());
     return 0;
   }
-  if (words[0] == "set" && words.size() == 3) {
-    const auto expected = SetValue(*setting, words[2]);
-    if (!expected) {
-      std::fprintf(stderr, "vandrel-shopper-cli: '%s' is not a value for %s\n", words[2].c_str(),
-                   setting->Property->Name);
-      return 2;
-    }
-    // The store swallows failed writes; reading back is how a person learns the value did not stick.
-    if (ValueText(*setting) != *expected) {
-      std::fprintf(stderr, "vandrel-shopper-cli: could not write %s to the store in %s\n",
-                   setting->Property->Name, store->Folder().c_str());
-      return 1;
-    }
-    return 0;
+  std::string problem;
+  const auto expected = SetValue(*setting, o.Value, problem);
+  if (!expected) {
+    PrintError({}, "'" + o.Value + "' is not a value for " + setting->Property->Name + ": " + problem);
+    return 2;
   }
-  return Usage();
+  // The store swallows failed writes; reading back is how a person learns the value did not stick.
+  if (ValueText(*setting) != *expected) {
+    PrintError({}, std::string("could not write ") + setting->Property->Name + " to the store in " +
+                       store->Folder());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace vandrel::cli

@@ -3,23 +3,16 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "cli/CommandArguments.h"
 #include "cli/Commands.h"
 #include "cli/DemoStoreServer.h"
 
 namespace vandrel::cli {
 namespace {
-
-int Usage() {
-  std::fprintf(stderr,
-               "usage: vandrel-shopper-cli demo-stores --port N [--address 127.0.0.1] "
-               "[--once-ready-file FILE]\n");
-  return 2;
-}
 
 // Written through a rename so a waiting reader never sees a half-written port.
 bool WriteReadyFile(const std::string& path, uint16_t port) {
@@ -37,27 +30,11 @@ bool WriteReadyFile(const std::string& path, uint16_t port) {
 }  // namespace
 
 int RunDemoStores(const Args& args) {
-  long port = -1;
-  std::string readyFile;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (i + 1 >= args.size()) return Usage();
-    const std::string& value = args[++i];
-    if (a == "--port") {
-      auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-      if (ec != std::errc() || ptr != value.data() + value.size() || port < 0 || port > 65535) return Usage();
-    } else if (a == "--once-ready-file") {
-      readyFile = value;
-    } else if (a == "--address") {
-      if (value != "127.0.0.1" && value != "localhost") {
-        std::fprintf(stderr, "vandrel-shopper-cli: the demo stores listen on 127.0.0.1 only\n");
-        return 2;
-      }
-    } else {
-      return Usage();
-    }
-  }
-  if (port < 0) return Usage();
+  TDemoStoresArguments o;
+  std::string error;
+  if (!ParseDemoStoresArguments(args, o, error)) return UsageError("demo-stores", error);
+  const long port = o.Port;
+  const std::string& readyFile = o.ReadyFile;
 
   // Blocked before any worker starts so every thread inherits the mask and the signals reach only the fd.
   sigset_t stopSignals;
@@ -69,7 +46,6 @@ int RunDemoStores(const Args& args) {
   if (stopFd < 0) return 1;
 
   TDemoStoreServer server;
-  std::string error;
   if (!server.Listen(static_cast<uint16_t>(port), error)) {
     std::fprintf(stderr, "vandrel-shopper-cli: cannot listen on 127.0.0.1:%ld: %s\n", port, error.c_str());
     close(stopFd);

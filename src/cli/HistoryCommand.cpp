@@ -1,38 +1,29 @@
 // "history": lists, shows, deletes and reruns the searches stored in the compare or reviews history.
-#include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cli/CliKernel.h"
+#include "cli/CliOutput.h"
 #include "cli/Commands.h"
 #include "cli/HistoryView.h"
-#include "cli/StoredSearches.h"
-#include "currency/CurrencyConverters.h"
-#include "currency/CurrencyScript.h"
 #include "platform/DateTime.h"
-#include "platform/TextUtils.h"
-#include "script/Variables.h"
+#include "platform/JsonWriter.h"
+#include "search/HttpSearcher.h"
 #include "search/SearchAction.h"
+#include "search/SearchHistory.h"
 #include "storage/ResultStorage.h"
+#include "storage/SearchTypeStorage.h"
 
 namespace vandrel::cli {
 namespace {
 
-struct THistoryOptions {
-  std::string Action, Root, Data;
-  std::vector<std::pair<std::string, std::string>> Defines;
-  int Number = -1;
-  bool Reviews = false, Json = false;
-  THistoryViewOptions View;
-};
+constexpr auto kRerunLimit = std::chrono::minutes(10);
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", problem.c_str());
-  std::fprintf(stderr,
-               "usage: vandrel-shopper-cli history list|show N|delete N|rerun N [--reviews] [--json] "
-               "[--root DIR] [--data DIR] [--define NAME=VALUE]\n       %s\n",
-               kHistoryViewUsage);
-  return 2;
+  return UsageError("history", problem);
 }
 
 std::string TwoDigits(int v) {
@@ -61,111 +52,168 @@ std::string FieldText(const TResultStorageItem& r, const std::string& name) {
   return f->DisplayValue().empty() ? f->Value().AsString() : f->DisplayValue();
 }
 
-void PrintRows(const std::vector<std::vector<std::string>>& rows) {
-  std::vector<size_t> widths;
-  auto width = [](const std::string& s) {
-    size_t n = 0;
-    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-    return n;
-  };
-  for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()), 0);
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], width(row[i]));
-  }
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - width(row[i]) + 2, ' ');
-    }
-    std::printf("%s\n", line.c_str());
-  }
+std::string Joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : ",") + name;
+  return out;
 }
 
-int List(TStoredSearches& store, bool json) {
-  TSearchStorageList& searches = store.Searches();
+int List(TAppSearchHistory& history, bool json) {
+  TSearchStorageList& searches = history.Item()->GetSearches();
   if (json) {
-    std::printf("[");
+    TJsonWriter out;
+    out.BeginArray();
     for (size_t i = 0; i < searches.Count(); ++i) {
       const TSearchStorageItem& s = *searches.Search(i);
-      std::printf("%s\n  {\"Number\": %d, \"Category\": %s, \"Query\": %s, \"Results\": %d, \"Created\": %s}",
-                  i ? "," : "", s.Index(), JsonString(s.CatName).c_str(), JsonString(s.DisplayValue).c_str(),
-                  s.MatchCount, JsonString(DateText(s.CreationDate)).c_str());
+      out.BeginObject()
+          .Member("Number", s.Index())
+          .Member("Category", s.CatName)
+          .Member("Query", s.DisplayValue)
+          .Member("Results", s.MatchCount)
+          .Member("Created", DateText(s.CreationDate))
+          .EndObject();
     }
-    std::printf("%s]\n", searches.Count() ? "\n" : "");
+    out.EndArray();
+    std::printf("%s\n", out.Text().c_str());
     return 0;
   }
   std::vector<std::vector<std::string>> rows = {{"Number", "Category", "Query", "Results", "Created"}};
   for (size_t i = 0; i < searches.Count(); ++i) {
     const TSearchStorageItem& s = *searches.Search(i);
-    rows.push_back({std::to_string(s.Index()), s.CatName, ToDisplayText(s.DisplayValue),
+    rows.push_back({std::to_string(s.Index()), TerminalText(s.CatName), TerminalText(s.DisplayValue),
                     std::to_string(s.MatchCount), DateText(s.CreationDate)});
   }
-  PrintRows(rows);
+  PrintColumns(rows);
   std::printf("%zu search(es)\n", searches.Count());
   return 0;
 }
 
-// Every result the user did not delete, outdated ones included: their state says what the last run saw.
-int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
-  auto item = store.History().Item()->GetResultItem(&search);
-  if (!item) {
-    std::fprintf(stderr, "vandrel-shopper-cli history: the results of search %d cannot be opened\n",
-                 search.Index());
-    return 1;
-  }
-  TResultStorageList& results = item->GetResults();
-  // Field values are stored by position: without the search type's definitions they cannot be named.
-  if (!item->GetSearchType())
-    std::fprintf(
-        stderr,
-        "vandrel-shopper-cli history: search type '%s' not found in the data folder; give --data DIR\n",
-        search.SrtName.c_str());
+// One stored result as "show" prints it.
+struct TShownResult {
+  std::vector<std::string> Values;  // one per TShownResults::Fields
+  int Rank = 0;
+  int Occurrences = 0;
+  std::vector<std::string> FoundBy;
+  bool New = false;
+  const char* State = "";
+};
+
+// What "show" prints of a stored search: every result the user did not delete, outdated ones included
+// (their state says what the last run saw).
+struct TShownResults {
+  std::vector<std::string> Fields;    // every output field, hidden ones included (JSON carries them all)
+  std::vector<size_t> Columns;        // the fields the table shows, as indexes into Fields
+  std::vector<std::string> Headings;  // their display names
+  std::vector<TShownResult> Rows;
+  int MatchCount = 0;  // shown by the default view
+};
+
+TShownResults CollectResults(ISearchHistoryResultItemIntf& item, const TSearchStorageItem& search) {
+  TShownResults shown;
+  TResultStorageList& results = item.GetResults();
   // The table leaves out the columns the result view hides, as the search's own table does.
-  std::vector<std::string> names, columns, heads;
   const auto& defs = results.OutputFieldDefinitions();
   for (size_t i = 0; i < defs.Count(); ++i) {
     const TSearchTypeStorageOutputFieldDefinitionItem& d = *defs.Output(i);
-    names.push_back(d.Name);
+    shown.Fields.push_back(d.Name);
     if (d.Layout.Flags & (lfHidden | lfInternal)) continue;
-    columns.push_back(d.Name);
-    heads.push_back(ToDisplayText(d.DisplayName.empty() ? d.Name : d.DisplayName));
+    shown.Columns.push_back(i);
+    shown.Headings.push_back(d.DisplayName.empty() ? d.Name : d.DisplayName);
   }
-  std::vector<const TResultStorageItem*> shown;
-  for (size_t i = 0; i < results.Count(); ++i)
-    if (!results.Result(i)->HasFilterState(rfsDeleted)) shown.push_back(results.Result(i));
+  for (size_t i = 0; i < results.Count(); ++i) {
+    const TResultStorageItem& r = *results.Result(i);
+    if (r.HasFilterState(rfsDeleted)) continue;
+    TShownResult row;
+    for (const std::string& name : shown.Fields) row.Values.push_back(FieldText(r, name));
+    row.Rank = r.Index();
+    row.Occurrences = r.Occurences;
+    row.FoundBy = r.FoundBy.Lines;
+    row.New = r.New;
+    row.State = StateText(r);
+    shown.Rows.push_back(std::move(row));
+  }
+  shown.MatchCount = search.MatchCount;
+  return shown;
+}
 
+void PrintResults(const TShownResults& shown, bool json) {
   if (json) {
-    std::printf("[");
-    for (size_t k = 0; k < shown.size(); ++k) {
-      const TResultStorageItem& r = *shown[k];
-      std::printf("%s\n  {", k ? "," : "");
-      for (const std::string& name : names)
-        std::printf("%s: %s, ", JsonString(name).c_str(), JsonString(FieldText(r, name)).c_str());
-      std::printf("\"Rank\": %d, \"Occurrences\": %d, \"FoundBy\": [", r.Index(), r.Occurences);
-      for (size_t i = 0; i < r.FoundBy.Lines.size(); ++i)
-        std::printf("%s%s", i ? ", " : "", JsonString(r.FoundBy.Lines[i]).c_str());
-      std::printf("], \"New\": %s, \"State\": \"%s\"}", r.New ? "true" : "false", StateText(r));
+    TJsonWriter out;
+    out.BeginArray();
+    for (const TShownResult& r : shown.Rows) {
+      out.BeginObject();
+      for (size_t i = 0; i < shown.Fields.size(); ++i) out.Member(shown.Fields[i], r.Values[i]);
+      out.Member("Rank", r.Rank)
+          .Member("Occurrences", r.Occurrences)
+          .Member("FoundBy", r.FoundBy)
+          .Member("New", r.New)
+          .Member("State", r.State)
+          .EndObject();
     }
-    std::printf("%s]\n", shown.empty() ? "" : "\n");
-    return 0;
+    out.EndArray();
+    std::printf("%s\n", out.Text().c_str());
+    return;
   }
   std::vector<std::vector<std::string>> rows;
   std::vector<std::string> head = {"Rank"};
-  head.insert(head.end(), heads.begin(), heads.end());
+  for (const std::string& heading : shown.Headings) head.push_back(TerminalText(heading));
   head.insert(head.end(), {"Occurrences", "FoundBy", "New", "State"});
   rows.push_back(std::move(head));
-  for (const TResultStorageItem* r : shown) {
-    std::vector<std::string> row = {std::to_string(r->Index())};
-    for (const std::string& name : columns) row.push_back(ToDisplayText(FieldText(*r, name)));
-    std::string foundBy;
-    for (const std::string& e : r->FoundBy.Lines) foundBy += (foundBy.empty() ? "" : ",") + e;
-    row.insert(row.end(), {std::to_string(r->Occurences), foundBy, r->New ? "new" : "", StateText(*r)});
+  for (const TShownResult& r : shown.Rows) {
+    std::vector<std::string> row = {std::to_string(r.Rank)};
+    for (size_t column : shown.Columns) row.push_back(TerminalText(r.Values[column]));
+    row.insert(row.end(),
+               {std::to_string(r.Occurrences), TerminalText(Joined(r.FoundBy)), r.New ? "new" : "", r.State});
     rows.push_back(std::move(row));
   }
-  PrintRows(rows);
-  std::printf("%zu result(s), %d shown by default\n", shown.size(), search.MatchCount);
+  PrintColumns(rows);
+  std::printf("%zu result(s), %d shown by default\n", shown.Rows.size(), shown.MatchCount);
+}
+
+int Show(TAppSearchHistory& history, TSearchStorageItem& search, bool json) {
+  auto item = history.Item()->GetResultItem(&search);
+  if (!item) {
+    PrintError("history", "the results of search " + std::to_string(search.Index()) + " cannot be opened");
+    return 1;
+  }
+  // Field values are stored by position: without the search type's definitions they cannot be named.
+  if (!item->GetSearchType())
+    PrintError("history", "search type '" + search.SrtName + "' is not in the catalogue; give --data DIR");
+  PrintResults(CollectResults(*item, search), json);
   return 0;
+}
+
+int Delete(TAppSearchHistory& history, TSearchStorageItem* search, int number) {
+  ISearchHistoryItemIntf* item = history.Item();
+  if (history.CurrentSearch() == search) history.SetCurrentSearch(nullptr);
+  item->BeginDelete();
+  item->DeleteSearch(search);
+  item->EndDelete();
+  if (item->GetSearches().ItemByKey(number)) {
+    PrintError("history", "search " + std::to_string(number) + " could not be deleted");
+    return 1;
+  }
+  std::printf("search %d deleted\n", number);
+  return 0;
+}
+
+// The definitions come from the catalogue, which must still hold the search's category.
+int Rerun(THeadlessKernel& kernel, const THistoryArguments& o, TSearchStorageItem& search) {
+  if (!kernel.Catalogue().CategoryEngines(search.CatName))
+    return Usage("the catalogue has no engines of category '" + search.CatName + "'");
+  int engineErrors = 0;
+  kernel.OnFinished = [&](TQuorinSearchAction& action) {
+    if (THttpSearchManager* searcher = action.Searcher())
+      for (size_t i = 0; i < searcher->Engines().Count(); ++i)
+        if (searcher->Engines().At(i)->ErrorCode != 0) ++engineErrors;
+  };
+  if (!kernel.RunSearch(search, o.Reviews, false, kRerunLimit)) {
+    PrintError("history", "search " + std::to_string(o.Number) + " could not be run");
+    return 1;
+  }
+  const int status = Show(kernel.History(o.Reviews), search, o.Json);
+  if (engineErrors) std::fprintf(stderr, "%d engine error(s)\n", engineErrors);
+  return status;
 }
 
 }  // namespace
@@ -173,107 +221,32 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
 int RunHistory(const Args& args) {
   // Before any result list loads: a stored grouping whose class is unknown would be dropped.
   RegisterHistoryViewClasses();
-  THistoryOptions o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (const int taken = TakeHistoryViewArgument(o.Action, o.Number >= 0, args, i, o.View, v)) {
-      if (taken < 0) return Usage(v);
-      continue;
-    }
-    if (a == "--reviews") {
-      o.Reviews = true;
-    } else if (a == "--json") {
-      o.Json = true;
-    } else if (a == "--root" || a == "--data" || a == "--define") {
-      if (!value(v)) return Usage("missing value after " + a);
-      if (a == "--root") o.Root = v;
-      if (a == "--data") o.Data = v;
-      if (a == "--define") {
-        const size_t eq = v.find('=');
-        if (eq == std::string::npos || eq == 0) return Usage("--define takes NAME=VALUE");
-        o.Defines.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-      }
-    } else if (a.rfind("--", 0) == 0) {
-      return Usage("unknown argument '" + a + "'");
-    } else if (o.Action.empty()) {
-      o.Action = a;
-    } else if (o.Number < 0) {
-      int n = 0;
-      auto [ptr, ec] = std::from_chars(a.data(), a.data() + a.size(), n);
-      if (ec != std::errc() || ptr != a.data() + a.size() || n < 0)
-        return Usage("'" + a + "' is no search number");
-      o.Number = n;
-    } else {
-      return Usage("unknown argument '" + a + "'");
-    }
-  }
-  const bool numbered =
-      o.Action == "show" || o.Action == "delete" || o.Action == "rerun" || o.Action == "check";
-  if (o.Action != "list" && !numbered)
-    return Usage(o.Action.empty() ? "no action" : "unknown action '" + o.Action + "'");
-  if (numbered && o.Number < 0) return Usage(o.Action + " needs a search number");
-  if (!numbered && o.Number >= 0) return Usage("list takes no search number");
-  if (const std::string misplaced = MisplacedViewOption(o.Action, o.View); !misplaced.empty())
-    return Usage(misplaced);
-
-  TVariableList constants;
+  THistoryArguments o;
   std::string error;
-  TStoredSearches store;
-  const bool ok = store.Open(o.Root, o.Data, &constants, o.Reviews, error);
-  if (!ok) {
-    std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", error.c_str());
-    return 1;
-  }
-  // Stored prices are shown through the process's currency table, as the search that stored them did.
-  ReloadCurrencyTable(CurrencyConverter(), o.Data.empty() ? store.Folders().Data() : o.Data, "", false);
-  if (o.Action == "list") return List(store, o.Json);
+  if (!ParseHistoryArguments(args, o, error)) return Usage(error);
+  std::error_code ec;
+  if (!o.Kernel.Data.empty() && !std::filesystem::is_directory(o.Kernel.Data, ec))
+    return Usage("no data folder " + o.Kernel.Data);
 
-  TSearchStorageItem* search = store.Searches().ItemByKey(o.Number);
+  THeadlessKernel kernel;
+  if (!OpenKernel(kernel, o.Kernel, "history")) return 1;
+  TAppSearchHistory& history = kernel.History(o.Reviews);
+  if (o.Action == THistoryAction::List) return List(history, o.Json);
+
+  TSearchStorageItem* search = history.Item()->GetSearches().ItemByKey(o.Number);
   if (!search)
     return Usage("no search " + std::to_string(o.Number) + " in the " + (o.Reviews ? "reviews" : "compare") +
                  " history");
-  if (o.Action == "show")
-    return ShowHistoryView(store, *search, o.Data.empty() ? store.Folders().Data() : o.Data, o.View, o.Json);
-  if (o.Action == "check") return CheckHistoryResults(store, *search, o.View);
-  if (o.Action == "delete") {
-    ISearchHistoryItemIntf* item = store.History().Item();
-    item->BeginDelete();
-    item->DeleteSearch(search);
-    item->EndDelete();
-    if (store.Searches().ItemByKey(o.Number)) {
-      std::fprintf(stderr, "vandrel-shopper-cli history: search %d could not be deleted\n", o.Number);
-      return 1;
-    }
-    std::printf("search %d deleted\n", o.Number);
-    return 0;
+  switch (o.Action) {
+    case THistoryAction::Show:
+      return ShowHistoryView(kernel, history, *search, o.View, o.Json);
+    case THistoryAction::Check:
+      return CheckHistoryResults(history, *search, o.View);
+    case THistoryAction::Delete:
+      return Delete(history, search, o.Number);
+    default:
+      return Rerun(kernel, o, *search);
   }
-
-  // rerun: the definitions come from the data folder, which must still hold the search's category.
-  if (!LoadConstants(o.Data.empty() ? store.Folders().Data() : o.Data, o.Defines, constants, error))
-    return Usage(error);
-  if (!store.Catalogue().CategoryEngines(search->CatName))
-    return Usage("the data folder has no engines of category '" + search->CatName + "'");
-  int engineErrors = 0;
-  bool started = false;
-  store.OnStarting = [&](TQuorinSearchAction&) { started = true; };
-  store.OnFinished = [&](TQuorinSearchAction& action) {
-    if (THttpSearchManager* searcher = action.Searcher())
-      for (size_t i = 0; i < searcher->Engines().Count(); ++i)
-        if (searcher->Engines().At(i)->ErrorCode != 0) ++engineErrors;
-  };
-  if (!store.Run(search) || !started) {
-    std::fprintf(stderr, "vandrel-shopper-cli history: search %d could not be run\n", o.Number);
-    return 1;
-  }
-  const int status = Show(store, *search, o.Json);
-  if (engineErrors) std::fprintf(stderr, "%d engine error(s)\n", engineErrors);
-  return status;
 }
 
 }  // namespace vandrel::cli

@@ -1,11 +1,13 @@
 #include "cli/HistoryView.h"
 
+#include "cli/CliOutput.h"
+
 #include <cstdio>
 #include <set>
 
-#include "cli/StoredSearches.h"
 #include "currency/CurrencyConverters.h"
 #include "currency/CurrencyScript.h"
+#include "kernel/HeadlessKernel.h"
 #include "platform/CommandLineOptions.h"
 #include "platform/JsonWriter.h"
 #include "platform/TextUtils.h"
@@ -16,11 +18,6 @@
 #include "search/SearchHistory.h"
 
 namespace vandrel::cli {
-
-const char* const kHistoryViewUsage =
-    "history show N [--group-by NAME|none] [--price-min X] [--price-max Y] [--delivery fastest|normal|all] "
-    "[--sort NAME[:asc|:desc]] [--currency CODE] [--find TEXT [--match-case]] [--json]; "
-    "history check N RANK[,RANK...] [--uncheck]";
 
 namespace {
 
@@ -101,10 +98,11 @@ void PrintTable(const std::vector<TShownRow>& rows, const std::vector<std::strin
   for (const TShownRow& row : rows) {
     const TResultStorageItem& r = *row.Result;
     std::vector<std::string> line = {std::to_string(r.Index())};
-    for (const std::string& name : columns) line.push_back(ToDisplayText(FieldText(r, name)));
+    for (const std::string& name : columns) line.push_back(TerminalText(FieldText(r, name)));
     std::string foundBy;
     for (const std::string& e : r.FoundBy.Lines) foundBy += (foundBy.empty() ? "" : ",") + e;
-    line.insert(line.end(), {std::to_string(r.Occurences), foundBy, r.New ? "new" : "", StateText(r)});
+    line.insert(line.end(),
+                {std::to_string(r.Occurences), TerminalText(foundBy), r.New ? "new" : "", StateText(r)});
     cells.push_back(std::move(line));
   }
   std::vector<size_t> widths;
@@ -125,7 +123,7 @@ void PrintTable(const std::vector<TShownRow>& rows, const std::vector<std::strin
   for (size_t k = 0; k < rows.size(); ++k) {
     if (grouped && (k == 0 || rows[k].Group != group)) {
       group = rows[k].Group;
-      std::printf("== %s ==\n", ToDisplayText(group).c_str());
+      std::printf("== %s ==\n", TerminalText(group).c_str());
     }
     print(cells[k + 1]);
   }
@@ -231,89 +229,16 @@ void RegisterHistoryViewClasses() {
   RegisterPresentationClasses();
 }
 
-int TakeHistoryViewArgument(const std::string& action, bool numberGiven, const Args& args, size_t& i,
-                            THistoryViewOptions& o, std::string& error) {
-  const std::string& a = args[i];
-  auto value = [&](std::string& out) {
-    if (i + 1 >= args.size()) {
-      error = "missing value after " + a;
-      return false;
-    }
-    out = args[++i];
-    return true;
-  };
-  auto price = [&](std::optional<double>& out) {
-    std::string text;
-    if (!value(text)) return -1;
-    double number = 0;
-    std::string why;
-    if (!ParseDecimalArg(text, 0, 1e9, number, why)) {
-      error = a + " " + text + ": " + why;
-      return -1;
-    }
-    out = number;
-    return 1;
-  };
-  if (a == "--group-by") return value(o.GroupBy) ? 1 : -1;
-  if (a == "--price-min") return price(o.PriceMin);
-  if (a == "--price-max") return price(o.PriceMax);
-  if (a == "--delivery") {
-    if (!value(o.Delivery)) return -1;
-    o.Delivery = AsciiLowerCase(o.Delivery);
-    if (o.Delivery != "fastest" && o.Delivery != "normal" && o.Delivery != "all") {
-      error = "--delivery takes fastest, normal or all";
-      return -1;
-    }
-    return 1;
-  }
-  if (a == "--sort") return value(o.Sort) ? 1 : -1;
-  if (a == "--currency") {
-    if (!value(o.Currency)) return -1;
-    o.Currency = AsciiUpperCase(o.Currency);
-    return 1;
-  }
-  if (a == "--find") {
-    if (!value(o.Find)) return -1;
-    if (o.Find.empty()) {
-      error = "--find needs a text";
-      return -1;
-    }
-    return 1;
-  }
-  if (a == "--match-case") {
-    o.MatchCase = true;
-    return 1;
-  }
-  if (a == "--uncheck") {
-    o.Uncheck = true;
-    return 1;
-  }
-  if (action == "check" && numberGiven && o.Ranks.empty() && a.rfind("--", 0) != 0) {
-    o.Ranks = a;
-    return 1;
-  }
-  return 0;
-}
-
-std::string MisplacedViewOption(const std::string& action, const THistoryViewOptions& o) {
-  const bool viewOptions = !o.GroupBy.empty() || o.PriceMin || o.PriceMax || !o.Delivery.empty() ||
-                           !o.Sort.empty() || !o.Currency.empty() || !o.Find.empty() || o.MatchCase;
-  if (viewOptions && action != "show") return "the view options belong to show";
-  if (o.MatchCase && o.Find.empty()) return "--match-case needs --find";
-  if (o.Uncheck && action != "check") return "--uncheck belongs to check";
-  if (action == "check" && o.Ranks.empty()) return "check needs a search number and RANK[,RANK...]";
-  return {};
-}
-
-int ShowHistoryView(TStoredSearches& store, TSearchStorageItem& search, const std::string& dataFolder,
+int ShowHistoryView(THeadlessKernel& kernel, TAppSearchHistory& history, TSearchStorageItem& search,
                     const THistoryViewOptions& o, bool json) {
+  const std::string dataFolder = kernel.Kernel().Folders().Data();
   RegisterPresentationClasses();
   if (!o.Currency.empty()) {
     ReloadCurrencyTable(CurrencyConverter(), dataFolder, o.Currency, true);
     if (!CurrencyConverter().Definitions().Find(o.Currency))
       return Fail("unknown currency '" + o.Currency + "'", 2);
   }
-  auto item = store.History().Item()->GetResultItem(&search);
+  auto item = history.Item()->GetResultItem(&search);
   if (!item) return Fail("the results of search " + std::to_string(search.Index()) + " cannot be opened", 1);
   TResultStorageList& results = item->GetResults();
   TSearchTypeStorageItem* type = item->GetSearchType();
@@ -322,7 +247,7 @@ int ShowHistoryView(TStoredSearches& store, TSearchStorageItem& search, const st
         stderr,
         "vandrel-shopper-cli history: search type '%s' not found in the data folder; give --data DIR\n",
         search.SrtName.c_str());
-  SetGroupCatalogue(&store.Catalogue());
+  SetGroupCatalogue(&kernel.Catalogue());
 
   // The desktop result frame's own view: its filters and groups are stored with the search.
   TResultStorageListView* view = results.FindResultView(kResultViewFrameName);
@@ -374,7 +299,7 @@ int ShowHistoryView(TStoredSearches& store, TSearchStorageItem& search, const st
     names.push_back(d.Name);
     if (d.Layout.Flags & (lfHidden | lfInternal)) continue;
     columns.push_back(d.Name);
-    heads.push_back(ToDisplayText(d.DisplayName.empty() ? d.Name : d.DisplayName));
+    heads.push_back(TerminalText(d.DisplayName.empty() ? d.Name : d.DisplayName));
   }
   if (json) {
     PrintJson(rows, names, view->Grouped());
@@ -385,9 +310,10 @@ int ShowHistoryView(TStoredSearches& store, TSearchStorageItem& search, const st
   return 0;
 }
 
-int CheckHistoryResults(TStoredSearches& store, TSearchStorageItem& search, const THistoryViewOptions& o) {
+int CheckHistoryResults(TAppSearchHistory& history, TSearchStorageItem& search,
+                        const THistoryViewOptions& o) {
   RegisterPresentationClasses();
-  auto item = store.History().Item()->GetResultItem(&search);
+  auto item = history.Item()->GetResultItem(&search);
   if (!item) return Fail("the results of search " + std::to_string(search.Index()) + " cannot be opened", 1);
   TResultStorageList& results = item->GetResults();
   std::vector<TResultStorageItem*> marked;

@@ -1,181 +1,134 @@
 // "parse": runs one engine definition over a saved store page and prints the records it cuts.
-#include <charconv>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "cli/CliKernel.h"
+#include "cli/CliOutput.h"
+#include "cli/CommandArguments.h"
 #include "cli/Commands.h"
 #include "engines/EngineCompiler.h"
 #include "engines/SearchResults.h"
 #include "engines/SearchTypeCompiler.h"
-#include "platform/TextUtils.h"
+#include "platform/JsonWriter.h"
 
 namespace vandrel::cli {
 
 namespace {
 
-struct ParseOptions {
-  std::string SearchType, Engine, Page, Address;
-  std::vector<std::pair<std::string, std::string>> Sets;
-  bool Json = false;
-};
-
-int Usage(const char* problem) {
-  std::fprintf(stderr, "vandrel-shopper-cli parse: %s\n", problem);
-  std::fprintf(
-      stderr,
-      "usage: vandrel-shopper-cli parse --search-type FILE --engine FILE --page FILE [--address URL] "
-      "[--set FIELD=VALUE]... [--json]\n");
-  return 2;
+int Usage(const std::string& problem) {
+  return UsageError("parse", problem);
 }
 
 // The first error of a definition, as the user needs it to find the line.
 int ReportError(const TBaseCompiler& c, const std::string& file) {
   if (c.Errors.empty()) {
-    std::printf("error 0: %s could not be used (line 0)\n", file.c_str());
+    std::printf("error 0: %s could not be used (line 0)\n", TerminalText(file).c_str());
   } else {
     const TCompilerMsgItem& e = c.Errors.front();
-    std::printf("error %d: %s (line %d)\n", e.Code, ToDisplayText(e.Text).c_str(), e.Line);
+    std::printf("error %d: %s (line %d)\n", e.Code, TerminalText(e.Text).c_str(), e.Line);
   }
   return 2;
 }
 
-bool ReadFile(const std::string& name, std::string& out) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The whole file, or false with the system's reason: a folder, a file that cannot be opened or read
+// (/proc/self/mem) is told apart from an empty one.
+bool ReadInput(const std::string& name, std::string& out, std::string& reason) {
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    reason = std::strerror(EISDIR);
+    return false;
+  }
+  out.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      reason = std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
   return true;
 }
 
-void SetInputValue(TSearchInputField& f, const std::string& value) {
-  if (IsNumericType(f.DataType)) {
-    double d = 0;
-    auto res = std::from_chars(value.data(), value.data() + value.size(), d);
-    if (res.ec != std::errc()) d = 0;
-    if (IsIntegralType(f.DataType))
-      f.SetInteger(static_cast<int64_t>(d));
-    else
-      f.SetFloat(d);
-    f.DataType = f.Definition->DataType;
-  } else {
-    f.SetString(value);
-  }
-}
-
-std::string JsonString(std::string_view text) {
-  std::string s = ToDisplayText(text);
-  std::string out = "\"";
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      static const char* hex = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
 void PrintJson(const TSearchTypeReader& type, const std::vector<TResultRecord*>& records) {
-  std::printf("[");
-  for (size_t r = 0; r < records.size(); ++r) {
-    TResultRecord& rec = *records[r];
-    std::printf("%s\n  {", r ? "," : "");
+  TJsonWriter json;
+  json.BeginArray();
+  for (TResultRecord* rec : records) {
+    json.BeginObject();
     for (size_t i = 0; i < type.OutputFields->Count(); ++i) {
       const std::string& name = type.OutputFields->At(i).FieldName;
-      TResultField* f = rec.FindField(name);
-      std::string text = f ? f->DisplayText() : std::string();
-      std::printf("%s%s: %s", i ? ", " : "", JsonString(name).c_str(), JsonString(text).c_str());
+      TResultField* f = rec->FindField(name);
+      json.Member(name, f ? f->DisplayText() : std::string());
     }
-    if (rec.FilteredOut) std::printf(", \"_filtered\": true");
-    std::printf("}");
+    if (rec->FilteredOut) json.Member("_filtered", true);
+    json.EndObject();
   }
-  std::printf("%s]\n", records.empty() ? "" : "\n");
+  json.EndArray();
+  std::printf("%s\n", json.Text().c_str());
 }
 
 void PrintTable(const TSearchTypeReader& type, const std::vector<TResultRecord*>& records) {
-  size_t columns = type.OutputFields->Count();
+  const size_t columns = type.OutputFields->Count();
   std::vector<std::vector<std::string>> rows;
   std::vector<std::string> head;
-  for (size_t i = 0; i < columns; ++i) head.push_back(ToDisplayText(type.OutputFields->At(i).FieldName));
+  for (size_t i = 0; i < columns; ++i) head.push_back(TerminalText(type.OutputFields->At(i).FieldName));
   head.push_back("filtered");
   rows.push_back(head);
   for (TResultRecord* rec : records) {
     std::vector<std::string> row;
     for (size_t i = 0; i < columns; ++i) {
       TResultField* f = rec->FindField(type.OutputFields->At(i).FieldName);
-      row.push_back(f ? ToDisplayText(f->DisplayText()) : std::string());
+      row.push_back(f ? TerminalText(f->DisplayText()) : std::string());
     }
     row.push_back(rec->FilteredOut ? "yes" : "");
     rows.push_back(std::move(row));
   }
-  std::vector<size_t> widths(columns + 1, 0);
-  for (const auto& row : rows)
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    std::printf("%s\n", line.c_str());
-  }
+  PrintColumns(rows, true);
   std::printf("%zu record(s)\n", records.size());
 }
 
 }  // namespace
 
 int RunParse(const Args& args) {
-  ParseOptions o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    bool ok = true;
-    if (a == "--search-type") {
-      ok = value(o.SearchType);
-    } else if (a == "--engine") {
-      ok = value(o.Engine);
-    } else if (a == "--page") {
-      ok = value(o.Page);
-    } else if (a == "--address") {
-      ok = value(o.Address);
-    } else if (a == "--json") {
-      o.Json = true;
-    } else if (a == "--set") {
-      std::string pair;
-      ok = value(pair);
-      size_t eq = pair.find('=');
-      if (!ok || eq == std::string::npos || eq == 0) return Usage("--set takes FIELD=VALUE");
-      o.Sets.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
-    } else {
-      return Usage(("unknown argument '" + a + "'").c_str());
+  TParseArguments o;
+  std::string error;
+  if (!ParseParseArguments(args, o, error)) return Usage(error);
+  std::string page, definition, reason;
+  for (const std::string* file : {&o.SearchType, &o.Engine, &o.Page}) {
+    std::string& into = file == &o.Page ? page : definition;
+    if (!ReadInput(*file, into, reason)) {
+      PrintError("parse", "cannot read " + *file + ": " + reason);
+      return 2;
     }
-    if (!ok) return Usage(("missing value after " + a).c_str());
   }
-  if (o.SearchType.empty() || o.Engine.empty() || o.Page.empty())
-    return Usage("--search-type, --engine and --page are required");
-  std::string page;
-  if (!ReadFile(o.Page, page)) return Usage(("cannot read page " + o.Page).c_str());
 
   TSearchTypeReader type;
   if (!type.Load(o.SearchType)) return ReportError(type.Compiler(), o.SearchType);
   TSearchTypeInstance instance(&type);
-  for (const auto& [name, value] : o.Sets) {
+  for (const auto& [name, text] : o.Sets) {
     TSearchInputField* f = instance.InputFields.Find(name);
-    if (!f) return Usage(("the search type has no input field '" + name + "'").c_str());
+    if (!f) return Usage("the search type has no input field '" + name + "'");
+    TDynamicValue value;
+    if (!ParseFieldValue(f->Definition->DataType, text, value, reason))
+      return Usage("--set " + name + ": " + reason);
     SetInputValue(*f, value);
   }
   instance.InputFields.RecomputeFields();

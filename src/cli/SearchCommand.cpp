@@ -1,6 +1,5 @@
-// "search": runs the engines of one category of a data folder and prints the merged, sorted result list.
+// "search": runs the engines of one category and prints the merged, sorted result list.
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -8,85 +7,38 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliKernel.h"
+#include "cli/CliOutput.h"
 #include "cli/Commands.h"
-#include "cli/StoredSearches.h"
 #include "currency/CurrencyConverters.h"
-#include "currency/CurrencyScript.h"
-#include "engines/EngineCompiler.h"
 #include "engines/SearchTypeCompiler.h"
+#include "platform/JsonWriter.h"
 #include "platform/MainDispatcher.h"
 #include "platform/TextUtils.h"
-#include "script/Variables.h"
 #include "search/HttpSearcher.h"
+#include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"
+#include "search/SearchHistory.h"
 #include "storage/EngineStorage.h"
 #include "storage/SearchStorage.h"
 
 namespace vandrel::cli {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct TSearchOptions {
-  std::string Data, Category, Currency, Root;
-  std::vector<std::pair<std::string, std::string>> Sets, Defines;
-  std::vector<std::string> Engines;
-  int MaxThreads = 10;
-  int ResultsPerEngine = 0;  // 0: the category's own setting
-  bool DetectConnection = false, Json = false, NoStore = false;
-};
+constexpr auto kSearchLimit = std::chrono::minutes(10);
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "vandrel-shopper-cli search: %s\n", problem.c_str());
-  std::fprintf(stderr,
-               "usage: vandrel-shopper-cli search --data DIR --category NAME --set FIELD=VALUE... "
-               "[--engines a,b,c] [--max-threads N] [--results-per-engine N] [--currency CODE] "
-               "[--detect-connection] [--json] [--no-store] [--define NAME=VALUE] [--root DIR]\n");
-  return 2;
+  return UsageError("search", problem);
 }
 
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
-
-bool ParseCount(const std::string& text, int low, int& out) {
-  int v = 0;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || ptr != text.data() + text.size() || v < low || v > 1000) return false;
-  out = v;
-  return true;
-}
-
-bool SplitPair(const std::string& text, std::vector<std::pair<std::string, std::string>>& into) {
-  const size_t eq = text.find('=');
-  if (eq == std::string::npos || eq == 0) return false;
-  into.emplace_back(text.substr(0, eq), text.substr(eq + 1));
-  return true;
-}
-
-std::string FirstError(const TBaseCompiler& c, const std::string& file) {
-  if (c.Errors.empty()) return file + " could not be loaded";
-  const TCompilerMsgItem& e = c.Errors.front();
-  return file + ": error " + std::to_string(e.Code) + ": " + ToDisplayText(e.Text) + " (line " +
-         std::to_string(e.Line) + ")";
-}
-
-void SetInputValue(TSearchInputField& f, const std::string& value) {
-  if (IsNumericType(f.DataType)) {
-    double d = 0;
-    auto res = std::from_chars(value.data(), value.data() + value.size(), d);
-    if (res.ec != std::errc()) d = 0;
-    if (IsIntegralType(f.DataType))
-      f.SetInteger(static_cast<int64_t>(d));
-    else
-      f.SetFloat(d);
-    f.DataType = f.Definition->DataType;
-  } else {
-    f.SetString(value);
-  }
-}
+// What the arguments asked for, checked against the catalogue.
+struct TSearchPlan {
+  TCategoryStorageItem* Category = nullptr;
+  std::unique_ptr<TSearchTypeReader> Type;
+  std::vector<std::string> Engines;                           // lower-cased names, sorted
+  std::vector<std::pair<std::string, TDynamicValue>> Values;  // by the search type's field names
+  int ResultsPerEngine = 10;
+};
 
 // Prices of different stores are in different currencies: they are compared and shown through the
 // currency table, never as bare numbers.
@@ -115,7 +67,15 @@ class TResultPrinter {
     return masters;
   }
 
-  std::string Text(TResultField* f) {
+  void Print(const std::vector<TMasterResult*>& masters, bool json) {
+    if (json)
+      PrintJson(masters);
+    else
+      PrintTable(masters);
+  }
+
+ private:
+  std::string Text(TResultField* f) const {
     if (!f) return {};
     if (f->DataType != dtMoney) return f->DisplayText();
     TCurrencyMap map = MapOf(*f);
@@ -123,22 +83,21 @@ class TResultPrinter {
   }
 
   void PrintJson(const std::vector<TMasterResult*>& masters) {
-    std::printf("[");
-    for (size_t m = 0; m < masters.size(); ++m) {
-      TMasterResult& master = *masters[m];
-      std::printf("%s\n  {", m ? "," : "");
+    TJsonWriter json;
+    json.BeginArray();
+    for (TMasterResult* master : masters) {
+      json.BeginObject();
       for (size_t i = 0; i < type_.OutputFields->Count(); ++i) {
         const std::string& name = type_.OutputFields->At(i).FieldName;
-        std::printf("%s: %s, ", JsonString(name).c_str(),
-                    JsonString(Text(master.Representative->FindField(name))).c_str());
+        json.Member(name, Text(master->Representative->FindField(name)));
       }
-      std::printf("\"Rank\": %d, \"Occurrences\": %zu, \"FoundBy\": [", master.Rank, master.Occurrences());
-      const auto foundBy = master.FoundBy(manager_.EngineResults());
-      for (size_t i = 0; i < foundBy.size(); ++i)
-        std::printf("%s%s", i ? ", " : "", JsonString(foundBy[i]).c_str());
-      std::printf("]}");
+      json.Member("Rank", master->Rank)
+          .Member("Occurrences", static_cast<int64_t>(master->Occurrences()))
+          .Member("FoundBy", master->FoundBy(manager_.EngineResults()))
+          .EndObject();
     }
-    std::printf("%s]\n", masters.empty() ? "" : "\n");
+    json.EndArray();
+    std::printf("%s\n", json.Text().c_str());
   }
 
   void PrintTable(const std::vector<TMasterResult*>& masters) {
@@ -148,7 +107,7 @@ class TResultPrinter {
       const TBaseSearchOutputField& f = type_.OutputFields->At(i);
       if (f.Hidden || f.Internal) continue;
       names.push_back(f.FieldName);
-      head.push_back(ToDisplayText(DefaultText(*f.DisplayNames)));
+      head.push_back(TerminalText(DefaultText(*f.DisplayNames)));
     }
     head.push_back("Occurrences");
     head.push_back("FoundBy");
@@ -156,34 +115,16 @@ class TResultPrinter {
     for (TMasterResult* master : masters) {
       std::vector<std::string> row = {std::to_string(master->Rank)};
       for (const std::string& name : names)
-        row.push_back(ToDisplayText(Text(master->Representative->FindField(name))));
+        row.push_back(TerminalText(Text(master->Representative->FindField(name))));
       row.push_back(std::to_string(master->Occurrences()));
       std::string foundBy;
       for (const std::string& e : master->FoundBy(manager_.EngineResults()))
         foundBy += (foundBy.empty() ? "" : ",") + e;
-      row.push_back(foundBy);
+      row.push_back(TerminalText(foundBy));
       rows.push_back(std::move(row));
     }
-    std::vector<size_t> widths(head.size(), 0);
-    for (const auto& row : rows)
-      for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], DisplayWidth(row[i]));
-    for (const auto& row : rows) {
-      std::string line;
-      for (size_t i = 0; i < row.size(); ++i) {
-        line += row[i];
-        if (i + 1 < row.size()) line += std::string(widths[i] - DisplayWidth(row[i]) + 2, ' ');
-      }
-      std::printf("%s\n", line.c_str());
-    }
+    PrintColumns(rows);
     std::printf("%zu result(s)\n", masters.size());
-  }
-
- private:
-  // Characters, not bytes: UTF-8 continuation bytes take no column.
-  static size_t DisplayWidth(const std::string& s) {
-    size_t n = 0;
-    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-    return n;
   }
 
   TCurrencyMap MapOf(const TResultField& f) const {
@@ -197,8 +138,8 @@ class TResultPrinter {
   int CompareField(TResultField* a, TResultField* b) const {
     if (!a || !b) return (a != nullptr) - (b != nullptr);
     if (a->DataType == dtString) {
-      const std::string x = Lower(a->Text), y = Lower(b->Text);
-      return x < y ? -1 : (x > y ? 1 : 0);
+      const int c = CompareText(a->Text, b->Text);
+      return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
     double x = a->Number, y = b->Number;
     if (a->DataType == dtMoney) {
@@ -213,7 +154,18 @@ class TResultPrinter {
   TSearchTypeReader& type_;
 };
 
-// Prints what a running search action reports, in the words the direct run uses.
+void PrintEngineResults(const std::string& engine, int page, int pages, size_t count) {
+  std::fprintf(stderr, "%s: page %d of %d, %zu record(s)\n", TerminalText(engine).c_str(), page, pages,
+               count);
+}
+void PrintEngineError(const std::string& engine, int code, const std::string& text) {
+  std::fprintf(stderr, "%s: error %d: %s\n", TerminalText(engine).c_str(), code, TerminalText(text).c_str());
+}
+void PrintEngineDone(const std::string& engine, size_t count) {
+  std::fprintf(stderr, "%s: done, %zu record(s)\n", TerminalText(engine).c_str(), count);
+}
+
+// Prints what a running search action reports.
 class TProgressPrinter : public ISearchActionObserver {
  public:
   explicit TProgressPrinter(TQuorinSearchAction& action) : action_(action) {}
@@ -222,19 +174,16 @@ class TProgressPrinter : public ISearchActionObserver {
     if (!engine) return;
     counts_[engine->EngName] = count;
     const TSearchEngine* e = Engine(engine);
-    std::fprintf(stderr, "%s: page %d of %d, %d record(s)\n", engine->EngName.c_str(), e ? e->Page : 0,
-                 e ? e->PageCount : 0, count);
+    PrintEngineResults(engine->EngName, e ? e->Page : 0, e ? e->PageCount : 0, static_cast<size_t>(count));
   }
   void EngineError(TEngineStorageItem* engine, const std::string& text) override {
     if (!engine) return;
     ++Errors;
     const TSearchEngine* e = Engine(engine);
-    std::fprintf(stderr, "%s: error %d: %s\n", engine->EngName.c_str(), e ? e->ErrorCode : 0,
-                 ToDisplayText(text).c_str());
+    PrintEngineError(engine->EngName, e ? e->ErrorCode : 0, text);
   }
   void EngineDone(TEngineStorageItem* engine) override {
-    if (!engine) return;
-    std::fprintf(stderr, "%s: done, %d record(s)\n", engine->EngName.c_str(), counts_[engine->EngName]);
+    if (engine) PrintEngineDone(engine->EngName, static_cast<size_t>(counts_[engine->EngName]));
   }
 
   int Errors = 0;
@@ -248,221 +197,123 @@ class TProgressPrinter : public ISearchActionObserver {
   std::map<std::string, int> counts_;
 };
 
+// The category, its search type and engines, and the field values, as the catalogue knows them; a usage
+// error (status 2) otherwise.
+int MakePlan(THeadlessKernel& kernel, const TSearchArguments& o, TSearchPlan& plan) {
+  ISearchCatalogue& catalogue = kernel.Catalogue();
+  plan.Category = catalogue.FindCategory(AsciiLowerCase(o.Category));
+  if (!plan.Category) return Usage("no category '" + o.Category + "' in " + o.Kernel.Data);
+  const std::string& catName = plan.Category->CatName;
+  TEngineStorageList* engines = catalogue.CategoryEngines(catName);
+  if (!engines) return Usage("category " + o.Category + " has no engines");
+  plan.Type = LoadSearchType(catalogue, plan.Category->SrtName);
+  if (!plan.Type) return Usage("the search type '" + plan.Category->SrtName + "' cannot be loaded");
+  if (!o.Kernel.Currency.empty() && !CurrencyConverter().Definitions().Find(o.Kernel.Currency))
+    return Usage("unknown currency '" + o.Kernel.Currency + "'");
+
+  for (const std::string& name : o.Engines)
+    if (!engines->FindByName(name)) return Usage("no engine '" + name + "' in category " + o.Category);
+  plan.Engines = o.Engines;
+  if (plan.Engines.empty())
+    for (size_t i = 0; i < engines->Count(); ++i) plan.Engines.push_back(engines->Engine(i)->EngName);
+  std::sort(plan.Engines.begin(), plan.Engines.end());
+  plan.Engines.erase(std::unique(plan.Engines.begin(), plan.Engines.end()), plan.Engines.end());
+
+  TSearchTypeInstance instance(plan.Type.get());
+  for (const auto& [name, text] : o.Sets) {
+    const TSearchInputField* f = instance.InputFields.Find(name);
+    if (!f) return Usage("the search type has no input field '" + name + "'");
+    TDynamicValue value;
+    std::string problem;
+    if (!ParseFieldValue(f->Definition->DataType, text, value, problem))
+      return Usage("--set " + name + ": " + problem);
+    plan.Values.emplace_back(f->Name(), std::move(value));
+  }
+  plan.ResultsPerEngine = o.ResultsPerEngine > 0                ? o.ResultsPerEngine
+                          : plan.Category->ResultsPerEngine > 0 ? plan.Category->ResultsPerEngine
+                                                                : 10;
+  return 0;
+}
+
 // The search lands in the compare or reviews history of the database before its results are printed,
 // so a later "history" command finds it as the program would.
-int RunStored(const TSearchOptions& o, const std::string& catName, TVariableList& constants,
-              TSearchTypeInstance& instance, const std::vector<std::string>& engines, int resultsPerEngine,
-              TCurrencyConverter& converter) {
-  TStoredSearches store;
-  std::string error;
-  if (!store.Open(o.Root, o.Data, &constants, IsReviewCategory(catName), error)) {
-    std::fprintf(stderr, "vandrel-shopper-cli search: %s\n", error.c_str());
-    return 1;
-  }
-  TCategoryStorageItem* category = store.Catalogue().FindCategory(catName);
-  if (!category || !store.Catalogue().CategoryEngines(catName))
-    return Usage("category " + o.Category + " cannot be read from " + o.Data);
-  TSearchStorageItem* search = store.History().Item()->NewSearch(*category, [&](TSearchStorageItem& s) {
-    for (const auto& [name, value] : o.Sets) {
-      const TSearchInputField* f = instance.InputFields.Find(name);
-      const uint8_t type = f ? f->Definition->DataType : static_cast<uint8_t>(dtString);
-      double d = 0;
-      if (IsNumericType(type) &&
-          std::from_chars(value.data(), value.data() + value.size(), d).ec != std::errc())
-        d = 0;
-      const std::string field = f ? f->Name() : name;
-      if (IsIntegralType(type))
-        s.GetFields()->AddField(field, TDynamicValue(static_cast<int64_t>(d)));
-      else if (IsNumericType(type))
-        s.GetFields()->AddField(field, TDynamicValue(d));
-      else
-        s.GetFields()->AddField(field, TDynamicValue(value));
-    }
-    s.Engines.Lines = engines;
-    s.ResultsPerEngine = resultsPerEngine;
+int RunStored(THeadlessKernel& kernel, const TSearchArguments& o, const TSearchPlan& plan) {
+  const bool reviews = IsReviewCategory(plan.Category->CatName);
+  TAppSearchHistory& history = kernel.History(reviews);
+  TSearchStorageItem* search = history.Item()->NewSearch(*plan.Category, [&](TSearchStorageItem& s) {
+    for (const auto& [name, value] : plan.Values) s.GetFields()->AddField(name, value);
+    s.Engines.Lines = plan.Engines;
+    s.ResultsPerEngine = plan.ResultsPerEngine;
   });
   if (!search) return Usage("the search type of category " + o.Category + " cannot be read");
-  store.History().NotifySearchAdded(search);
 
   std::unique_ptr<TProgressPrinter> progress;
-  bool started = false, printed = false;
-  int connection = 0;
-  store.OnStarting = [&](TQuorinSearchAction& action) {
+  bool printed = false;
+  kernel.OnStarting = [&](TQuorinSearchAction& action) {
     action.MaxThreads = o.MaxThreads;
     action.DetectConnection = o.DetectConnection;
+    if (!o.ConnectionProbe.empty() && action.Searcher())
+      action.Searcher()->Detector().SetLink(o.ConnectionProbe);
     progress = std::make_unique<TProgressPrinter>(action);
     action.AddObserver(progress.get());
-    started = true;
   };
-  store.OnFinished = [&](TQuorinSearchAction& action) {
-    connection = action.ConnectionResult();
+  kernel.OnFinished = [&](TQuorinSearchAction& action) {
     if (progress) action.RemoveObserver(progress.get());
     THttpSearchManager* searcher = action.Searcher();
     if (!searcher || !searcher->SearchType()) return;
-    TResultPrinter printer(*searcher, converter);
-    const std::vector<TMasterResult*> masters = printer.Sorted();
-    if (o.Json)
-      printer.PrintJson(masters);
-    else
-      printer.PrintTable(masters);
-    std::fflush(stdout);
+    TResultPrinter printer(*searcher, CurrencyConverter());
+    printer.Print(printer.Sorted(), o.Json);
     printed = true;
   };
-  const bool ran = store.Run(search);
-  if (!started || !printed) {
-    if (o.DetectConnection && connection != 0) {
-      std::fprintf(stderr, "You must be connected to the Internet to perform this operation.\n");
-      return 1;
+  const bool ran = kernel.RunSearch(*search, reviews, true, kSearchLimit);
+  if (!printed) {
+    // A search that never ran holds nothing worth keeping.
+    if (!ran) {
+      history.SetCurrentSearch(nullptr);
+      history.Item()->BeginDelete();
+      history.Item()->DeleteSearch(search);
+      history.Item()->EndDelete();
     }
-    std::fprintf(stderr, "search error: the search could not be run%s\n",
-                 ran ? "" : " (refused or timed out)");
+    if (kernel.Kernel().LastStartError() == aeNotConnected) return 1;
+    PrintError("search", std::string("the search could not be run") + (ran ? "" : " (refused or timed out)"));
     return 2;
   }
   if (progress && progress->Errors) std::fprintf(stderr, "%d engine error(s)\n", progress->Errors);
   return 0;
 }
 
-}  // namespace
-
-int RunSearch(const Args& args) {
-  TSearchOptions o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--json") {
-      o.Json = true;
-    } else if (a == "--detect-connection") {
-      o.DetectConnection = true;
-    } else if (a == "--no-store") {
-      o.NoStore = true;
-    } else if (!value(v)) {
-      return Usage(a.rfind("--", 0) == 0 ? "missing value after " + a : "unknown argument '" + a + "'");
-    } else if (a == "--data") {
-      o.Data = v;
-    } else if (a == "--root") {
-      o.Root = v;
-    } else if (a == "--category") {
-      o.Category = v;
-    } else if (a == "--currency") {
-      o.Currency = AsciiUpperCase(v);
-    } else if (a == "--set") {
-      if (!SplitPair(v, o.Sets)) return Usage("--set takes FIELD=VALUE");
-    } else if (a == "--define") {
-      if (!SplitPair(v, o.Defines)) return Usage("--define takes NAME=VALUE");
-    } else if (a == "--engines") {
-      size_t start = 0;
-      while (start <= v.size()) {
-        const size_t comma = v.find(',', start);
-        const std::string name = Trim(v.substr(start, comma == std::string::npos ? v.npos : comma - start));
-        if (!name.empty()) o.Engines.push_back(Lower(name));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-      }
-      if (o.Engines.empty()) return Usage("--engines names no engine");
-    } else if (a == "--max-threads") {
-      if (!ParseCount(v, 1, o.MaxThreads)) return Usage("--max-threads takes a number from 1 to 1000");
-    } else if (a == "--results-per-engine") {
-      if (!ParseCount(v, 1, o.ResultsPerEngine))
-        return Usage("--results-per-engine takes a number from 1 to 1000");
-    } else {
-      return Usage("unknown argument '" + a + "'");
-    }
-  }
-  if (o.Data.empty() || o.Category.empty()) return Usage("--data and --category are required");
-  if (o.Sets.empty()) return Usage("give at least one --set FIELD=VALUE");
-  const fs::path data(o.Data);
-  if (!fs::is_directory(data)) return Usage("no data folder " + o.Data);
-
-  const std::string categoryFile = FindDefinition(o.Data, o.Category, ".cca", ".sca");
-  if (categoryFile.empty()) return Usage("no category '" + o.Category + "' in " + o.Data);
-  TCategoryReader category;
-  if (!category.Load(categoryFile)) return Usage(FirstError(category.Compiler(), categoryFile));
-
-  // Definitions see the constants script's variables, as the program gives them.
-  TVariableList constants;
-  const std::string constantsFile = FindDefinition(o.Data, "constants", ".ccs", ".scs");
-  if (!constantsFile.empty()) {
-    TBaseCompiler c;
-    c.ResetVariables();
-    c.Variables().SetParent(&constants);
-    const bool ok = c.LoadFromFile(constantsFile) && c.Compile() == 0 && c.ExecuteProcedure("Register") == 0;
-    c.Variables().SetParent(nullptr);
-    if (!ok) return Usage(FirstError(c, constantsFile));
-  }
-  for (const auto& [name, value] : o.Defines) constants.SetString(name, value);
-
-  const std::string typeFile = FindDefinition(o.Data, category.SearchType, ".cst", ".sst");
-  if (typeFile.empty()) return Usage("no search type '" + category.SearchType + "' in " + o.Data);
-  TSearchTypeReader type;
-  if (!type.Load(typeFile)) return Usage(FirstError(type.Compiler(), typeFile));
-  type.Variables.SetParent(&constants);
-
-  std::map<std::string, std::string> files = EngineFiles((data / fs::path(categoryFile).stem()).string());
-  if (!o.Engines.empty()) {
-    std::map<std::string, std::string> chosen;
-    for (const std::string& name : o.Engines) {
-      auto it = files.find(name);
-      if (it == files.end()) return Usage("no engine '" + name + "' in category " + o.Category);
-      chosen.insert(*it);
-    }
-    files = std::move(chosen);
-  }
-  if (files.empty()) return Usage("category " + o.Category + " has no engines");
-
-  // The process's converter: stored results convert their prices through it.
-  TCurrencyConverter& converter = CurrencyConverter();
-  ReloadCurrencyTable(converter, data.string(), o.Currency, !o.Currency.empty());
-  if (!o.Currency.empty() && !converter.Definitions().Find(o.Currency))
-    return Usage("unknown currency '" + o.Currency + "'");
-
-  THttpSearchManager manager(&type);
+// Runs the engines without a stored search: nothing lands in the history.
+int RunDirect(THeadlessKernel& kernel, const TSearchArguments& o, TSearchPlan& plan) {
+  THttpSearchManager manager(plan.Type.get());
   TSearchTypeInstance& instance = manager.Instance();
-  for (const auto& [name, value] : o.Sets) {
-    TSearchInputField* f = instance.InputFields.Find(name);
-    if (!f) return Usage("the search type has no input field '" + name + "'");
-    SetInputValue(*f, value);
-  }
-  for (const auto& [name, file] : files) manager.Engines().FindOrAdd(name, file);
-  const int resultsPerEngine =
-      o.ResultsPerEngine > 0
-          ? o.ResultsPerEngine
-          : static_cast<int>(category.ResultsPerEngine > 0 ? category.ResultsPerEngine : 10);
-  if (!o.NoStore) {
-    std::vector<std::string> engines;
-    for (const auto& [name, file] : files) engines.push_back(name);
-    return RunStored(o, fs::path(categoryFile).stem().string(), constants, instance, engines,
-                     resultsPerEngine, converter);
-  }
+  for (const auto& [name, value] : plan.Values)
+    if (TSearchInputField* f = instance.InputFields.Find(name)) SetInputValue(*f, value);
+  for (const std::string& name : plan.Engines)
+    manager.Engines().FindOrAdd(name, kernel.Catalogue().EngineFile(plan.Category->CatName, name));
   manager.SetMaxThreads(o.MaxThreads);
-  manager.SetResultsPerEngine(resultsPerEngine);
+  manager.SetResultsPerEngine(plan.ResultsPerEngine);
   manager.DetectConnection = o.DetectConnection;
+  if (!o.ConnectionProbe.empty()) manager.Detector().SetLink(o.ConnectionProbe);
 
   bool started = false;
   int engineErrors = 0;
+  auto count = [&](const TSearchEngine& e) {
+    const TEngineResults* list = manager.EngineResults().Find(e.Name);
+    return list ? list->Count() : size_t{0};
+  };
   manager.OnSearchStart = [&](THttpSearcher&) { started = true; };
   manager.OnEngineResults = [&](TSearchEngine& e) {
-    const TEngineResults* list = manager.EngineResults().Find(e.Name);
-    std::fprintf(stderr, "%s: page %d of %d, %zu record(s)\n", e.Name.c_str(), e.Page, e.PageCount,
-                 list ? list->Count() : size_t{0});
+    PrintEngineResults(e.Name, e.Page, e.PageCount, count(e));
   };
   manager.OnEngineError = [&](TSearchEngine& e) {
     ++engineErrors;
-    std::fprintf(stderr, "%s: error %d: %s\n", e.Name.c_str(), e.ErrorCode,
-                 ToDisplayText(e.ErrorText).c_str());
+    PrintEngineError(e.Name, e.ErrorCode, e.ErrorText);
   };
-  manager.OnEngineDone = [&](TSearchEngine& e) {
-    const TEngineResults* list = manager.EngineResults().Find(e.Name);
-    std::fprintf(stderr, "%s: done, %zu record(s)\n", e.Name.c_str(), list ? list->Count() : size_t{0});
-  };
+  manager.OnEngineDone = [&](TSearchEngine& e) { PrintEngineDone(e.Name, count(e)); };
 
   manager.Execute();
   MainDispatcher::Default().RunUntil([&] { return !manager.Running() && manager.State() == ssIdle; },
-                                     std::chrono::minutes(10));
+                                     kSearchLimit);
   if (manager.Running()) {
     manager.Stop();
     MainDispatcher::Default().RunUntil([&] { return !manager.Running(); }, std::chrono::seconds(30));
@@ -470,22 +321,32 @@ int RunSearch(const Args& args) {
   if (!started) {
     if (manager.ErrorCode == hseNoDefaultInputField) return Usage(HttpSearcherErrorText(manager.ErrorCode));
     if (manager.DetectConnection && manager.ErrorCode == 0) {
-      std::fprintf(stderr, "You must be connected to the Internet to perform this operation.\n");
+      ShowAppError(aeNotConnected);
       return 1;
     }
-    std::fprintf(stderr, "search error %d: %s\n", manager.ErrorCode, manager.ErrorText.c_str());
+    PrintError("search", "error " + std::to_string(manager.ErrorCode) + ": " + manager.ErrorText);
     return 2;
   }
-
-  TResultPrinter printer(manager, converter);
-  const std::vector<TMasterResult*> masters = printer.Sorted();
-  if (o.Json)
-    printer.PrintJson(masters);
-  else
-    printer.PrintTable(masters);
-  std::fflush(stdout);
+  TResultPrinter printer(manager, CurrencyConverter());
+  printer.Print(printer.Sorted(), o.Json);
   if (engineErrors) std::fprintf(stderr, "%d engine error(s)\n", engineErrors);
   return 0;
+}
+
+}  // namespace
+
+int RunSearch(const Args& args) {
+  TSearchArguments o;
+  std::string error;
+  if (!ParseSearchArguments(args, o, error)) return Usage(error);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(o.Kernel.Data, ec)) return Usage("no data folder " + o.Kernel.Data);
+
+  THeadlessKernel kernel;
+  if (!OpenKernel(kernel, o.Kernel, "search")) return 1;
+  TSearchPlan plan;
+  if (const int status = MakePlan(kernel, o, plan)) return status;
+  return o.NoStore ? RunDirect(kernel, o, plan) : RunStored(kernel, o, plan);
 }
 
 }  // namespace vandrel::cli

@@ -17,7 +17,7 @@ constexpr TConfigProperty kGlobalSystem[] = {
     {3, "LastChannelUpdate", ctDateTime},
     {4, "AppConfigured", ctBoolean, 0},
     {5, "LastCompactDatabase", ctDateTime},
-    {6, "CompactDatabaseDelay", ctInteger, 15},
+    {6, "CompactDatabaseDelay", ctInteger, 15, 0},
     {7, "VersionID", ctString},
     {8, "SoftwareUpdateAddress", ctString},
     {9, "SoftwareUpdateProgram", ctString},
@@ -42,11 +42,11 @@ constexpr TConfigProperty kNetwork[] = {
     {1, "ModemConnection", ctBoolean, 0},
     {2, "UseDirectConnection", ctBoolean, 0},
     {3, "UseProxyConnection", ctBoolean, 0},
-    {4, "ProxyType", ctInteger, 0},
+    {4, "ProxyType", ctInteger, 0, 0, 1},
     {5, "ProxyAddress", ctString},
-    {6, "ProxyPort", ctInteger, 8080},
+    {6, "ProxyPort", ctInteger, 8080, 1, 65535},
     {7, "SocksAddress", ctString},
-    {8, "SocksPort", ctInteger, 1080},
+    {8, "SocksPort", ctInteger, 1080, 1, 65535},
     {9, "UseProxyAuthenticate", ctBoolean, 0},
     {10, "ProxyUserName", ctSecret},
     {11, "ProxyPassword", ctSecret},
@@ -54,9 +54,9 @@ constexpr TConfigProperty kNetwork[] = {
 };
 
 constexpr TConfigProperty kPreferences[] = {
-    {0, "MaxTransfers", ctInteger, 8},
-    {1, "Timeout", ctInteger, 60},
-    {2, "EngineTimeLimit", ctInteger, 10000},
+    {0, "MaxTransfers", ctInteger, 8, 1, 32},
+    {1, "Timeout", ctInteger, 60, 3, 300},
+    {2, "EngineTimeLimit", ctInteger, 10000, 1},
     {3, "AdvancedUser", ctBoolean, 0},
     {4, "UseExplorerQuickLaunch", ctBoolean, 1},
     {5, "UseExplorerContextMenu", ctBoolean, 1},
@@ -65,11 +65,11 @@ constexpr TConfigProperty kPreferences[] = {
     {8, "NavigatorExeName", ctString},
     {9, "ShowConvertedCurrencies", ctBoolean, 0},
     {10, "SingleClickOpen", ctBoolean, 0},
-    {11, "ResultsPerEngineCompare", ctInteger, 30},
-    {12, "ResultsPerEngineReviews", ctInteger, 30},
-    {13, "DaysToKeepSearches", ctInteger, 15},
+    {11, "ResultsPerEngineCompare", ctInteger, 30, 1},
+    {12, "ResultsPerEngineReviews", ctInteger, 30, 1},
+    {13, "DaysToKeepSearches", ctInteger, 15, 0},
     {14, "SkipWelcomeDialog", ctBoolean, 0},
-    {18, "ScrollingTickerTopicIndex", ctInteger, 0},  // 18, not 15: the gap is part of the stored layout
+    {18, "ScrollingTickerTopicIndex", ctInteger, 0, 0},  // 18, not 15: the gap is part of the stored layout
 };
 
 constexpr TConfigProperty kSystem[] = {

@@ -91,14 +91,18 @@ int SyncTree(const fs::path& from, const fs::path& to) {
 TAppFolders::TAppFolders(std::string root, std::string userName)
     : root_(WithSlash(std::move(root))), userFolder_(SafeFolderName(userName)) {}
 
-TAppError TAppFolders::Prepare() const {
+void TAppFolders::SetDataFolder(const std::string& folder) {
+  data_ = folder.empty() ? std::string() : WithSlash(folder);
+}
+
+TAppError TAppFolders::Prepare(bool needHomePage) const {
   for (const std::string& folder : {UserData(), UserFolder(), Data()}) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (!IsDirectory(folder)) return aeCreateFolders;
   }
   std::error_code ec;
-  if (!fs::is_regular_file(HomePage(), ec)) return aeHomePageNotFound;
+  if (needHomePage && !fs::is_regular_file(HomePage(), ec)) return aeHomePageNotFound;
   return aeNoError;
 }
 

@@ -17,18 +17,22 @@ class TAppFolders {
   const std::string& Root() const { return root_; }
   std::string UserData() const { return root_ + "UserData/"; }
   std::string UserFolder() const { return UserData() + userFolder_ + "/"; }
-  std::string Data() const { return root_ + "Data/"; }
+  // Root/Data/, unless the definitions were placed elsewhere.
+  std::string Data() const { return data_.empty() ? root_ + "Data/" : data_; }
+  void SetDataFolder(const std::string& folder);
   std::string Web() const { return root_ + "Web/"; }
   std::string HomePage() const { return Web() + "Welcome.htm"; }
   std::string GettingStarted() const { return root_ + "getstart.chm"; }
 
   // Creates UserData/, the user's folder and Data/ where missing. aeCreateFolders when one of them still
-  // does not exist afterwards, aeHomePageNotFound without the home page, else aeNoError.
-  TAppError Prepare() const;
+  // does not exist afterwards, aeHomePageNotFound without the home page (unless a program without windows
+  // asks), else aeNoError.
+  TAppError Prepare(bool needHomePage = true) const;
 
  private:
   std::string root_;        // ends with "/"
   std::string userFolder_;  // one path component
+  std::string data_;        // ends with "/"; empty: Root/Data/
 };
 
 // The root folder: `commandLineRoot` (--root) when given, else $VANDREL_ROOT, else

@@ -69,11 +69,7 @@ TAppKernel::~TAppKernel() {
   ShutDown();
 }
 
-TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
-  hooks_ = std::move(hooks);
-  debugMode_ = options.DebugMode;
-  startCommandLine_ = JoinArguments(options.Arguments);
-
+std::optional<TStartResult> TAppKernel::ClaimInstance(const TStartOptions& options) {
   std::string error;
   instance_ = std::make_unique<TSingleInstance>(TSingleInstance::ResolveFolder(&error));
   switch (instance_->Claim()) {
@@ -94,25 +90,37 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
         std::fprintf(stderr, "Vandrel Shopper: not taking later starts: %s\n", instance_->Error().c_str());
       break;
   }
+  return std::nullopt;
+}
 
-  if (hooks_.PrepareDisplay) {
-    if (auto display = hooks_.PrepareDisplay()) {
-      TAppError check = CheckDisplay(*display);
-      if (check != aeNoError) {
-        ShowAppError(check);
-        if (IsFatalAppError(check)) return TStartResult::srFailed;
-      }
-    }
+bool TAppKernel::CheckDisplayOfHook() {
+  if (!hooks_.PrepareDisplay) return true;
+  const std::optional<TDisplayInfo> display = hooks_.PrepareDisplay();
+  if (!display) return true;
+  const TAppError check = CheckDisplay(*display);
+  if (check == aeNoError) return true;
+  ShowAppError(check);
+  return !IsFatalAppError(check);
+}
+
+TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
+  hooks_ = std::move(hooks);
+  debugMode_ = options.DebugMode;
+  startCommandLine_ = JoinArguments(options.Arguments);
+  if (!hooks_.Headless) {
+    if (std::optional<TStartResult> ended = ClaimInstance(options)) return *ended;
+    if (!CheckDisplayOfHook()) return TStartResult::srFailed;
   }
 
   folders_ = TAppFolders(ResolveRootFolder(options.RootFolder), hooks_.UserName);
+  folders_.SetDataFolder(hooks_.DataFolder);
   if (hooks_.RootFolderChosen) hooks_.RootFolderChosen(folders_.Root());
 
   if (!hooks_.InstallationFolder.empty() &&
       SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root(), hooks_.BuiltDataFolder) < 0)
     std::fprintf(stderr, "Vandrel Shopper: some installed files could not be copied to %s\n",
                  folders_.Root().c_str());
-  if (TAppError folders = folders_.Prepare(); folders != aeNoError) {
+  if (TAppError folders = folders_.Prepare(!hooks_.Headless); folders != aeNoError) {
     ShowAppError(folders);
     return TStartResult::srFailed;
   }
@@ -125,7 +133,8 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     return TStartResult::srFailed;
   }
   OpenCatalogueAndHistories();
-  CompactWhenDue();
+  LoadCurrencyTable();
+  if (!hooks_.Headless) CompactWhenDue();
   return TStartResult::srRun;
 }
 

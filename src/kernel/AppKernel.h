@@ -16,8 +16,10 @@
 
 namespace vandrel {
 
+class ISearchCatalogue;
 class TCodebaseStorageManager;
 class TAppConfig;
+class TEngineRepository;
 class TAppKernel;
 class TAppSearchHistory;   // the price or review history the windows show
 class TQuorinApplication;  // the action runner
@@ -93,6 +95,11 @@ class TAppKernel {
     TAppConfig* Config = nullptr;
     bool RefreshCatalogue = false;  // the user asked for the catalogue to be read from the files again
     std::function<void(int percent, const std::string& text)> ShowProgress;
+    // A program without windows: no single-instance claim, no display, no home page needed, no compaction
+    // at start, and stored searches are kept until the user deletes them.
+    bool Headless = false;
+    std::string DataFolder;    // the definitions, when not in Root/Data/
+    std::string CurrencyCode;  // prices shown in this currency; empty: as the configuration says
   };
 
   static TAppKernel& Instance();
@@ -118,6 +125,11 @@ class TAppKernel {
   TCodebaseStorageManager* StorageManager() const { return storage_.get(); }
   // The start's own command line, joined; the main window runs it once it is shown.
   const std::string& StartCommandLine() const { return startCommandLine_; }
+  // The catalogue on the database, refreshed from the data folder; null before a successful start.
+  TEngineRepository* Repository() const;
+  ISearchCatalogue* Catalogue() const;
+  // Packs the catalogue's lists and both histories now; false (after telling the user) when one failed.
+  bool CompactDatabase();
 
   // Searches. `runner` and `config` are not owned; the kernel owns the two histories from here on.
   void SetSearchContext(TQuorinApplication* runner, TAppConfig* config, TAppSearchHistoryPtr compare,
@@ -127,9 +139,13 @@ class TAppKernel {
   void SetUpdateDue(std::function<bool()> updateDue) { updateDue_ = std::move(updateDue); }
   TAppSearchHistory* CompareHistory() const { return compareHistory_.get(); }
   TAppSearchHistory* ReviewsHistory() const { return reviewsHistory_.get(); }
+  TAppSearchHistory* History(bool isReviews) const { return isReviews ? ReviewsHistory() : CompareHistory(); }
   // Queues a run of `search` from the chosen history; behind a running search it waits its turn. False
   // (after telling the user) when the runner refused it.
   bool StartSearch(TSearchStorageItem* search, bool isReviews, bool isNew);
+  // Why the last StartSearch failed: aeNotConnected when the connection test failed, else
+  // aeCategoryWithoutEngine; aeNoError after a success.
+  TAppError LastStartError() const { return lastStartError_; }
   // Asks the runner to stop the current search and drop the queued ones; false when the user said no.
   bool StopSearch();
   bool Stopping() const { return stopping_; }
@@ -137,7 +153,12 @@ class TAppKernel {
   void RemoveObserver(IAppKernelObserver* observer);
 
  private:
+  class TStartWatch;
   void HandleRequest(const TForwardedRequest& request);
+  // The single-instance claim and the display checks; a result ends the start.
+  std::optional<TStartResult> ClaimInstance(const TStartOptions& options);
+  bool CheckDisplayOfHook();
+  void LoadCurrencyTable();
   void Progress(int percent, const std::string& text) const;
   // The catalogue on the database, the user's history and the search action, handed to the runner.
   void OpenCatalogueAndHistories();
@@ -167,6 +188,7 @@ class TAppKernel {
   std::function<bool()> updateDue_;
   std::vector<IAppKernelObserver*> observers_;  // not owned, registration order
   bool stopping_ = false;  // the user confirmed a stop; cleared when the next search starts
+  TAppError lastStartError_ = aeNoError;
 };
 
 }  // namespace vandrel

@@ -9,6 +9,43 @@
 
 namespace vandrel {
 
+// Hears the connection test of the search a StartSearch call starts, so a refusal can say why.
+class TAppKernel::TStartWatch : public IQuorinApplicationObserver {
+ public:
+  explicit TStartWatch(TQuorinApplication& runner) : runner_(runner) { runner_.AddObserver(this); }
+  ~TStartWatch() override {
+    runner_.RemoveObserver(this);
+    if (action_) action_->RemoveObserver(&ear_);
+  }
+  TStartWatch(const TStartWatch&) = delete;
+  TStartWatch& operator=(const TStartWatch&) = delete;
+
+  void ActionStarting(TQuorinAction& action) override {
+    if (action_) return;
+    action_ = dynamic_cast<TQuorinSearchAction*>(&action);
+    if (action_) action_->AddObserver(&ear_);
+  }
+  // The action goes after it finishes; it must not be reached after that.
+  void ActionFinished(TQuorinAction& action) override {
+    if (&action != action_) return;
+    action_->RemoveObserver(&ear_);
+    action_ = nullptr;
+  }
+
+  // A refused search's action is gone by the time Submit answers.
+  void Forget() { action_ = nullptr; }
+  bool ConnectionFailed() const { return ear_.Result != 0; }
+
+ private:
+  struct TEar : ISearchActionObserver {
+    void ConnectionDetectDone(int result) override { Result = result; }
+    int Result = 0;
+  };
+  TQuorinApplication& runner_;
+  TQuorinSearchAction* action_ = nullptr;  // the action being watched; not owned
+  TEar ear_;
+};
+
 void TAppKernel::SetSearchContext(TQuorinApplication* runner, TAppConfig* config,
                                   TAppSearchHistoryPtr compare, TAppSearchHistoryPtr reviews) {
   runner_ = runner;
@@ -20,6 +57,7 @@ void TAppKernel::SetSearchContext(TQuorinApplication* runner, TAppConfig* config
 bool TAppKernel::StartSearch(TSearchStorageItem* search, bool isReviews, bool isNew) {
   if (!debugMode_ && updateDue_ && searchHooks_.BeforeSearch && updateDue_()) searchHooks_.BeforeSearch();
   TAppSearchHistory* history = isReviews ? reviewsHistory_.get() : compareHistory_.get();
+  lastStartError_ = aeCategoryWithoutEngine;
   if (!search || !history || !runner_) {
     ShowAppError(aeCategoryWithoutEngine);
     return false;
@@ -30,16 +68,20 @@ bool TAppKernel::StartSearch(TSearchStorageItem* search, bool isReviews, bool is
   if (runner_->State() == asIdle) history->SetCurrentSearch(search);
   if (isNew) history->NotifySearchAdded(search);
   // Behind a running action (or its connection test) the search waits in the queue: that is success.
+  TStartWatch watch(*runner_);
   const TQuorinActionResult result = runner_->Submit(std::move(operation));
   if (result != arOk) {
+    watch.Forget();
+    if (watch.ConnectionFailed()) lastStartError_ = aeNotConnected;
     // A stop the user asked for while the search was starting is no error of the category.
-    if (!stopping_) ShowAppError(aeCategoryWithoutEngine);
+    if (!stopping_) ShowAppError(lastStartError_);
     // A search queued while this one was starting (its connection test pumps messages) would otherwise
     // wait for a finished action that never comes.
     while (runner_->State() == asIdle && !runner_->Queue().Empty() && runner_->Run() != arOk) {
     }
     return false;
   }
+  lastStartError_ = aeNoError;
   stopping_ = false;
   const std::vector<IAppKernelObserver*> observers = observers_;
   for (IAppKernelObserver* observer : observers)

@@ -1,7 +1,10 @@
 #include <cstdio>
 #include <initializer_list>
+#include <limits>
 
 #include "actions/QuorinApplications.h"
+#include "currency/CurrencyConverters.h"
+#include "currency/CurrencyScript.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
 #include "kernel/KernelDatabase.h"
@@ -70,6 +73,7 @@ void TAppKernel::OpenCatalogueAndHistories() {
   auto reviews = TAppSearchHistoryPtr(new TAppSearchHistory(history, "Reviews", runner),
                                       [](TAppSearchHistory* h) { delete h; });
   int32_t days = hooks_.Config ? hooks_.Config->Preferences().DaysToKeepSearches() : 15;
+  if (hooks_.Headless) days = std::numeric_limits<int32_t>::max();
   const TDateTime now = Now();
   compare->Open(days, now);
   reviews->Open(days, now);
@@ -78,22 +82,44 @@ void TAppKernel::OpenCatalogueAndHistories() {
 
 void TAppKernel::CompactWhenDue() {
   Progress(50, "Compacting database...");
-  TQuorinApplication* runner = hooks_.Runner;
-  if (!partsInstalled_ || !runner || !runner->Repository()) return;
-  const TDateTime now = Now();
   TAppConfig* config = hooks_.Config;
-  if (config && !DatabaseCompactionDue(config->GlobalSystem().LastCompactDatabase(), now,
+  if (config && !DatabaseCompactionDue(config->GlobalSystem().LastCompactDatabase(), Now(),
                                        config->GlobalSystem().CompactDatabaseDelay()))
     return;
-  TEngineRepository& repository = *runner->Repository();
-  bool ok = CompactDatabaseLists(DefinitionLists(repository));
+  CompactDatabase();
+}
+
+bool TAppKernel::CompactDatabase() {
+  TEngineRepository* repository = Repository();
+  if (!repository) return false;
+  const TDateTime now = Now();
+  bool ok = CompactDatabaseLists(DefinitionLists(*repository));
   for (TAppSearchHistory* history : {compareHistory_.get(), reviewsHistory_.get()})
     if (history && history->Item()) history->Item()->Pack();
   if (!ok) {
     ShowAppError(aeCompactDatabase);
-    return;
+    return false;
   }
-  if (config) config->GlobalSystem().SetLastCompactDatabase(now);
+  if (hooks_.Config) hooks_.Config->GlobalSystem().SetLastCompactDatabase(now);
+  return true;
+}
+
+TEngineRepository* TAppKernel::Repository() const {
+  return partsInstalled_ && hooks_.Runner ? hooks_.Runner->Repository() : nullptr;
+}
+
+ISearchCatalogue* TAppKernel::Catalogue() const {
+  return catalogue_.get();
+}
+
+void TAppKernel::LoadCurrencyTable() {
+  std::string code = hooks_.CurrencyCode;
+  bool showConverted = !code.empty();
+  if (code.empty() && hooks_.Config) {
+    code = hooks_.Config->GlobalSystem().CurrencyConvertCode();
+    showConverted = hooks_.Config->Preferences().ShowConvertedCurrencies();
+  }
+  ReloadCurrencyTable(CurrencyConverter(), folders_.Data(), code, showConverted);
 }
 
 void TAppKernel::CloseCatalogueAndHistories() {

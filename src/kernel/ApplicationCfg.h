@@ -21,12 +21,14 @@ enum class TConfigType { ctBoolean, ctInteger, ctString, ctDateTime, ctSecret };
 enum class TConfigScope : int { csUser = 0, csMachine = 1 };
 
 // One setting: its value name in the store, the index code uses for it, its type and, for Boolean
-// (0 or 1) and Integer settings, its default.
+// (0 or 1) and Integer settings, its default; for Integer settings also the values that make sense.
 struct TConfigProperty {
   int Index;
   const char* Name;
   TConfigType Type;
   int32_t Default = 0;
+  int32_t Min = INT32_MIN;
+  int32_t Max = INT32_MAX;
 };
 
 class TApplicationConfig;

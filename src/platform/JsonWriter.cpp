@@ -61,6 +61,8 @@ TJsonWriter& TJsonWriter::BeginArray() {
 }
 
 TJsonWriter& TJsonWriter::EndArray() {
+  // A top-level list closes on a line of its own, like its elements.
+  if (Levels_.size() == 1 && !Levels_.back().Empty) Out_ += '\n';
   Levels_.pop_back();
   Out_ += ']';
   return *this;

@@ -1,4 +1,4 @@
-// Runs work on the main thread: what hidden windows, posted messages and Synchronize did elsewhere.
+// Runs work on the main thread: tasks other threads post to it, and waits that keep them running.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,7 @@
 
 namespace vandrel {
 
-// Message ids that cross between threads. ORDER/VALUES: kept from the original message numbering; other
-// code and traces compare them, never renumber.
+// Message ids that cross between threads. VALUES: traces and tests compare these numbers; never renumber.
 enum DispatchMessage : int {
   kMsgNone = 0,
   kMsgPageArrived = 1026,      // searcher: a page of an engine was downloaded

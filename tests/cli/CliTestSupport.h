@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
 
 namespace vandrel::clitest {
 
@@ -25,13 +25,17 @@ inline std::string ReadAll(const std::string& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline TCliRun RunCli(const std::vector<std::string>& args) {
+// Runs the program with `args`; its standard output goes to `stdoutTo` when given (such as /dev/full),
+// else into Out.
+inline TCliRun RunCli(const std::vector<std::string>& args, const std::string& stdoutTo = {}) {
   static int counter = 0;
   const std::string base = test::ProcessTempDir() + "/cli-" + std::to_string(++counter);
   const std::string out = base + ".out", err = base + ".err";
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(stdoutTo.empty() ? open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                          : open(stdoutTo.c_str(), O_WRONLY),
+         1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -45,6 +49,33 @@ inline TCliRun RunCli(const std::vector<std::string>& args) {
   run.Out = ReadAll(out);
   run.Err = ReadAll(err);
   return run;
+}
+
+// Starts the program with `args` and returns at once; its output is dropped. For programs that serve
+// until they are stopped.
+inline pid_t StartCli(const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, 1);
+    dup2(devNull, 2);
+    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VANDREL_CLI, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Exit status, or -1 when the process did not end within `seconds`.
+inline int WaitForExit(pid_t pid, int seconds) {
+  for (int i = 0; i < seconds * 20 + 1; ++i) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    if (i < seconds * 20) usleep(50000);
+  }
+  return -1;
 }
 
 // Just enough JSON for the command line's output: an array of flat objects whose values are strings, whole

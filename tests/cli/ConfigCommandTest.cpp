@@ -1,54 +1,21 @@
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// "config" across processes: settings that persist, and requests that are refused before anything is
+// written.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "TempFolder.h"
+#include "cli/CliTestSupport.h"
 
 namespace vandrel {
 namespace {
 
+using clitest::RunCli;
+using CliRun = clitest::TCliRun;
 using test::ReadWholeFile;
 using test::TempFolder;
-
-struct CliRun {
-  int Status = -1;
-  std::string Out;
-};
-
-// Runs the CLI binary with `args` (no shell involved) and collects its standard output.
-CliRun RunCli(const std::vector<std::string>& args) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], 1);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(VANDREL_CLI));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  CliRun run;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) run.Out.append(buffer, static_cast<size_t>(n));
-  close(pipeFds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 class ConfigCliIntegration : public ::testing::Test {
  protected:
@@ -87,6 +54,39 @@ TEST_F(ConfigCliIntegration, BadRequestsFailAndWriteNothing) {
   EXPECT_EQ(Config({"set", "MaxTransfers"}).Status, 2);
   EXPECT_EQ(Config({"get", "Network.MaxTransfers"}).Status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "user.reg"));
+}
+
+TEST_F(ConfigCliIntegration, UsageErrorsAndValuesOutsideASettingsRangeAreRefused) {
+  struct TCase {
+    std::vector<std::string> Words;
+    const char* Says;  // on stderr
+  };
+  const std::vector<TCase> refused = {
+      {{"--frobnicate", "get", "MaxTransfers"}, "unknown option --frobnicate"},
+      {{"get", ""}, "empty setting name"},
+      {{"get"}, "needs a setting"},
+      {{"list", "extra"}, "unexpected argument 'extra'"},
+      {{"set", "MaxTransfers", "-5"}, "out of range (1 to 32)"},
+      {{"set", "MaxTransfers", "33"}, "out of range (1 to 32)"},
+      {{"set", "Timeout", "2"}, "out of range (3 to 300)"},
+      {{"set", "ProxyPort", "65536"}, "out of range (1 to 65535)"},
+      {{"frobnicate"}, "unknown action 'frobnicate'"},
+  };
+  for (const TCase& c : refused) {
+    const CliRun run = Config(c.Words);
+    EXPECT_EQ(run.Status, 2) << c.Says;
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "user.reg"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "machine.reg"));
+  // The ends of a range are values of the setting.
+  EXPECT_EQ(Config({"set", "MaxTransfers", "32"}).Status, 0);
+  EXPECT_EQ(Config({"set", "Timeout", "3"}).Status, 0);
+  EXPECT_EQ(Config({"get", "MaxTransfers"}).Out, "32\n");
+
+  const CliRun version = RunCli({"version", "now"});
+  EXPECT_EQ(version.Status, 2);
+  EXPECT_TRUE(version.Out.empty());
 }
 
 TEST_F(ConfigCliIntegration, AWriteThatCannotReachTheStoreIsReported) {

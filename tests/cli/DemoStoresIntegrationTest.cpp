@@ -16,35 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
+#include "cli/CliTestSupport.h"
 
 namespace vandrel {
 namespace {
 
-pid_t StartCli(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 1);
-    dup2(devNull, 2);
-    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Exit status, or -1 when the process did not end within `seconds`.
-int WaitForExit(pid_t pid, int seconds) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return -1;
-}
+using clitest::StartCli;
+using clitest::WaitForExit;
 
 struct HttpAnswer {
   int Status = 0;

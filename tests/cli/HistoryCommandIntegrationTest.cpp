@@ -21,6 +21,7 @@
 
 #include "cli/CliTestSupport.h"
 #include "data/DemoSite.h"
+#include "http/TestOriginServer.h"
 
 namespace vandrel {
 namespace {
@@ -47,52 +48,17 @@ std::string Capture(const std::string& command) {
 class TFilteringSite {
  public:
   TFilteringSite(const std::string& upstream, const std::string& silentPrefix) {
-    const std::string dir = test::ProcessTempDir();
-    const std::string script = dir + "/filtering-site.py", ready = dir + "/filtering-site.port";
-    {
-      std::ofstream out(script);
-      out << "import http.server, sys, urllib.request\n"
-             "up, silent = sys.argv[2], sys.argv[3]\n"
-             "class H(http.server.BaseHTTPRequestHandler):\n"
-             "  def do_GET(self):\n"
-             "    body = b'<html><body>No products match your search.</body></html>'\n"
-             "    if not self.path.startswith(silent):\n"
-             "      body = urllib.request.urlopen(up + self.path.lstrip('/')).read()\n"
-             "    self.send_response(200)\n"
-             "    self.send_header('Content-Type', 'text/html')\n"
-             "    self.send_header('Content-Length', str(len(body)))\n"
-             "    self.end_headers()\n"
-             "    self.wfile.write(body)\n"
-             "  def log_message(self, *a): pass\n"
-             "s = http.server.HTTPServer(('127.0.0.1', 0), H)\n"
-             "open(sys.argv[1] + '.tmp', 'w').write(str(s.server_address[1]))\n"
-             "import os; os.rename(sys.argv[1] + '.tmp', sys.argv[1])\n"
-             "s.serve_forever()\n";
-    }
-    fs::remove(ready);
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl("/usr/bin/python3", "python3", script.c_str(), ready.c_str(), upstream.c_str(),
-            silentPrefix.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 200 && Port == 0; ++i) {
-      std::ifstream in(ready);
-      if (!(in >> Port)) usleep(50000);
-    }
+    server_.SetFallback([upstream, silentPrefix](test::TOriginConnection& connection) {
+      const std::string path = connection.Request().PathAndQuery();
+      std::string body = "<html><body>No products match your search.</body></html>";
+      if (path.rfind(silentPrefix, 0) != 0) body = test::HttpGet(upstream + path.substr(1)).Body;
+      test::TestOriginServer::Reply(200, body, {"Content-Type: text/html"})(connection);
+    });
   }
-  ~TFilteringSite() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port) + "/"; }
-
-  unsigned Port = 0;
+  std::string Address() const { return server_.Url("/"); }
 
  private:
-  pid_t pid_ = -1;
+  test::TestOriginServer server_;
 };
 
 std::vector<TJsonRecord> Records(const TCliRun& run) {
@@ -193,7 +159,6 @@ TEST_F(HistoryCommandIntegration, AStoredSearchSurvivesARestartWithItsResultsSta
 
 TEST_F(HistoryCommandIntegration, RerunMarksResultsNewFoundAgainAndOutdated) {
   TFilteringSite withoutBookBarn(Site->Address(), "/bookbarn");
-  ASSERT_NE(withoutBookBarn.Port, 0u) << "the filtering site did not start";
   const std::vector<std::string> glass = {"--category",           "buybooks",  "--set",
                                           "Title=glass",          "--engines", "pageturner,bookbarn",
                                           "--results-per-engine", "5"};

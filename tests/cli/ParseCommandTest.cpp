@@ -1,50 +1,20 @@
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// "parse": one engine definition over a saved page, as a process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TempFolder.h"
+#include "cli/CliTestSupport.h"
 #include "platform/SourceDir.h"
 
 namespace vandrel {
 namespace {
 
-struct CliRun {
-  int Status = -1;
-  std::string Out;
-};
-
-CliRun RunCli(const std::vector<std::string>& args) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 2);
-    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  CliRun run;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) run.Out.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using clitest::RunCli;
+using CliRun = clitest::TCliRun;
 
 std::string Fixture(const std::string& name) {
   return std::string(VANDREL_SOURCE_DIR) + "/tests/engines/fixtures/" + name;
@@ -116,6 +86,26 @@ TEST(ParseCliIntegration, DefinitionErrorsAndUsage) {
   auto unknown = ParseArgs("detail.sen", "detail_page.html");
   unknown.insert(unknown.end(), {"--set", "Colour=red"});
   EXPECT_EQ(RunCli(unknown).Status, 2);
+}
+
+// A folder, a file the system refuses to read and a missing file are each named with the reason.
+TEST(ParseCliIntegration, InputThatCannotBeReadIsNamedWithItsReason) {
+  test::TempFolder dir;
+  const std::vector<std::pair<std::string, std::string>> inputs = {
+      {dir.Path(), "Is a directory"},
+      {"/proc/self/mem", "Input/output error"},
+      {dir / "missing.html", "No such file or directory"},
+  };
+  for (const auto& [input, reason] : inputs) {
+    for (const char* option : {"--page", "--engine", "--search-type"}) {
+      std::vector<std::string> args = ParseArgs("detail.sen", "detail_page.html");
+      *(std::find(args.begin(), args.end(), option) + 1) = input;
+      const CliRun run = RunCli(args);
+      EXPECT_EQ(run.Status, 2) << option << " " << input << "\n" << run.Err;
+      EXPECT_NE(run.Err.find("cannot read " + input + ": " + reason), std::string::npos) << run.Err;
+      EXPECT_EQ(run.Err.find("terminate"), std::string::npos) << run.Err;
+    }
+  }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
 #include "currency/CurrencyConverters.h"
 #include "currency/CurrencyScript.h"
 #include "platform/SourceDir.h"

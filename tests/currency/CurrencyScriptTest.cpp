@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
 
 #include <filesystem>
 #include <fstream>

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
 #include "script/BaseCompiler.h"
 #include "script/Variables.h"
 

@@ -30,26 +30,37 @@ class AppConfigTest : public ::testing::Test {
   }
 };
 
-TEST_F(AppConfigTest, DefaultsOfAFreshStore) {
-  EXPECT_EQ(config.Preferences().MaxTransfers(), 8);
-  EXPECT_EQ(config.Preferences().Timeout(), 60);
-  EXPECT_EQ(config.Preferences().EngineTimeLimit(), 10000);
-  EXPECT_EQ(config.Preferences().DaysToKeepSearches(), 15);
-  EXPECT_EQ(config.Preferences().ResultsPerEngineCompare(), 30);
-  EXPECT_TRUE(config.Preferences().UseExplorerBrowser());
-  EXPECT_FALSE(config.Preferences().ForceNavigatorUse());
-  EXPECT_EQ(config.Views().ReviewsResultSize(), 2147483647);  // the never-sized marker
-  EXPECT_TRUE(config.Views().ShowToolbar());
-  EXPECT_EQ(config.Network().ProxyPort(), 8080);
-  EXPECT_EQ(config.Network().SocksPort(), 1080);
-  EXPECT_TRUE(config.Network().UseDetectConnection());
-  EXPECT_EQ(config.Network().ProxyPassword(), "");
-  EXPECT_EQ(config.GlobalSystem().CompactDatabaseDelay(), 15);
-  EXPECT_EQ(config.GlobalSystem().LastChannelUpdate(), 0.0);
-  EXPECT_EQ(config.GlobalSystem().CurrencyConvertCode(), "");
-  EXPECT_TRUE(config.Prompts().PromptStopMsg());
-  EXPECT_EQ(config.System().GUID(), "");
-  EXPECT_TRUE(store->SubKeyNames(TRegRoot::rrCurrentUser, "").empty());  // reading creates nothing
+// A fresh store answers every setting with its declared default, through the generic accessors and the
+// named ones alike, and reading creates nothing.
+TEST_F(AppConfigTest, AFreshStoreReadsDefaultsAndCreatesNothing) {
+  for (const auto& section : config.Sections()) {
+    for (const auto& p : section->Properties()) {
+      SCOPED_TRACE(section->PublishedName() + "." + p.Name);
+      switch (p.Type) {
+        case TConfigType::ctBoolean:
+          EXPECT_EQ(section->GetBoolean(p.Index), p.Default != 0);
+          break;
+        case TConfigType::ctInteger:
+          EXPECT_EQ(section->GetInteger(p.Index), p.Default);
+          EXPECT_GE(p.Default, p.Min);
+          EXPECT_LE(p.Default, p.Max);
+          break;
+        case TConfigType::ctString:
+          EXPECT_EQ(section->GetString(p.Index), "");
+          break;
+        case TConfigType::ctDateTime:
+          EXPECT_EQ(section->GetDateTime(p.Index), 0.0);
+          break;
+        case TConfigType::ctSecret:
+          EXPECT_EQ(section->GetSecret(p.Index), "");
+          break;
+      }
+    }
+  }
+  EXPECT_EQ(config.Views().ReviewsResultSize(), TViewsSection::kUnsizedPane);
+  EXPECT_EQ(config.Preferences().MaxTransfers(), config.Preferences().GetInteger(0));
+  EXPECT_TRUE(store->SubKeyNames(TRegRoot::rrCurrentUser, "").empty());
+  EXPECT_TRUE(store->SubKeyNames(TRegRoot::rrLocalMachine, "").empty());
 }
 
 // Every setting: a value other than the default is stored under its own name with its type, and writing

@@ -85,7 +85,7 @@ TEST(JsonWriter, KeepsTheListLayoutAndEscapesText) {
   json.EndArray();
   EXPECT_EQ(json.Text(),
             "[\n  {\"Title\": \"a \\\"b\\\"\\\\\\u0001\", \"Rank\": 1, \"FoundBy\": [\"x\", \"y\"]},\n"
-            "  {\"Title\": \"\xc3\xa9\", \"Price\": 1.5, \"None\": null}]");
+            "  {\"Title\": \"\xc3\xa9\", \"Price\": 1.5, \"None\": null}\n]");
   TJsonWriter empty;
   empty.BeginArray().EndArray();
   EXPECT_EQ(empty.Text(), "[]");

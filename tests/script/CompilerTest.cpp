@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
 
 #include <cstdio>
 #include <fstream>

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include "TestTempDir.h"
+#include "TempFolder.h"
 
 #include <array>
 #include <cstdio>

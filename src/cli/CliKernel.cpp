@@ -1,0 +1,60 @@
+#include "cli/CliKernel.h"
+
+#include <filesystem>
+
+#include "cli/CliOutput.h"
+#include "engines/SearchTypeInstance.h"
+#include "kernel/AppConfig.h"
+#include "platform/TextUtils.h"
+#include "search/QuorinEngineRepository.h"
+
+namespace vandrel::cli {
+
+bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command) {
+  InstallErrorPresenter();
+  std::error_code ec;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  TAppKernel::THooks hooks;
+  // The installed definitions come along into the root folder, as the desktop program brings them, so
+  // that a stored search can be run again without naming a data folder.
+  if (!ec) {
+    hooks.InstallationFolder = FindInstallationFolder(self);
+    hooks.BuiltDataFolder = FindBuiltDataFolder(self);
+  }
+  hooks.UserName = CurrentUserName();
+  hooks.DataFolder = arguments.Data;
+  hooks.RefreshCatalogue = !arguments.Data.empty();
+  hooks.CurrencyCode = arguments.Currency;
+  TStartOptions options;
+  options.RootFolder = arguments.Root;
+  options.DebugMode = arguments.Debug;
+  if (!kernel.Open(options, std::move(hooks))) {
+    PrintError(command,
+               "the program's data under " + ResolveRootFolder(arguments.Root) + " cannot be opened");
+    return false;
+  }
+  for (const auto& [name, value] : arguments.Defines) kernel.Repository().Constants().SetString(name, value);
+  return true;
+}
+
+bool IsReviewCategory(const std::string& catName) {
+  return StartsWithText(catName, "review");
+}
+
+void SetInputValue(TSearchInputField& field, const TDynamicValue& value) {
+  switch (value.Kind()) {
+    case TDynamicValue::TKind::Integer:
+      field.SetInteger(value.AsInteger());
+      field.DataType = field.Definition->DataType;
+      break;
+    case TDynamicValue::TKind::Double:
+      field.SetFloat(value.AsDouble());
+      field.DataType = field.Definition->DataType;
+      break;
+    default:
+      field.SetString(value.AsString());
+      break;
+  }
+}
+
+}  // namespace vandrel::cli

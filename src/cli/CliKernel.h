@@ -1,0 +1,25 @@
+// Opens the program's kernel for a command: the root folder, the definitions' folder, the constants the
+// command line adds, and the currency prices are shown in.
+#pragma once
+
+#include <string>
+
+#include "cli/CommandArguments.h"
+#include "kernel/HeadlessKernel.h"
+
+namespace vandrel {
+class TSearchInputField;
+}  // namespace vandrel
+
+namespace vandrel::cli {
+
+// False after printing why (as `command`) when the kernel did not open.
+bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command);
+
+// Review categories are named "review..."; every other one is a price category.
+bool IsReviewCategory(const std::string& catName);
+
+// Gives an input field of a search instance a value ParseFieldValue made.
+void SetInputValue(TSearchInputField& field, const TDynamicValue& value);
+
+}  // namespace vandrel::cli
