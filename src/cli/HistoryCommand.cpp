@@ -12,6 +12,7 @@
 #include "platform/TextUtils.h"
 #include "script/Variables.h"
 #include "search/SearchAction.h"
+#include "search/SearchHistory.h"
 #include "storage/ResultStorage.h"
 
 namespace vandrel::cli {
@@ -112,6 +113,12 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
     return 1;
   }
   TResultStorageList& results = item->GetResults();
+  const std::string damage = ResultsDamageText(*item);
+  auto finish = [&damage] {
+    if (damage.empty()) return 0;
+    std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", damage.c_str());
+    return 1;
+  };
   // Field values are stored by position: without the search type's definitions they cannot be named.
   if (!item->GetSearchType())
     std::fprintf(
@@ -145,7 +152,7 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
       std::printf("], \"New\": %s, \"State\": \"%s\"}", r.New ? "true" : "false", StateText(r));
     }
     std::printf("%s]\n", shown.empty() ? "" : "\n");
-    return 0;
+    return finish();
   }
   std::vector<std::vector<std::string>> rows;
   std::vector<std::string> head = {"Rank"};
@@ -162,7 +169,7 @@ int Show(TStoredSearches& store, TSearchStorageItem& search, bool json) {
   }
   PrintRows(rows);
   std::printf("%zu result(s), %d shown by default\n", shown.size(), search.MatchCount);
-  return 0;
+  return finish();
 }
 
 }  // namespace
@@ -218,6 +225,7 @@ int RunHistory(const Args& args) {
     std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", error.c_str());
     return 1;
   }
+  for (const std::string& notice : TakeStorageDamageNotices()) std::fprintf(stderr, "%s\n", notice.c_str());
   // Stored prices are shown through the process's currency table, as the search that stored them did.
   ReloadCurrencyTable(CurrencyConverter(), o.Data.empty() ? store.Folders().Data() : o.Data, "", false);
   if (o.Action == "list") return List(store, o.Json);
@@ -248,7 +256,9 @@ int RunHistory(const Args& args) {
   int engineErrors = 0;
   bool started = false;
   store.OnStarting = [&](TQuorinSearchAction&) { started = true; };
+  std::string storeError;
   store.OnFinished = [&](TQuorinSearchAction& action) {
+    storeError = action.StorageFailure();
     if (THttpSearchManager* searcher = action.Searcher())
       for (size_t i = 0; i < searcher->Engines().Count(); ++i)
         if (searcher->Engines().At(i)->ErrorCode != 0) ++engineErrors;
@@ -259,6 +269,10 @@ int RunHistory(const Args& args) {
   }
   const int status = Show(store, *search, o.Json);
   if (engineErrors) std::fprintf(stderr, "%d engine error(s)\n", engineErrors);
+  if (!storeError.empty()) {
+    std::fprintf(stderr, "vandrel-shopper-cli history: %s\n", storeError.c_str());
+    return 1;
+  }
   return status;
 }
 

@@ -294,8 +294,10 @@ int RunStored(const TSearchOptions& o, const std::string& catName, TVariableList
     action.AddObserver(progress.get());
     started = true;
   };
+  std::string storeError;
   store.OnFinished = [&](TQuorinSearchAction& action) {
     connection = action.ConnectionResult();
+    storeError = action.StorageFailure();
     if (progress) action.RemoveObserver(progress.get());
     THttpSearchManager* searcher = action.Searcher();
     if (!searcher || !searcher->SearchType()) return;
@@ -319,6 +321,10 @@ int RunStored(const TSearchOptions& o, const std::string& catName, TVariableList
     return 2;
   }
   if (progress && progress->Errors) std::fprintf(stderr, "%d engine error(s)\n", progress->Errors);
+  if (!storeError.empty()) {
+    std::fprintf(stderr, "search error: %s\n", storeError.c_str());
+    return 1;
+  }
   return 0;
 }
 

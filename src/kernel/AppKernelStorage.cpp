@@ -32,12 +32,11 @@ void TAppKernel::OpenCatalogueAndHistories() {
     return;
   }
   TCodebaseStorageManager& storage = *storage_;
-  WatchRunner(*runner, storage, true);
 
   auto repository = NewEngineRepository();
   AttachDefinitionStorage(storage, DefinitionLists(*repository));
   // A catalogue that cannot log in still works from memory; the refresh fills it from the files.
-  if (!repository->Login(DatabaseLoginInfoClass()))
+  if (!repository->Login(TCodebaseStorageLoginInfo::StaticClass()))
     std::fprintf(stderr, "Vandrel Shopper: the stored catalogue could not be opened\n");
   catalogue_ = TCataloguePtr(new TRepositorySearchCatalogue(*repository),
                              [](TRepositorySearchCatalogue* catalogue) { delete catalogue; });
@@ -60,7 +59,6 @@ void TAppKernel::OpenCatalogueAndHistories() {
   partsInstalled_ = runner->InstallParts(std::move(parts));
   if (!partsInstalled_) {
     catalogue_.reset();
-    WatchRunner(*runner, storage, false);
     return;
   }
   RegisterSearchAction(hooks_.Actions ? *hooks_.Actions : TQuorinActionRepository::Instance(), *runner,
@@ -84,11 +82,11 @@ void TAppKernel::CompactWhenDue() {
   if (!partsInstalled_ || !runner || !runner->Repository()) return;
   const TDateTime now = Now();
   TAppConfig* config = hooks_.Config;
-  if (config && !DatabaseCompactionDue(config->GlobalSystem().LastCompactDatabase(), now,
-                                       config->GlobalSystem().CompactDatabaseDelay()))
+  if (config && !IsCompactionDue(config->GlobalSystem().LastCompactDatabase(), now,
+                                 config->GlobalSystem().CompactDatabaseDelay()))
     return;
   TEngineRepository& repository = *runner->Repository();
-  bool ok = CompactDatabaseLists(DefinitionLists(repository));
+  bool ok = CompactLists(DefinitionLists(repository));
   for (TAppSearchHistory* history : {compareHistory_.get(), reviewsHistory_.get()})
     if (history && history->Item()) history->Item()->Pack();
   if (!ok) {
@@ -113,7 +111,6 @@ void TAppKernel::CloseCatalogueAndHistories() {
       runner->History()->SetStorage({});
     }
   }
-  if (runner && storage_) WatchRunner(*runner, *storage_, false);
 }
 
 }  // namespace vandrel
