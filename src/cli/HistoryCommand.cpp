@@ -202,13 +202,19 @@ int Rerun(THeadlessKernel& kernel, const THistoryArguments& o, TSearchStorageIte
   if (!kernel.Catalogue().CategoryEngines(search.CatName))
     return Usage("the catalogue has no engines of category '" + search.CatName + "'");
   int engineErrors = 0;
+  std::string storeError;
   kernel.OnFinished = [&](TQuorinSearchAction& action) {
+    storeError = action.StorageFailure();
     if (THttpSearchManager* searcher = action.Searcher())
       for (size_t i = 0; i < searcher->Engines().Count(); ++i)
         if (searcher->Engines().At(i)->ErrorCode != 0) ++engineErrors;
   };
   if (!kernel.RunSearch(search, o.Reviews, false, kRerunLimit)) {
     PrintError("history", "search " + std::to_string(o.Number) + " could not be run");
+    return 1;
+  }
+  if (!storeError.empty()) {
+    PrintError("history", storeError);
     return 1;
   }
   const int status = Show(kernel.History(o.Reviews), search, o.Json);
@@ -230,6 +236,7 @@ int RunHistory(const Args& args) {
 
   THeadlessKernel kernel;
   if (!OpenKernel(kernel, o.Kernel, "history")) return 1;
+  for (const std::string& notice : TakeStorageDamageNotices()) PrintError("history", notice);
   TAppSearchHistory& history = kernel.History(o.Reviews);
   if (o.Action == THistoryAction::List) return List(history, o.Json);
 

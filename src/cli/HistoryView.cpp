@@ -301,13 +301,20 @@ int ShowHistoryView(THeadlessKernel& kernel, TAppSearchHistory& history, TSearch
     columns.push_back(d.Name);
     heads.push_back(TerminalText(d.DisplayName.empty() ? d.Name : d.DisplayName));
   }
+  // Results that could not be read are said, with the damaged file, after what could be shown.
+  const std::string damage = ResultsDamageText(*item);
+  auto ReportDamage = [&damage] {
+    if (damage.empty()) return 0;
+    PrintError("history", damage);
+    return 1;
+  };
   if (json) {
     PrintJson(rows, names, view->Grouped());
-    return 0;
+    return ReportDamage();
   }
   PrintTable(rows, columns, heads, view->Grouped());
   std::printf("%zu result(s), %d shown by default\n", rows.size(), search.MatchCount);
-  return 0;
+  return ReportDamage();
 }
 
 int CheckHistoryResults(TAppSearchHistory& history, TSearchStorageItem& search,

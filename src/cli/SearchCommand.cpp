@@ -257,7 +257,9 @@ int RunStored(THeadlessKernel& kernel, const TSearchArguments& o, const TSearchP
     progress = std::make_unique<TProgressPrinter>(action);
     action.AddObserver(progress.get());
   };
+  std::string storeError;
   kernel.OnFinished = [&](TQuorinSearchAction& action) {
+    storeError = action.StorageFailure();
     if (progress) action.RemoveObserver(progress.get());
     THttpSearchManager* searcher = action.Searcher();
     if (!searcher || !searcher->SearchType()) return;
@@ -279,6 +281,10 @@ int RunStored(THeadlessKernel& kernel, const TSearchArguments& o, const TSearchP
     return 2;
   }
   if (progress && progress->Errors) std::fprintf(stderr, "%d engine error(s)\n", progress->Errors);
+  if (!storeError.empty()) {
+    PrintError("search", storeError);
+    return 1;
+  }
   return 0;
 }
 

@@ -39,7 +39,7 @@ void TAppKernel::OpenCatalogueAndHistories() {
   auto repository = NewEngineRepository();
   AttachDefinitionStorage(storage, DefinitionLists(*repository));
   // A catalogue that cannot log in still works from memory; the refresh fills it from the files.
-  if (!repository->Login(DatabaseLoginInfoClass()))
+  if (!repository->Login(TCodebaseStorageLoginInfo::StaticClass()))
     std::fprintf(stderr, "Vandrel Shopper: the stored catalogue could not be opened\n");
   catalogue_ = TCataloguePtr(new TRepositorySearchCatalogue(*repository),
                              [](TRepositorySearchCatalogue* catalogue) { delete catalogue; });
@@ -83,7 +83,7 @@ void TAppKernel::OpenCatalogueAndHistories() {
 void TAppKernel::CompactWhenDue() {
   Progress(50, "Compacting database...");
   TAppConfig* config = hooks_.Config;
-  if (config && !DatabaseCompactionDue(config->GlobalSystem().LastCompactDatabase(), Now(),
+  if (config && !IsCompactionDue(config->GlobalSystem().LastCompactDatabase(), Now(),
                                        config->GlobalSystem().CompactDatabaseDelay()))
     return;
   CompactDatabase();
@@ -93,7 +93,7 @@ bool TAppKernel::CompactDatabase() {
   TEngineRepository* repository = Repository();
   if (!repository) return false;
   const TDateTime now = Now();
-  bool ok = CompactDatabaseLists(DefinitionLists(*repository));
+  bool ok = CompactLists(DefinitionLists(*repository));
   for (TAppSearchHistory* history : {compareHistory_.get(), reviewsHistory_.get()})
     if (history && history->Item()) history->Item()->Pack();
   if (!ok) {

@@ -34,16 +34,4 @@ void UseDatabaseForHistory(TCodebaseStorageManager& storage, TSearchHistory& his
   history.SetStorage(std::move(historyStorage));
 }
 
-const TClassInfo& DatabaseLoginInfoClass() {
-  return TCodebaseStorageLoginInfo::StaticClass();
-}
-
-bool DatabaseCompactionDue(double lastCompaction, double now, int delayDays) {
-  return IsCompactionDue(lastCompaction, now, delayDays);
-}
-
-bool CompactDatabaseLists(const std::vector<TStorageDataList*>& lists) {
-  return CompactLists(lists);
-}
-
 }  // namespace vandrel

@@ -87,8 +87,9 @@ bool ReadSearchTypeDefinition(const std::string& path, const std::string& name, 
   return true;
 }
 
-bool ReadCategoryDefinition(const std::string& path, TCategorySummary& out, std::string& error) {
-  TCategoryReader reader;
+// Loads a category or engine definition and takes the texts and priority every summary carries.
+template <class TReader, class TSummary>
+bool LoadSummary(const std::string& path, TReader& reader, TSummary& out, std::string& error) {
   if (!reader.Load(path)) {
     error = FirstError(reader.Compiler(), path);
     return false;
@@ -97,6 +98,12 @@ bool ReadCategoryDefinition(const std::string& path, TCategorySummary& out, std:
   out.DisplayName = c.LocalDisplayName();
   out.Description = c.LocalDescription();
   out.Priority = Clamp32(c.LocalPriority());
+  return true;
+}
+
+bool ReadCategoryDefinition(const std::string& path, TCategorySummary& out, std::string& error) {
+  TCategoryReader reader;
+  if (!LoadSummary(path, reader, out, error)) return false;
   out.Language = reader.Language;
   out.SearchType = reader.SearchType;
   out.SearchFrame = reader.SearchFrame;
@@ -108,14 +115,8 @@ bool ReadCategoryDefinition(const std::string& path, TCategorySummary& out, std:
 
 bool ReadEngineDefinition(const std::string& path, TEngineSummary& out, std::string& error) {
   TEngineReader reader;
-  if (!reader.Load(path)) {
-    error = FirstError(reader.Compiler(), path);
-    return false;
-  }
+  if (!LoadSummary(path, reader, out, error)) return false;
   TEngineCompiler& c = reader.Compiler();
-  out.DisplayName = c.LocalDisplayName();
-  out.Description = c.LocalDescription();
-  out.Priority = Clamp32(c.LocalPriority());
   out.HomePage = reader.HomePage;
   out.Enabled = reader.Enabled;
   out.AlwaysEnabled = reader.AlwaysEnabled;

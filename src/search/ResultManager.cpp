@@ -106,6 +106,7 @@ TResultManager::~TResultManager() {
 
 void TResultManager::SetInstance(TSearchTypeInstance* instance) {
   if (instance == instance_) return;
+  seededFrom_.clear();
   new_.clear();
   updated_.clear();
   old_.clear();
@@ -122,18 +123,23 @@ void TResultManager::Reset() {
   old_.clear();
   masters_.Clear();
   seeds_->Clear();
+  seededFrom_.clear();
   for (size_t i = 0; i < stored_->Count(); ++i) {
     TResultRecord& stored = stored_->At(i);
     std::unique_ptr<TResultRecord> copy = stored.Clone();
     TResultRecord* seed = copy.get();
     seeds_->Add(std::move(copy));
-    auto master = std::make_unique<TMasterResult>(seed->UniqueKey(), instance_);
-    // The rank a stored result keeps is the master rank its representative carried.
-    master->Rank = stored.MasterRank > 0 ? stored.MasterRank : stored.Rank;
-    master->State = msOld;
-    TMasterResult* existing = masters_.Find(master->Key);
-    TMasterResult& m = existing ? *existing : masters_.Add(std::move(master));
-    AddRecord(m, *seed);
+    TMasterResult* m = masters_.Find(seed->UniqueKey());
+    if (!m) {
+      auto master = std::make_unique<TMasterResult>(seed->UniqueKey(), instance_);
+      // The rank a stored result keeps is the master rank its representative carried; results stored
+      // without one rank by their stored order.
+      master->Rank = stored.MasterRank > 0 ? stored.MasterRank : static_cast<int32_t>(i) + 1;
+      master->State = msOld;
+      m = &masters_.Add(std::move(master));
+    }
+    AddRecord(*m, *seed);
+    seededFrom_.push_back(m);
   }
 }
 

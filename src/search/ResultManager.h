@@ -62,7 +62,8 @@ class TMasterResult {
   TSearchResultList Records;                // not owning: every accepted record with this key
   TResultRecord* Representative = nullptr;  // one of Records; null only while the master is empty
   TMasterState State = msNew;
-  int32_t Rank = 0;  // masters count + 1 at creation; for a seeded master the stored rank
+  int32_t Rank = 0;  // masters count + 1 at creation; a seeded master keeps its stored rank, else its
+                     // stored position + 1
 };
 
 // Master results in insertion order, owned, found by key without regard to case.
@@ -108,6 +109,9 @@ class TResultManager {
   std::vector<TMasterResult*>& OldResults() { return old_; }          // stored and not found again
   // Records of the results stored for this search, filled by the owner before a run (owned here).
   TSearchResultList& StoredRecords() { return *stored_; }
+  // The master that stored record `i` seeded at the last Reset; records whose keys coincide share one.
+  // Null past the stored records.
+  TMasterResult* SeedMaster(size_t i) const { return i < seededFrom_.size() ? seededFrom_[i] : nullptr; }
   // The masters sorted by the search type's default order (see TMasterResultList::Sorted).
   std::vector<TMasterResult*> SortedMasters();
 
@@ -123,6 +127,7 @@ class TResultManager {
   std::vector<TMasterResult*> new_, updated_, old_;
   std::unique_ptr<TSearchResultList> stored_;
   std::unique_ptr<TSearchResultList> seeds_;  // copies of the stored records, owned for one run
+  std::vector<TMasterResult*> seededFrom_;    // per stored record, the master it went to
   std::unique_ptr<TSearchResultList> order_;  // an empty list that only lends its sort keys
 };
 

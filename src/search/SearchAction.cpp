@@ -8,6 +8,7 @@
 #include "search/SearchConverters.h"
 #include "search/SearchHistory.h"
 #include "storage/CategoryStorage.h"
+#include "storage/CodebaseStorage.h"
 #include "storage/EngineStorage.h"
 #include "storage/ResultStorage.h"
 #include "storage/SearchStorage.h"
@@ -32,6 +33,9 @@ class TQuorinSearchAction::TResultsWatch : public IStorageDataListObserver {
       return;
     }
     std::erase_if(action_.Links_, [item](const auto& link) { return link.second == item; });
+  }
+  void StorageError(TStorageDataList*, bool writing) override {
+    if (writing) action_.StorageFailed_ = true;
   }
 
  private:
@@ -232,17 +236,31 @@ bool TQuorinSearchAction::Start() {
   }
 
   Failed_ = false;
+  StorageFailed_ = false;
   s.Prepare();
   if (Failed_) return false;
 
-  // Seeded masters come in the order of the stored records.
+  // Each stored result goes with the master its key seeded; of several whose keys coincide the first
+  // carries on and the others are dropped, so no result is written with another's data.
   Links_.clear();
-  TMasterResultList& masters = s.ResultManager().Masters();
-  for (size_t i = 0; i < masters.Count() && i < seeds.size(); ++i) Links_[&masters.At(i)] = seeds[i];
+  Coinciding_.clear();
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    TMasterResult* master = s.ResultManager().SeedMaster(i);
+    if (master && !Links_.emplace(master, seeds[i]).second) Coinciding_.push_back(seeds[i]->Index());
+  }
 
   s.Execute();
   if (Finished_) return false;
   return s.State() != ssIdle || SearchStartSeen_;
+}
+
+std::string TQuorinSearchAction::StorageFailure() const {
+  if (!StorageFailed_) return {};
+  std::string reason;
+  if (auto* codebase = dynamic_cast<TCodebaseStorage*>(Results_ ? Results_->Storage() : nullptr))
+    if (codebase->Database()) reason = codebase->Database()->LastErrorMessage();
+  return "the results of this run could not be stored" + (reason.empty() ? std::string() : ": " + reason) +
+         "; the history keeps the search as it was before";
 }
 
 void TQuorinSearchAction::Stop() {
@@ -280,6 +298,9 @@ void TQuorinSearchAction::ReloadResults() {
 
 void TQuorinSearchAction::SaveSearch(int fieldIndex) {
   if (!Search_) return;
+  // While the run's results are uncommitted the stored count stays with the stored results; both are
+  // written together when the run ends.
+  if (Results_ && Results_->State() == lsRewriting) return;
   if (Search_->Owner() && !Search_->Owner()->InTransaction()) Search_->RunTransaction(lsUpdating, fieldIndex);
 }
 
@@ -301,10 +322,21 @@ void TQuorinSearchAction::SearchStarted() {
   }
   Search_->UpdateDate = now;
   HadResults_ = Results_->Count() > 0;
+  MatchCountBefore_ = Search_->MatchCount;
   SaveSearch(0);
   // A list with a back end is read again, as the database holds it; a memory-only list is its own store.
   if (Results_->Storage()) ReloadResults();
   Results_->BeginTransaction(lsRewriting);
+  for (int32_t key : Coinciding_) {
+    for (size_t i = 0; i < Results_->Count(); ++i) {
+      TResultStorageItem* result = Results_->Result(i);
+      if (result->Index() != key) continue;
+      // A rewrite removes it at once; the watch drops any link to it.
+      result->Delete();
+      break;
+    }
+  }
+  Coinciding_.clear();
   TotalResults_ = 0;
   for (size_t i = 0; i < Results_->Count(); ++i) Results_->Result(i)->New = false;
   NotifyAllStarted();
@@ -369,8 +401,21 @@ void TQuorinSearchAction::SearchEnded() {
     }
   }
   Results_->EndUpdate(true);
+  // The results and the count that describes them reach the files in one batch, or neither does.
+  IStorageManager* storage = Results_->Storage();
+  if (storage) storage->BeginBatch();
   if (Results_->State() == lsRewriting) Results_->EndTransaction();
-  UpdateMatchCount();
+  if (!StorageFailed_) {
+    UpdateMatchCount();
+    if (storage && !storage->EndBatch(!StorageFailed_)) StorageFailed_ = true;
+  } else if (storage) {
+    storage->EndBatch(false);
+  }
+  if (StorageFailed_ && Search_) {
+    // Memory goes back to what the files hold, so nothing shown disagrees with what is stored.
+    Search_->MatchCount = MatchCountBefore_;
+    if (storage) ReloadResults();
+  }
   Finish();
 }
 

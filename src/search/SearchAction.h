@@ -90,6 +90,9 @@ class TQuorinSearchAction : public TQuorinAsynchronousAction {
   TSearchStorageItem* Search() const { return Search_; }
   TResultStorageList* Results() const { return Results_; }
   TEngineStorageList* CategoryEngines() const { return CategoryEngines_; }
+  // Why the run's results could not be written (a full disk, a write error), for the user; empty when
+  // they were. Read it when the action finishes.
+  std::string StorageFailure() const;
   const std::vector<TEngineStorageItem*>& SelectedEngines() const { return Selected_; }
   // The stored result a master of this run was written to; null when it has none (yet).
   TResultStorageItem* StoredResultOf(const TMasterResult& master) const;
@@ -130,12 +133,17 @@ class TQuorinSearchAction : public TQuorinAsynchronousAction {
   class TResultsWatch;
   // The stored result each master of this run is written to; re-linked by key after a reload.
   std::unordered_map<const TMasterResult*, TResultStorageItem*> Links_;
+  // Stored results whose keys now coincide with an earlier stored result's: one result with it, so they
+  // are deleted when the run starts writing.
+  std::vector<int32_t> Coinciding_;
   std::unique_ptr<TResultsWatch> Watch_;
   int ConnectionResult_ = 0;  // of the last connection test; 0: connected
   bool Failed_ = false;
+  bool StorageFailed_ = false;  // a write of the results or of the search failed during this run
   int TotalResults_ = 0;
   TDateTime UpdateDate_ = 0;      // when this run began
   bool HadResults_ = false;       // the search had stored results before this run
+  int32_t MatchCountBefore_ = 0;  // the stored count when this run began
   bool InStart_ = false;          // inside Start(): a failure there is reported by its answer
   bool SearchStartSeen_ = false;  // the searcher began the run
   bool Finished_ = false;         // ActionFinished was told

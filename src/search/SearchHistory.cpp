@@ -5,9 +5,13 @@
 #include "engines/SearchTypeCompiler.h"
 #include "engines/SearchTypeInstance.h"
 #include "platform/DateTime.h"
+#include "platform/Format.h"
+#include "platform/TextUtils.h"
 #include "search/SearchConverters.h"
 #include "storage/CategoryStorage.h"
+#include "storage/CodebaseHistoryStorages.h"
 #include "storage/PropertyStream.h"
+#include "storage/QuorinDb.h"
 #include "storage/SearchTypeStorage.h"
 
 namespace vandrel {
@@ -94,6 +98,14 @@ class TSearchHistoryResultItem : public ISearchHistoryResultItemIntf, public ISt
     if (!result || result->Owner() != &Results_) return;
     if (Batch_) {
       result->Changed();
+    } else if (Results_.InTransaction()) {
+      // A running search holds the list in a rewrite: a transaction of our own would end it and drop
+      // the rest of the run. The mark joins the open one, whose commit writes the whole list.
+      result->FilterState |= rfsDeleted;
+      if (Results_.State() == lsRewriting)
+        Results_.NotifyItemChanged(result);
+      else
+        result->Changed();
     } else {
       Results_.PendingValue = TDynamicValue(true);
       result->RunTransaction(lsSettingField, kResultSetDeleted);
@@ -376,6 +388,43 @@ void TAppSearchHistory::ReloadResults() {
   results.Load();
   if (TStorageDataListView* view = results.FindView(kDefaultViewName)) view->Refill();
   Tell([&](IAppSearchHistoryObserver& o) { o.ResultsReloaded(*this); });
+}
+
+std::vector<std::string> TakeStorageDamageNotices() {
+  std::vector<std::string> notices;
+  for (const TQuorinDb::TSetAside& table : TQuorinDb::TakeSetAside()) {
+    const size_t slash = table.File.find_last_of('/');
+    const std::string name = slash == std::string::npos ? table.File : table.File.substr(slash + 1);
+    const std::string folder = slash == std::string::npos ? std::string() : table.File.substr(0, slash + 1);
+    std::string kept = "a new, empty table took its place";
+    if (SameText(name, "Search.ctb"))
+      kept = "the stored results were kept, and new searches are numbered after them";
+    else if (SameText(name, "Result.ctb"))
+      kept = "the stored searches were kept without their results";
+    notices.push_back(
+        Format("The history in %0:s was damaged: %1:s could not be read (%2:s) and was set aside "
+               "beside it; %3:s.",
+               {folder, name, table.Reason, kept}));
+  }
+  return notices;
+}
+
+std::string ResultsDamageText(ISearchHistoryResultItemIntf& item) {
+  TResultStorageList& results = item.GetResults();
+  TSearchStorageItem* search = item.GetSearch();
+  // The stored count is written with the rows in one commit, so rows short of it were lost to damage.
+  const int missing = search ? std::max(0, search->MatchCount - static_cast<int>(results.Count())) : 0;
+  int fieldless = 0;
+  std::string file = "Result.ctb";
+  if (auto* codebase = dynamic_cast<TResultStorage_Codebase*>(results.Storage())) {
+    fieldless = codebase->DamagedOnLoad();
+    file = codebase->DataPath() + file;
+  }
+  if (missing == 0 && fieldless == 0) return {};
+  std::string text = Format("%0:d result(s) of search %1:d could not be read",
+                            {missing + fieldless, search ? search->Index() : 0});
+  if (fieldless > 0) text += Format(" (%0:d shown without their fields)", {fieldless});
+  return text + ": " + file + " is damaged";
 }
 
 }  // namespace vandrel

@@ -168,4 +168,13 @@ class TAppSearchHistory {
   std::vector<IAppSearchHistoryObserver*> Observers_;  // not owned
 };
 
+// What the user is told, once, about stored tables that could not be read and were set aside (a new,
+// empty table took each one's place): one line each, saying which file and what was kept. Empty when
+// nothing was set aside since the last call.
+std::vector<std::string> TakeStorageDamageNotices();
+
+// Said when the results of an opened search cannot all be read: how many could not, and which file is
+// damaged; empty when every result the search counts was read whole.
+std::string ResultsDamageText(ISearchHistoryResultItemIntf& item);
+
 }  // namespace vandrel

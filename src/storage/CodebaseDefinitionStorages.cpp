@@ -64,8 +64,16 @@ void ReadLayoutColumns(TTable* t, const char* prefix, TStorageFieldDefinitionLay
 // ---- search types ----
 
 TSearchTypeStorage_Codebase::TSearchTypeStorage_Codebase()
-    : TCodebaseStorage("SearchType", {"SearchType", "SearchTypeInputField", "SearchTypeOutputField",
-                                      "SearchTypeInputFieldLayout", "SearchTypeOutputFieldLayout"}) {}
+    : TCodebaseRowStorage("SearchType", {"SearchType", "SearchTypeInputField", "SearchTypeOutputField",
+                                         "SearchTypeInputFieldLayout", "SearchTypeOutputFieldLayout"}) {}
+
+std::optional<TDbKey> TSearchTypeStorage_Codebase::KeyOf(const TList&, const TPersistent* entry) const {
+  return TDbKey{SrtNameOf(entry)};
+}
+
+TDbKey TSearchTypeStorage_Codebase::RowKey(const TList&) const {
+  return {Field(Table(kSearchType), "SrtName")->AsString()};
+}
 
 bool TSearchTypeStorage_Codebase::WriteOutputLayout(const TSearchTypeStorageItem& item) {
   TTable* sol = Table(kSol);
@@ -79,9 +87,8 @@ bool TSearchTypeStorage_Codebase::WriteOutputLayout(const TSearchTypeStorageItem
   return true;
 }
 
-bool TSearchTypeStorage_Codebase::WriteSearchType(const TSearchTypeStorageItem& item) {
+bool TSearchTypeStorage_Codebase::WriteRow(const TList&, const TSearchTypeStorageItem& item) {
   TTable* t = Table(kSearchType);
-  if (!t->AppendStart()) return false;
   Field(t, "SrtName")->SetAsString(item.SrtName);
   Field(t, "SrtDisplayName")->SetAsString(item.DisplayName);
   Field(t, "SrtSearchFrame")->SetAsString(item.SearchFrame);
@@ -90,8 +97,10 @@ bool TSearchTypeStorage_Codebase::WriteSearchType(const TSearchTypeStorageItem& 
   Field(t, "SrtUniqueKey")->SetAsString(item.UniqueKey);
   Field(t, "SrtVersion")->SetAsShort(item.Version);
   Field(t, "SrtSortKeys")->SetAsStream(EncodeSortKeys(item.SortKeys));
-  if (!t->Append()) return false;
+  return true;
+}
 
+bool TSearchTypeStorage_Codebase::WriteDependents(const TList&, const TSearchTypeStorageItem& item) {
   TTable* sif = Table(kSif);
   for (size_t i = 0; i < item.InputFieldDefinitions.Count(); ++i) {
     const auto* d = item.InputFieldDefinitions.Input(i);
@@ -103,6 +112,11 @@ bool TSearchTypeStorage_Codebase::WriteSearchType(const TSearchTypeStorageItem& 
     Field(sif, "SifType")->SetAsShort(static_cast<int>(d->FieldType));
     Field(sif, "SifIsFormula")->SetAsBoolean(d->IsFormula);
     Field(sif, "SifHighlightSource")->SetAsBoolean(d->HighlightSource);
+    // Input fields carry no layout of their own; raw columns left blank would read as 8224.
+    Field(sif, "SifLayoutPosition")->SetAsShort(0);
+    Field(sif, "SifLayoutWidth")->SetAsLong(0);
+    Field(sif, "SifLayoutAlignment")->SetAsShort(0);
+    Field(sif, "SifLayoutFlags")->SetAsShort(0);
     if (!sif->Append()) return false;
   }
   TTable* sof = Table(kSof);
@@ -128,7 +142,7 @@ bool TSearchTypeStorage_Codebase::WriteSearchType(const TSearchTypeStorageItem& 
   return WriteOutputLayout(item);
 }
 
-void TSearchTypeStorage_Codebase::ReadSearchType(TSearchTypeStorageItem& item) {
+void TSearchTypeStorage_Codebase::ReadRow(const TList&, TSearchTypeStorageItem& item) {
   TTable* t = Table(kSearchType);
   item.SrtName = Field(t, "SrtName")->AsString();
   item.DisplayName = Field(t, "SrtDisplayName")->AsString();
@@ -174,106 +188,38 @@ void TSearchTypeStorage_Codebase::ReadSearchType(TSearchTypeStorageItem& item) {
   }
 }
 
-bool TSearchTypeStorage_Codebase::DeleteSearchType(const std::string& srtName) {
-  for (size_t i : {kSearchType, kSif, kSof, kSol}) {
-    if (!DeleteRows(Table(i), {srtName})) return false;
+bool TSearchTypeStorage_Codebase::DeleteDependents(const TList&, const TDbKey& key) {
+  for (size_t i : {kSif, kSof, kSol}) {
+    if (!DeleteRows(Table(i), key)) return false;
   }
   return true;
 }
 
-bool TSearchTypeStorage_Codebase::AddItems(const TBytes& items) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchTypeStorageTransactionList>(items);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* item = list->ItemAs<TSearchTypeStorageItem>(i);
-      if (item != nullptr && !WriteSearchType(*item)) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+std::optional<bool> TSearchTypeStorage_Codebase::UpdateOther(const TList& list, int fieldIndex) {
+  if (fieldIndex == kSearchTypeUpdateOutputLayout) return std::nullopt;
+  if (fieldIndex != kSearchTypeUpdateInputLayout) return true;
+  TTable* sil = Table(kSil);
+  if (!DeleteRows(sil, {})) return false;
+  for (size_t i = 0; i < list.InputFieldLayout.Count(); ++i) {
+    if (!sil->AppendStart()) return false;
+    Field(sil, "SilNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+    WriteLayoutColumns(sil, "Sil", *list.InputFieldLayout.LayoutItem(i));
+    if (!sil->Append()) return false;
+  }
+  return true;
 }
 
-bool TSearchTypeStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchTypeStorageTransactionList>(items);
-    ProgressStart();
-    if (fieldIndex == kSearchTypeUpdateInputLayout) {
-      TTable* sil = Table(kSil);
-      if (!DeleteRows(sil, {})) return false;
-      for (size_t i = 0; i < list->InputFieldLayout.Count(); ++i) {
-        if (!sil->AppendStart()) return false;
-        Field(sil, "SilNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
-        WriteLayoutColumns(sil, "Sil", *list->InputFieldLayout.LayoutItem(i));
-        if (!sil->Append()) return false;
-      }
-    } else if (fieldIndex == kSearchTypeUpdateOutputLayout) {
-      for (size_t i = 0; i < list->Count(); ++i) {
-        auto* item = list->ItemAs<TSearchTypeStorageItem>(i);
-        if (item == nullptr || !SeekKey(Table(kSearchType), {item->SrtName})) continue;
-        if (!DeleteRows(Table(kSol), {item->SrtName}) || !WriteOutputLayout(*item)) return false;
-        ProgressItem(i, list->Count());
-      }
-    }
-    ProgressEnd();
-    return true;
-  });
+bool TSearchTypeStorage_Codebase::UpdateRow(const TList&, const TSearchTypeStorageItem& item, int) {
+  return DeleteRows(Table(kSol), {item.SrtName}) && WriteOutputLayout(item);
 }
 
-bool TSearchTypeStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
-  return Guard([&] {
-    auto sel = ReadTransaction<TSearchTypeStorageTransactionList>(selection);
-    TSearchTypeStorageTransactionList out;
-    TTable* t = Table(kSearchType);
-    ProgressStart();
-    std::vector<std::string> names;
-    if (sel->Count() > 0) {
-      for (size_t i = 0; i < sel->Count(); ++i) names.push_back(SrtNameOf(sel->Item(i)));
-    } else {
-      for (bool found = SeekKey(t, {}); found; found = t->SeekNext())
-        names.push_back(Field(t, "SrtName")->AsString());
-      TTable* sil = Table(kSil);
-      for (bool found = SeekKey(sil, {}); found; found = sil->SeekNext()) {
-        ReadLayoutColumns(sil, "Sil",
-                          *static_cast<TStorageFieldDefinitionLayoutItem*>(out.InputFieldLayout.Add()));
-      }
-    }
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (!SeekKey(t, {names[i]})) return false;
-      auto item = std::make_unique<TSearchTypeStorageItem>();
-      ReadSearchType(*item);
-      out.Add(std::move(item));
-      ProgressItem(i, names.size());
-    }
-    result.clear();
-    WriteObjectStream(result, out);
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TSearchTypeStorage_Codebase::DeleteItems(const TBytes& keys) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchTypeStorageTransactionList>(keys);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      if (!DeleteSearchType(SrtNameOf(list->Item(i)))) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TSearchTypeStorage_Codebase::DeleteAllItems(const TBytes& selection) {
-  return RunBatch([&] {
-    ReadTransaction<TSearchTypeStorageTransactionList>(selection);
-    for (size_t i : {kSearchType, kSif, kSof, kSil, kSol}) {
-      if (!DeleteRows(Table(i), {})) return false;
-    }
-    return true;
-  });
+// The global input layout comes with a load of every search type.
+void TSearchTypeStorage_Codebase::AfterLoad(const TList& selection, TList& out) {
+  if (selection.Count() > 0) return;
+  TTable* sil = Table(kSil);
+  for (bool found = SeekKey(sil, {}); found; found = sil->SeekNext())
+    ReadLayoutColumns(sil, "Sil",
+                      *static_cast<TStorageFieldDefinitionLayoutItem*>(out.InputFieldLayout.Add()));
 }
 
 // ---- categories ----
@@ -321,107 +267,40 @@ void ReadCategoryColumns(TTable* t, TCategoryStorageItem& c) {
 
 }  // namespace
 
-TCategoryStorage_Codebase::TCategoryStorage_Codebase() : TCodebaseStorage("Category", {"Category"}) {}
+TCategoryStorage_Codebase::TCategoryStorage_Codebase() : TCodebaseRowStorage("Category", {"Category"}) {}
 
-bool TCategoryStorage_Codebase::AddItems(const TBytes& items) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TCategoryStorageTransactionList>(items);
-    TTable* t = Table(0);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* c = list->ItemAs<TCategoryStorageItem>(i);
-      if (c == nullptr) continue;
-      if (!t->AppendStart()) return false;
-      Field(t, "CatName")->SetAsString(c->CatName);
-      WriteCategoryColumns(t, *c);
-      if (!t->Append()) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+std::optional<TDbKey> TCategoryStorage_Codebase::KeyOf(const TList&, const TPersistent* entry) const {
+  return TDbKey{CatNameOf(entry)};
 }
 
-bool TCategoryStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
+TDbKey TCategoryStorage_Codebase::RowKey(const TList&) const {
+  return {Field(Table(0), "CatName")->AsString()};
+}
+
+bool TCategoryStorage_Codebase::WriteRow(const TList&, const TCategoryStorageItem& item) {
+  Field(Table(0), "CatName")->SetAsString(item.CatName);
+  WriteCategoryColumns(Table(0), item);
+  return true;
+}
+
+void TCategoryStorage_Codebase::ReadRow(const TList&, TCategoryStorageItem& item) {
+  ReadCategoryColumns(Table(0), item);
+}
+
+std::optional<bool> TCategoryStorage_Codebase::UpdateOther(const TList&, int fieldIndex) {
+  // Categories keep no filter or group blobs.
   if (fieldIndex == kStoreFilterManagers || fieldIndex == kStoreGroupManagers) return true;
-  return RunBatch([&] {
-    auto list = ReadTransaction<TCategoryStorageTransactionList>(items);
-    TTable* t = Table(0);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* c = list->ItemAs<TCategoryStorageItem>(i);
-      if (c == nullptr || !SeekKey(t, {c->CatName})) continue;
-      WriteCategoryColumns(t, *c);
-      if (!t->Flush()) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+  return std::nullopt;
 }
 
-bool TCategoryStorage_Codebase::SetItemsField(const TBytes& keys, const TDynamicValue& value) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TCategoryStorageTransactionList>(keys);
-    if (list->FieldIndex != kCategorySetEnabled) return true;
-    TTable* t = Table(0);
-    for (size_t i = 0; i < list->Count(); ++i) {
-      if (!SeekKey(t, {CatNameOf(list->Item(i))})) continue;
-      TField* state = Field(t, "CatState");
-      int bits = state->AsShort();
-      state->SetAsShort(value.AsBoolean() ? (bits | 1) : (bits & ~1));
-      if (!t->Flush()) return false;
-    }
-    return true;
-  });
+bool TCategoryStorage_Codebase::UpdateRow(const TList&, const TCategoryStorageItem& item, int) {
+  WriteCategoryColumns(Table(0), item);
+  return true;
 }
 
-bool TCategoryStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
-  return Guard([&] {
-    auto sel = ReadTransaction<TCategoryStorageTransactionList>(selection);
-    TCategoryStorageTransactionList out;
-    TTable* t = Table(0);
-    ProgressStart();
-    auto read = [&] {
-      auto c = std::make_unique<TCategoryStorageItem>();
-      ReadCategoryColumns(t, *c);
-      out.Add(std::move(c));
-    };
-    if (sel->Count() > 0) {
-      for (size_t i = 0; i < sel->Count(); ++i) {
-        if (!SeekKey(t, {CatNameOf(sel->Item(i))})) return false;
-        read();
-        ProgressItem(i, sel->Count());
-      }
-    } else {
-      size_t n = t->RecordCount(), i = 0;
-      for (bool found = SeekKey(t, {}); found; found = t->SeekNext()) {
-        read();
-        ProgressItem(i++, n);
-      }
-    }
-    result.clear();
-    WriteObjectStream(result, out);
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TCategoryStorage_Codebase::DeleteItems(const TBytes& keys) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TCategoryStorageTransactionList>(keys);
-    for (size_t i = 0; i < list->Count(); ++i) {
-      if (!DeleteRows(Table(0), {CatNameOf(list->Item(i))})) return false;
-    }
-    return true;
-  });
-}
-
-bool TCategoryStorage_Codebase::DeleteAllItems(const TBytes& selection) {
-  return RunBatch([&] {
-    ReadTransaction<TCategoryStorageTransactionList>(selection);
-    return DeleteRows(Table(0), {});
-  });
+std::optional<std::pair<const char*, int>> TCategoryStorage_Codebase::FlagOf(int fieldIndex) const {
+  if (fieldIndex != kCategorySetEnabled) return std::nullopt;
+  return std::make_pair("CatState", 1);
 }
 
 // ---- engines ----
@@ -470,90 +349,51 @@ void ReadEngineColumns(TTable* t, TEngineStorageItem& e) {
 }  // namespace
 
 TEngineStorage_Codebase::TEngineStorage_Codebase()
-    : TCodebaseStorage("Engine", {"Engine", "EngineSearchType"}) {}
+    : TCodebaseRowStorage("Engine", {"Engine", "EngineSearchType"}) {}
 
-bool TEngineStorage_Codebase::AddItems(const TBytes& items) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TEngineStorageTransactionList>(items);
-    TTable* t = Table(kEngine);
-    TTable* est = Table(kEngSrt);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* e = list->ItemAs<TEngineStorageItem>(i);
-      if (e == nullptr) continue;
-      if (!t->AppendStart()) return false;
-      Field(t, "CatName")->SetAsString(list->CatName);
-      Field(t, "EngName")->SetAsString(e->EngName);
-      WriteEngineColumns(t, *e);
-      if (!t->Append()) return false;
-      for (const auto& srt : e->SrtNames.Lines) {
-        if (!est->AppendStart()) return false;
-        Field(est, "CatName")->SetAsString(list->CatName);
-        Field(est, "EngName")->SetAsString(e->EngName);
-        Field(est, "SrtName")->SetAsString(srt);
-        if (!est->Append()) return false;
-      }
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+std::optional<TDbKey> TEngineStorage_Codebase::KeyOf(const TList& list, const TPersistent* entry) const {
+  return TDbKey{list.CatName, EngNameOf(entry)};
 }
 
-bool TEngineStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
+TDbKey TEngineStorage_Codebase::RowKey(const TList&) const {
+  return {Field(Table(kEngine), "CatName")->AsString(), Field(Table(kEngine), "EngName")->AsString()};
+}
+
+bool TEngineStorage_Codebase::WriteRow(const TList& list, const TEngineStorageItem& item) {
+  TTable* t = Table(kEngine);
+  Field(t, "CatName")->SetAsString(list.CatName);
+  Field(t, "EngName")->SetAsString(item.EngName);
+  WriteEngineColumns(t, item);
+  return true;
+}
+
+bool TEngineStorage_Codebase::WriteDependents(const TList& list, const TEngineStorageItem& item) {
+  TTable* est = Table(kEngSrt);
+  for (const auto& srt : item.SrtNames.Lines) {
+    if (!est->AppendStart()) return false;
+    Field(est, "CatName")->SetAsString(list.CatName);
+    Field(est, "EngName")->SetAsString(item.EngName);
+    Field(est, "SrtName")->SetAsString(srt);
+    if (!est->Append()) return false;
+  }
+  return true;
+}
+
+void TEngineStorage_Codebase::ReadRow(const TList& selection, TEngineStorageItem& item) {
+  ReadEngineColumns(Table(kEngine), item);
+  TTable* est = Table(kEngSrt);
+  for (bool found = SeekKey(est, {selection.CatName, item.EngName}); found; found = est->SeekNext())
+    item.SrtNames.Lines.push_back(Field(est, "SrtName")->AsString());
+}
+
+std::optional<bool> TEngineStorage_Codebase::UpdateOther(const TList&, int fieldIndex) {
   if (fieldIndex == kStoreFilterManagers || fieldIndex == kStoreGroupManagers) return true;
-  return RunBatch([&] {
-    auto list = ReadTransaction<TEngineStorageTransactionList>(items);
-    TTable* t = Table(kEngine);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* e = list->ItemAs<TEngineStorageItem>(i);
-      if (e == nullptr || !SeekKey(t, {list->CatName, e->EngName})) continue;
-      WriteEngineColumns(t, *e);
-      if (!t->Flush()) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+  return std::nullopt;
 }
 
-bool TEngineStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
-  return Guard([&] {
-    auto sel = ReadTransaction<TEngineStorageTransactionList>(selection);
-    TEngineStorageTransactionList out;
-    out.CatName = sel->CatName;
-    TTable* t = Table(kEngine);
-    TTable* est = Table(kEngSrt);
-    ProgressStart();
-    std::vector<std::pair<std::string, std::string>> keys;  // category, engine
-    if (sel->Count() > 0) {
-      for (size_t i = 0; i < sel->Count(); ++i) keys.emplace_back(sel->CatName, EngNameOf(sel->Item(i)));
-    } else {
-      for (bool found = SeekKey(t, {sel->CatName}); found; found = t->SeekNext())
-        keys.emplace_back(Field(t, "CatName")->AsString(), Field(t, "EngName")->AsString());
-    }
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (!SeekKey(t, {keys[i].first, keys[i].second})) return false;
-      auto e = std::make_unique<TEngineStorageItem>();
-      ReadEngineColumns(t, *e);
-      for (bool found = SeekKey(est, {keys[i].first, keys[i].second}); found; found = est->SeekNext())
-        e->SrtNames.Lines.push_back(Field(est, "SrtName")->AsString());
-      out.Add(std::move(e));
-      ProgressItem(i, keys.size());
-    }
-    result.clear();
-    WriteObjectStream(result, out);
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TEngineStorage_Codebase::DeleteAllItems(const TBytes& selection) {
-  return RunBatch([&] {
-    auto sel = ReadTransaction<TEngineStorageTransactionList>(selection);
-    return DeleteRows(Table(kEngine), {sel->CatName}) && DeleteRows(Table(kEngSrt), {sel->CatName});
-  });
+bool TEngineStorage_Codebase::UpdateRow(const TList&, const TEngineStorageItem& item, int) {
+  WriteEngineColumns(Table(kEngine), item);
+  return true;
 }
 
 }  // namespace vandrel

@@ -1,5 +1,9 @@
 #include "storage/CodebaseHistoryStorages.h"
 
+#include <set>
+#include <tuple>
+
+#include "platform/TextUtils.h"
 #include "storage/BlobCodecs.h"
 #include "storage/ResultStorage.h"
 #include "storage/SearchStorage.h"
@@ -46,12 +50,32 @@ int SetBit(int bits, int bit, bool on) {
   return on ? (bits | bit) : (bits & ~bit);
 }
 
+std::optional<TDbKey> StorableKey(int32_t index) {
+  if (!IsStorableKey(index)) return std::nullopt;
+  return TDbKey{index};
+}
+
 }  // namespace
 
 // ---- searches ----
 
 TSearchStorage_Codebase::TSearchStorage_Codebase()
-    : TCodebaseStorage("Search", {"Search", "SearchFilterManagersData", "SearchGroupManagersData"}) {}
+    : TCodebaseRowStorage("Search", {"Search", "SearchFilterManagersData", "SearchGroupManagersData"}) {}
+
+std::optional<TDbKey> TSearchStorage_Codebase::KeyOf(const TList&, const TPersistent* entry) const {
+  return StorableKey(IndexOfEntry(entry));
+}
+
+TDbKey TSearchStorage_Codebase::RowKey(const TList&) const {
+  return {static_cast<int32_t>(Field(Table(kSearch), "SrhNum")->AsInteger())};
+}
+
+bool TSearchStorage_Codebase::WriteRow(const TList&, const TSearchStorageItem& s) {
+  if (!IsStorableKey(s.Index())) return false;
+  Field(Table(kSearch), "SrhNum")->SetAsInteger(s.Index());
+  WriteColumns(Table(kSearch), s);
+  return true;
+}
 
 void TSearchStorage_Codebase::WriteColumns(TTable* t, const TSearchStorageItem& s) {
   Field(t, "SrhFlags")
@@ -74,7 +98,8 @@ void TSearchStorage_Codebase::WriteColumns(TTable* t, const TSearchStorageItem& 
   Field(t, "SrhDisplayValue")->SetAsString(s.DisplayValue);
 }
 
-void TSearchStorage_Codebase::ReadColumns(TTable* t, TSearchStorageItem& s) {
+void TSearchStorage_Codebase::ReadRow(const TList&, TSearchStorageItem& s) {
+  TTable* t = Table(kSearch);
   s.SetIndex(static_cast<int32_t>(Field(t, "SrhNum")->AsInteger()));
   int flags = Field(t, "SrhFlags")->AsShort();
   s.Flagged = (flags & kSrhFlagged) != 0;
@@ -104,7 +129,7 @@ void TSearchStorage_Codebase::ReadColumns(TTable* t, TSearchStorageItem& s) {
   s.DisplayValue = Field(t, "SrhDisplayValue")->AsString();
 }
 
-bool TSearchStorage_Codebase::DeleteResultsOf(const std::vector<TDbKeyValue>& srhNum) {
+bool TSearchStorage_Codebase::DeleteResultsOf(const TDbKey& srhNum) {
   for (const char* name : {"Result", "ResultFilterManagersData", "ResultEngine", "ResultGroupManagersData"}) {
     TTable* t = CompanionTable(name);
     if (t == nullptr || !DeleteRows(t, srhNum)) return false;
@@ -112,135 +137,54 @@ bool TSearchStorage_Codebase::DeleteResultsOf(const std::vector<TDbKeyValue>& sr
   return true;
 }
 
-bool TSearchStorage_Codebase::AddItems(const TBytes& items) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchStorageTransactionList>(items);
-    TTable* t = Table(kSearch);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* s = list->ItemAs<TSearchStorageItem>(i);
-      if (s == nullptr) continue;
-      if (!IsStorableKey(s->Index()) || !t->AppendStart()) return false;
-      Field(t, "SrhNum")->SetAsInteger(s->Index());
-      WriteColumns(t, *s);
-      if (!t->Append()) return false;
-      ProgressItem(i, list->Count());
-    }
-    bool ok = StoreBlobRow(Table(kSfm), 1, "SfmData", list->FilterManagersData.Data) &&
-              StoreBlobRow(Table(kSgm), 1, "SgmData", list->GroupManagersData.Data);
-    ProgressEnd();
-    return ok;
-  });
+std::optional<bool> TSearchStorage_Codebase::UpdateOther(const TList& list, int fieldIndex) {
+  if (fieldIndex == kStoreFilterManagers)
+    return StoreBlobRow(Table(kSfm), 1, "SfmData", list.FilterManagersData.Data);
+  if (fieldIndex == kStoreGroupManagers)
+    return StoreBlobRow(Table(kSgm), 1, "SgmData", list.GroupManagersData.Data);
+  return std::nullopt;
 }
 
-bool TSearchStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchStorageTransactionList>(items);
-    if (fieldIndex == kStoreFilterManagers)
-      return StoreBlobRow(Table(kSfm), 1, "SfmData", list->FilterManagersData.Data);
-    if (fieldIndex == kStoreGroupManagers)
-      return StoreBlobRow(Table(kSgm), 1, "SgmData", list->GroupManagersData.Data);
-    TTable* t = Table(kSearch);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* s = list->ItemAs<TSearchStorageItem>(i);
-      if (s == nullptr || !IsStorableKey(s->Index()) || !SeekKey(t, {s->Index()})) continue;
-      if (fieldIndex == kSearchUpdateMatchCount)
-        Field(t, "SrhMatches")->SetAsShort(s->MatchCount);
-      else if (fieldIndex == kSearchUpdateAccessDate)
-        Field(t, "SrhAccessDate")->SetAsDateTime(s->AccessDate);
-      else
-        WriteColumns(t, *s);
-      if (!t->Flush()) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+bool TSearchStorage_Codebase::UpdateRow(const TList&, const TSearchStorageItem& s, int fieldIndex) {
+  TTable* t = Table(kSearch);
+  if (fieldIndex == kSearchUpdateMatchCount)
+    Field(t, "SrhMatches")->SetAsShort(s.MatchCount);
+  else if (fieldIndex == kSearchUpdateAccessDate)
+    Field(t, "SrhAccessDate")->SetAsDateTime(s.AccessDate);
+  else
+    WriteColumns(t, s);
+  return true;
 }
 
-bool TSearchStorage_Codebase::SetItemsField(const TBytes& keys, const TDynamicValue& value) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchStorageTransactionList>(keys);
-    if (list->FieldIndex != kSearchSetFlagged) return true;
-    TTable* t = Table(kSearch);
-    for (size_t i = 0; i < list->Count(); ++i) {
-      int32_t key = IndexOfEntry(list->Item(i));
-      if (!IsStorableKey(key) || !SeekKey(t, {key})) continue;
-      TField* flags = Field(t, "SrhFlags");
-      flags->SetAsShort(SetBit(flags->AsShort(), kSrhFlagged, value.AsBoolean()));
-      if (!t->Flush()) return false;
-    }
-    return true;
-  });
+std::optional<std::pair<const char*, int>> TSearchStorage_Codebase::FlagOf(int fieldIndex) const {
+  if (fieldIndex != kSearchSetFlagged) return std::nullopt;
+  return std::make_pair("SrhFlags", kSrhFlagged);
+}
+
+bool TSearchStorage_Codebase::AfterAdd(const TList& list) {
+  return StoreBlobRow(Table(kSfm), 1, "SfmData", list.FilterManagersData.Data) &&
+         StoreBlobRow(Table(kSgm), 1, "SgmData", list.GroupManagersData.Data);
+}
+
+void TSearchStorage_Codebase::AfterLoad(const TList&, TList& out) {
+  out.FilterManagersData.Data = ReadBlobRow(Table(kSfm), 1, "SfmData");
+  out.GroupManagersData.Data = ReadBlobRow(Table(kSgm), 1, "SgmData");
 }
 
 bool TSearchStorage_Codebase::GetNextKey(const TBytes& selection, int32_t& key) {
   return Guard([&] {
     ReadTransaction<TSearchStorageTransactionList>(selection);
-    int32_t next = HighestKey(Table(kSearch), {}, "SrhNum") + 1;
+    int32_t highest = HighestKey(Table(kSearch), {}, "SrhNum");
+    for (const char* name :
+         {"Result", "ResultFilterManagersData", "ResultEngine", "ResultGroupManagersData"}) {
+      TTable* t = CompanionTable(name);
+      if (t == nullptr) return false;
+      highest = std::max(highest, HighestKey(t, {}, "SrhNum"));
+    }
+    int32_t next = highest + 1;
     if (!IsStorableKey(next)) return false;
     key = next;
     return true;
-  });
-}
-
-bool TSearchStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
-  return Guard([&] {
-    auto sel = ReadTransaction<TSearchStorageTransactionList>(selection);
-    TSearchStorageTransactionList out;
-    TTable* t = Table(kSearch);
-    ProgressStart();
-    auto read = [&] {
-      auto s = std::make_unique<TSearchStorageItem>();
-      ReadColumns(t, *s);
-      out.Add(std::move(s));
-    };
-    if (sel->Count() > 0) {
-      for (size_t i = 0; i < sel->Count(); ++i) {
-        int32_t key = IndexOfEntry(sel->Item(i));
-        if (!IsStorableKey(key) || !SeekKey(t, {key})) return false;
-        read();
-        ProgressItem(i, sel->Count());
-      }
-    } else {
-      size_t n = t->RecordCount(), i = 0;
-      for (bool found = SeekKey(t, {}); found; found = t->SeekNext()) {
-        read();
-        ProgressItem(i++, n);
-      }
-    }
-    out.FilterManagersData.Data = ReadBlobRow(Table(kSfm), 1, "SfmData");
-    out.GroupManagersData.Data = ReadBlobRow(Table(kSgm), 1, "SgmData");
-    result.clear();
-    WriteObjectStream(result, out);
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TSearchStorage_Codebase::DeleteItems(const TBytes& keys) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TSearchStorageTransactionList>(keys);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      int32_t key = IndexOfEntry(list->Item(i));
-      if (!IsStorableKey(key)) continue;
-      if (!DeleteRows(Table(kSearch), {key}) || !DeleteResultsOf({key})) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TSearchStorage_Codebase::DeleteAllItems(const TBytes& selection) {
-  return RunBatch([&] {
-    ReadTransaction<TSearchStorageTransactionList>(selection);
-    for (size_t i : {kSearch, kSfm, kSgm}) {
-      if (!DeleteRows(Table(i), {})) return false;
-    }
-    return DeleteResultsOf({});
   });
 }
 
@@ -252,112 +196,116 @@ bool TSearchStorage_Codebase::EmptyStorage() {
 // ---- results ----
 
 TResultStorage_Codebase::TResultStorage_Codebase()
-    : TCodebaseStorage("Result",
-                       {"Result", "ResultFilterManagersData", "ResultGroupManagersData", "ResultEngine"}) {}
+    : TCodebaseRowStorage(
+          "Result", {"Result", "ResultFilterManagersData", "ResultGroupManagersData", "ResultEngine"}) {}
 
-bool TResultStorage_Codebase::AddItems(const TBytes& items) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TResultStorageTransactionList>(items);
-    int32_t srhNum = list->SrhNum;
-    if (!IsStorableKey(srhNum)) return false;
-    TTable* t = Table(kResult);
-    TTable* engines = Table(kResultEngine);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* r = list->ItemAs<TResultStorageItem>(i);
-      if (r == nullptr) continue;
-      if (!IsStorableKey(r->Index()) || !t->AppendStart()) return false;
-      Field(t, "SrhNum")->SetAsInteger(srhNum);
-      Field(t, "ResNum")->SetAsInteger(r->Index());
-      Field(t, "ResDate")->SetAsDateTime(r->Date);
-      Field(t, "ResVisitedDate")->SetAsDateTime(0);
-      Field(t, "ResNbOccurence")->SetAsShort(r->Occurences);
-      Field(t, "ResState")->SetAsShort(ResultStateBits(*r));
-      Field(t, "ResFlags")->SetAsShort((r->Visited ? kResVisited : 0) | (r->Checked ? kResChecked : 0));
-      Field(t, "ResFileName")->SetAsString(r->FileName);
-      std::vector<TBlobFieldValue> values;
-      const TResultStorageFieldList* fields = r->ResultFields();
-      for (size_t f = 0; f < fields->Count(); ++f) {
-        const TResultStorageFieldItem* v = fields->ResultField(f);
-        values.push_back({v->Name, v->Value(), v->DisplayValue()});
-      }
-      Field(t, "ResFieldValues")->SetAsStream(EncodeResultValues(list->OutputFieldDefinitions, values));
-      Field(t, "ResUserState")->SetAsShort(r->UserState);
-      if (!t->Append()) return false;
-      for (const auto& engine : r->FoundBy.Lines) {
-        if (!engines->AppendStart()) return false;
-        Field(engines, "SrhNum")->SetAsInteger(srhNum);
-        Field(engines, "ResNum")->SetAsInteger(r->Index());
-        Field(engines, "EngName")->SetAsString(engine);
-        if (!engines->Append()) return false;
-      }
-      ProgressItem(i, list->Count());
-    }
-    bool ok = StoreBlobRow(Table(kRfm), srhNum, "RfmData", list->FilterManagersData.Data) &&
-              StoreBlobRow(Table(kRgm), srhNum, "RgmData", list->GroupManagersData.Data);
-    ProgressEnd();
-    return ok;
-  });
+std::optional<TDbKey> TResultStorage_Codebase::KeyOf(const TList& list, const TPersistent* entry) const {
+  int32_t index = IndexOfEntry(entry);
+  if (!IsStorableKey(index)) return std::nullopt;
+  return TDbKey{list.SrhNum, index};
 }
 
-bool TResultStorage_Codebase::UpdateItems(const TBytes& items, int fieldIndex) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TResultStorageTransactionList>(items);
-    int32_t srhNum = list->SrhNum;
-    if (!IsStorableKey(srhNum)) return false;
-    if (fieldIndex == kStoreFilterManagers)
-      return StoreBlobRow(Table(kRfm), srhNum, "RfmData", list->FilterManagersData.Data);
-    if (fieldIndex == kStoreGroupManagers)
-      return StoreBlobRow(Table(kRgm), srhNum, "RgmData", list->GroupManagersData.Data);
-    if (fieldIndex != kResultUpdateVisited && fieldIndex != kResultUpdateState) return false;
-    TTable* t = Table(kResult);
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      auto* r = list->ItemAs<TResultStorageItem>(i);
-      if (r == nullptr || !IsStorableKey(r->Index()) || !SeekKey(t, {srhNum, r->Index()})) continue;
-      if (fieldIndex == kResultUpdateVisited) {
-        TField* flags = Field(t, "ResFlags");
-        flags->SetAsShort(SetBit(flags->AsShort(), kResVisited, r->Visited));
-        Field(t, "ResVisitedDate")->SetAsDateTime(r->VisitedDate);
-      } else {
-        TField* state = Field(t, "ResState");
-        state->SetAsShort((state->AsShort() & ~kResStateMask) | ResultStateBits(*r));
-        Field(t, "ResFileName")->SetAsString(r->FileName);
-      }
-      if (!t->Flush()) return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
+TDbKey TResultStorage_Codebase::RowKey(const TList& list) const {
+  return {list.SrhNum, static_cast<int32_t>(Field(Table(kResult), "ResNum")->AsInteger())};
 }
 
-bool TResultStorage_Codebase::SetItemsField(const TBytes& keys, const TDynamicValue& value) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TResultStorageTransactionList>(keys);
-    const char* column = nullptr;
-    int bit = 0;
-    if (list->FieldIndex == kResultSetDeleted) {
-      column = "ResState";
-      bit = rfsDeleted << kResFilterShift;
-    } else if (list->FieldIndex == kResultSetChecked) {
-      column = "ResFlags";
-      bit = kResChecked;
-    } else {
-      return true;
-    }
-    int32_t srhNum = list->SrhNum;
-    if (!IsStorableKey(srhNum)) return false;
-    TTable* t = Table(kResult);
-    for (size_t i = 0; i < list->Count(); ++i) {
-      int32_t key = IndexOfEntry(list->Item(i));
-      if (!IsStorableKey(key) || !SeekKey(t, {srhNum, key})) continue;
-      TField* f = Field(t, column);
-      f->SetAsShort(SetBit(f->AsShort(), bit, value.AsBoolean()));
-      if (!t->Flush()) return false;
+bool TResultStorage_Codebase::WriteRow(const TList& list, const TResultStorageItem& r) {
+  if (!IsStorableKey(r.Index())) return false;
+  TTable* t = Table(kResult);
+  Field(t, "SrhNum")->SetAsInteger(list.SrhNum);
+  Field(t, "ResNum")->SetAsInteger(r.Index());
+  Field(t, "ResDate")->SetAsDateTime(r.Date);
+  Field(t, "ResVisitedDate")->SetAsDateTime(0);
+  Field(t, "ResNbOccurence")->SetAsShort(r.Occurences);
+  Field(t, "ResState")->SetAsShort(ResultStateBits(r));
+  Field(t, "ResFlags")->SetAsShort((r.Visited ? kResVisited : 0) | (r.Checked ? kResChecked : 0));
+  Field(t, "ResFileName")->SetAsString(r.FileName);
+  std::vector<TBlobFieldValue> values;
+  const TResultStorageFieldList* fields = r.ResultFields();
+  for (size_t f = 0; f < fields->Count(); ++f) {
+    const TResultStorageFieldItem* v = fields->ResultField(f);
+    values.push_back({v->Name, v->Value(), v->DisplayValue()});
+  }
+  Field(t, "ResFieldValues")->SetAsStream(EncodeResultValues(list.OutputFieldDefinitions, values));
+  Field(t, "ResUserState")->SetAsShort(r.UserState);
+  return true;
+}
+
+bool TResultStorage_Codebase::WriteDependents(const TList& list, const TResultStorageItem& r) {
+  TTable* engines = Table(kResultEngine);
+  // A row left over by an earlier, interrupted write would join this result when the table is next
+  // opened; the key is cleared before it is written.
+  if (!DeleteRows(engines, {list.SrhNum, r.Index()})) return false;
+  std::vector<std::string> written;
+  for (const auto& engine : r.FoundBy.Lines) {
+    bool seen = false;
+    for (const auto& w : written) seen = seen || SameText(w, engine);
+    if (seen) continue;
+    written.push_back(engine);
+    if (!engines->AppendStart()) return false;
+    Field(engines, "SrhNum")->SetAsInteger(list.SrhNum);
+    Field(engines, "ResNum")->SetAsInteger(r.Index());
+    Field(engines, "EngName")->SetAsString(engine);
+    if (!engines->Append()) return false;
+  }
+  return true;
+}
+
+std::optional<bool> TResultStorage_Codebase::UpdateOther(const TList& list, int fieldIndex) {
+  if (fieldIndex == kStoreFilterManagers)
+    return StoreBlobRow(Table(kRfm), list.SrhNum, "RfmData", list.FilterManagersData.Data);
+  if (fieldIndex == kStoreGroupManagers)
+    return StoreBlobRow(Table(kRgm), list.SrhNum, "RgmData", list.GroupManagersData.Data);
+  if (fieldIndex != kResultUpdateVisited && fieldIndex != kResultUpdateState) return false;
+  return std::nullopt;
+}
+
+bool TResultStorage_Codebase::UpdateRow(const TList&, const TResultStorageItem& r, int fieldIndex) {
+  TTable* t = Table(kResult);
+  if (fieldIndex == kResultUpdateVisited) {
+    TField* flags = Field(t, "ResFlags");
+    flags->SetAsShort(SetBit(flags->AsShort(), kResVisited, r.Visited));
+    Field(t, "ResVisitedDate")->SetAsDateTime(r.VisitedDate);
+  } else {
+    TField* state = Field(t, "ResState");
+    state->SetAsShort((state->AsShort() & ~kResStateMask) | ResultStateBits(r));
+    Field(t, "ResFileName")->SetAsString(r.FileName);
+  }
+  return true;
+}
+
+std::optional<std::pair<const char*, int>> TResultStorage_Codebase::FlagOf(int fieldIndex) const {
+  if (fieldIndex == kResultSetDeleted) return std::make_pair("ResState", rfsDeleted << kResFilterShift);
+  if (fieldIndex == kResultSetChecked) return std::make_pair("ResFlags", kResChecked);
+  return std::nullopt;
+}
+
+bool TResultStorage_Codebase::AfterAdd(const TList& list) {
+  return StoreBlobRow(Table(kRfm), list.SrhNum, "RfmData", list.FilterManagersData.Data) &&
+         StoreBlobRow(Table(kRgm), list.SrhNum, "RgmData", list.GroupManagersData.Data);
+}
+
+bool TResultStorage_Codebase::DeleteDependents(const TList&, const TDbKey& key) {
+  return DeleteRows(Table(kResultEngine), key);
+}
+
+bool TResultStorage_Codebase::Login(const TBytes& loginInfo) {
+  if (!TCodebaseStorage::Login(loginInfo)) return false;
+  TTable* engines = Table(kResultEngine);
+  // The unique tag keeps the first row of a key in record order, so a later row of that key is the
+  // hidden one.
+  RunBatch([&] {
+    std::set<std::tuple<int64_t, int64_t, std::string>> seen;
+    engines->SelectIndex(nullptr);
+    for (bool found = engines->First(); found; found = engines->Next()) {
+      auto key = std::make_tuple(Field(engines, "SrhNum")->AsInteger(), Field(engines, "ResNum")->AsInteger(),
+                                 Field(engines, "EngName")->AsString());
+      if (!seen.insert(std::move(key)).second && !engines->Delete()) return false;
     }
     return true;
   });
+  // A sweep that failed leaves the rows as they were; the login itself stands.
+  return true;
 }
 
 bool TResultStorage_Codebase::GetNextKey(const TBytes& selection, int32_t& key) {
@@ -371,8 +319,7 @@ bool TResultStorage_Codebase::GetNextKey(const TBytes& selection, int32_t& key) 
   });
 }
 
-void TResultStorage_Codebase::ReadResult(TResultStorageItem& r,
-                                         const TResultStorageTransactionList& selection) {
+void TResultStorage_Codebase::ReadRow(const TList& selection, TResultStorageItem& r) {
   TTable* t = Table(kResult);
   int32_t resNum = static_cast<int32_t>(Field(t, "ResNum")->AsInteger());
   r.SetIndex(resNum);
@@ -393,6 +340,7 @@ void TResultStorage_Codebase::ReadResult(TResultStorageItem& r,
                          error)) {
     for (auto& v : values) r.ResultFields()->AddResultField(v.Name, v.Value, v.DisplayValue);
   } else {
+    ++DamagedCounting_;
     NoteError(xbeMemo, error);
   }
   TTable* engines = Table(kResultEngine);
@@ -400,65 +348,13 @@ void TResultStorage_Codebase::ReadResult(TResultStorageItem& r,
     r.FoundBy.Lines.push_back(Field(engines, "EngName")->AsString());
 }
 
-bool TResultStorage_Codebase::LoadItems(const TBytes& selection, TBytes& result) {
-  return Guard([&] {
-    auto sel = ReadTransaction<TResultStorageTransactionList>(selection);
-    if (!IsStorableKey(sel->SrhNum)) return false;
-    TResultStorageTransactionList out;
-    out.SrhNum = sel->SrhNum;
-    out.OutputFieldDefinitions.Assign(sel->OutputFieldDefinitions);
-    TTable* t = Table(kResult);
-    ProgressStart();
-    std::vector<int32_t> keys;
-    if (sel->Count() > 0) {
-      for (size_t i = 0; i < sel->Count(); ++i) keys.push_back(IndexOfEntry(sel->Item(i)));
-    } else {
-      for (bool found = SeekKey(t, {sel->SrhNum}); found; found = t->SeekNext())
-        keys.push_back(static_cast<int32_t>(Field(t, "ResNum")->AsInteger()));
-    }
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (!IsStorableKey(keys[i]) || !SeekKey(t, {sel->SrhNum, keys[i]})) return false;
-      auto r = std::make_unique<TResultStorageItem>();
-      ReadResult(*r, *sel);
-      out.Add(std::move(r));
-      ProgressItem(i, keys.size());
-    }
-    out.FilterManagersData.Data = ReadBlobRow(Table(kRfm), sel->SrhNum, "RfmData");
-    out.GroupManagersData.Data = ReadBlobRow(Table(kRgm), sel->SrhNum, "RgmData");
-    result.clear();
-    WriteObjectStream(result, out);
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TResultStorage_Codebase::DeleteItems(const TBytes& keys) {
-  return RunBatch([&] {
-    auto list = ReadTransaction<TResultStorageTransactionList>(keys);
-    int32_t srhNum = list->SrhNum;
-    if (!IsStorableKey(srhNum)) return false;
-    ProgressStart();
-    for (size_t i = 0; i < list->Count(); ++i) {
-      int32_t key = IndexOfEntry(list->Item(i));
-      if (!IsStorableKey(key)) continue;
-      if (!DeleteRows(Table(kResult), {srhNum, key}) || !DeleteRows(Table(kResultEngine), {srhNum, key}))
-        return false;
-      ProgressItem(i, list->Count());
-    }
-    ProgressEnd();
-    return true;
-  });
-}
-
-bool TResultStorage_Codebase::DeleteAllItems(const TBytes& selection) {
-  return RunBatch([&] {
-    auto sel = ReadTransaction<TResultStorageTransactionList>(selection);
-    if (!IsStorableKey(sel->SrhNum)) return false;
-    for (size_t i : {kResult, kRfm, kResultEngine, kRgm}) {
-      if (!DeleteRows(Table(i), {sel->SrhNum})) return false;
-    }
-    return true;
-  });
+void TResultStorage_Codebase::AfterLoad(const TList& selection, TList& out) {
+  out.SrhNum = selection.SrhNum;
+  out.OutputFieldDefinitions.Assign(selection.OutputFieldDefinitions);
+  out.FilterManagersData.Data = ReadBlobRow(Table(kRfm), selection.SrhNum, "RfmData");
+  out.GroupManagersData.Data = ReadBlobRow(Table(kRgm), selection.SrhNum, "RgmData");
+  DamagedOnLoad_ = DamagedCounting_;
+  DamagedCounting_ = 0;
 }
 
 }  // namespace vandrel

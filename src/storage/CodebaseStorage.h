@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,18 @@ class TCodebaseStorageLoginInfo : public TStorageLoginInfo {
   std::string DataPath;    // the list's own tables (a search-history folder for searches and results)
   std::string SystemPath;  // the dictionary and the definition tables
 };
+
+// Reads a stream into a fresh transaction list of the back end's own class; throws on bytes that do not
+// read.
+template <class T>
+std::unique_ptr<T> ReadTransaction(const TBytes& bytes) {
+  auto list = std::make_unique<T>();
+  ReadObjectStream(bytes, *list);
+  return list;
+}
+
+// The primary-key values of one row, or the leading ones of a run of rows.
+using TDbKey = std::vector<TDbKeyValue>;
 
 // Base of the five back ends. Every operation catches all failures and answers false; kernel errors are
 // kept on the shared database. Main thread only.
@@ -48,6 +61,7 @@ class TCodebaseStorage : public IStorageManager {
   TCodebaseStorage(std::string kind, std::vector<std::string> dictionaryNames);
 
   TTable* Table(size_t i) const { return Tables_[i]; }
+  size_t TableCount() const { return Tables_.size(); }
   static TField* Field(TTable* table, const char* name);
 
   // Runs `body` as one batch: every change reaches the files or none does. Exceptions answer false.
@@ -88,14 +102,171 @@ class TCodebaseStorage : public IStorageManager {
   IStorageProgress* Progress_ = nullptr;  // not owned
 };
 
-// Reads a stream into a fresh transaction list of the back end's own class; throws on bytes that do not
-// read.
-template <class T>
-std::unique_ptr<T> ReadTransaction(const TBytes& bytes) {
-  auto list = std::make_unique<T>();
-  ReadObjectStream(bytes, *list);
-  return list;
-}
+// The row loops every back end shares. A back end keeps one row per item in its first table (its main
+// table) and gives only what differs, as members this base calls (declare it a friend):
+//   std::optional<TDbKey> KeyOf(const TList&, const TPersistent* entry)   an item or key entry; none: skip
+//   bool WriteRow(const TList&, const TItem&)              key and columns of a new row of the main table
+//   void ReadRow(const TList& selection, TItem&)           the current row (and what hangs on it)
+//   bool UpdateRow(const TList&, const TItem&, int fieldIndex)   the columns a field index names
+// and may hide these defaults:
+//   TDbKey SelectionKey(const TList&)                      leading key of every row the list covers
+//   TDbKey RowKey(const TList&)                            key of the current main row (LoadItems)
+//   bool Usable(const TList&)                              false refuses the whole operation
+//   bool WriteDependents(const TList&, const TItem&)       rows of other tables after the main row
+//   bool DeleteDependents(const TList&, const TDbKey&)     rows of other tables that hang on a key
+//   std::optional<bool> UpdateOther(const TList&, int)     a field index handled apart (blobs, layouts)
+//   std::optional<std::pair<const char*, int>> FlagOf(int fieldIndex)   SetItemsField's column and bit
+//   bool AfterAdd(const TList&)   void AfterLoad(const TList& selection, TList& out)
+template <class TDerived, class TList, class TItem>
+class TCodebaseRowStorage : public TCodebaseStorage {
+ public:
+  bool AddItems(const TBytes& items) override {
+    return RunBatch([&] {
+      auto list = ReadTransaction<TList>(items);
+      if (!Self().Usable(*list)) return false;
+      TTable* main = Table(0);
+      ProgressStart();
+      for (size_t i = 0; i < list->Count(); ++i) {
+        auto* item = list->template ItemAs<TItem>(i);
+        if (item == nullptr) continue;
+        if (!main->AppendStart() || !Self().WriteRow(*list, *item) || !main->Append() ||
+            !Self().WriteDependents(*list, *item))
+          return false;
+        ProgressItem(i, list->Count());
+      }
+      bool ok = Self().AfterAdd(*list);
+      ProgressEnd();
+      return ok;
+    });
+  }
+
+  bool UpdateItems(const TBytes& items, int fieldIndex) override {
+    return RunBatch([&] {
+      auto list = ReadTransaction<TList>(items);
+      if (!Self().Usable(*list)) return false;
+      if (std::optional<bool> handled = Self().UpdateOther(*list, fieldIndex)) return *handled;
+      TTable* main = Table(0);
+      ProgressStart();
+      for (size_t i = 0; i < list->Count(); ++i) {
+        auto* item = list->template ItemAs<TItem>(i);
+        if (item == nullptr) continue;
+        std::optional<TDbKey> key = Self().KeyOf(*list, item);
+        if (!key || !SeekKey(main, *key)) continue;
+        if (!Self().UpdateRow(*list, *item, fieldIndex) || !main->Flush()) return false;
+        ProgressItem(i, list->Count());
+      }
+      ProgressEnd();
+      return true;
+    });
+  }
+
+  bool LoadItems(const TBytes& selection, TBytes& result) override {
+    return Guard([&] {
+      auto sel = ReadTransaction<TList>(selection);
+      if (!Self().Usable(*sel)) return false;
+      TTable* main = Table(0);
+      ProgressStart();
+      std::vector<TDbKey> keys;
+      if (sel->Count() > 0) {
+        for (size_t i = 0; i < sel->Count(); ++i) {
+          std::optional<TDbKey> key = Self().KeyOf(*sel, sel->Item(i));
+          if (!key) return false;
+          keys.push_back(std::move(*key));
+        }
+      } else {
+        for (bool found = SeekKey(main, Self().SelectionKey(*sel)); found; found = main->SeekNext())
+          keys.push_back(Self().RowKey(*sel));
+      }
+      TList out;
+      for (size_t i = 0; i < keys.size(); ++i) {
+        if (!SeekKey(main, keys[i])) return false;
+        auto item = std::make_unique<TItem>();
+        Self().ReadRow(*sel, *item);
+        out.Add(std::move(item));
+        ProgressItem(i, keys.size());
+      }
+      Self().AfterLoad(*sel, out);
+      result.clear();
+      WriteObjectStream(result, out);
+      ProgressEnd();
+      return true;
+    });
+  }
+
+  bool DeleteItems(const TBytes& keys) override {
+    return RunBatch([&] {
+      auto list = ReadTransaction<TList>(keys);
+      if (!Self().Usable(*list)) return false;
+      ProgressStart();
+      for (size_t i = 0; i < list->Count(); ++i) {
+        std::optional<TDbKey> key = Self().KeyOf(*list, list->Item(i));
+        if (!key) continue;
+        if (!DeleteRows(Table(0), *key) || !Self().DeleteDependents(*list, *key)) return false;
+        ProgressItem(i, list->Count());
+      }
+      ProgressEnd();
+      return true;
+    });
+  }
+
+  // Every row of the selection in every table of the login, and what hangs on them elsewhere.
+  bool DeleteAllItems(const TBytes& selection) override {
+    return RunBatch([&] {
+      auto sel = ReadTransaction<TList>(selection);
+      if (!Self().Usable(*sel)) return false;
+      TDbKey key = Self().SelectionKey(*sel);
+      for (size_t i = 0; i < TableCount(); ++i) {
+        if (!DeleteRows(Table(i), key)) return false;
+      }
+      return Self().DeleteDependents(*sel, key);
+    });
+  }
+
+  // Sets or clears one bit of one column in each listed row.
+  bool SetItemsField(const TBytes& keys, const TDynamicValue& value) override {
+    return RunBatch([&] {
+      auto list = ReadTransaction<TList>(keys);
+      std::optional<std::pair<const char*, int>> flag = Self().FlagOf(list->FieldIndex);
+      if (!flag) return true;
+      if (!Self().Usable(*list)) return false;
+      TTable* main = Table(0);
+      for (size_t i = 0; i < list->Count(); ++i) {
+        std::optional<TDbKey> key = Self().KeyOf(*list, list->Item(i));
+        if (!key || !SeekKey(main, *key)) continue;
+        TField* f = Field(main, flag->first);
+        int bits = f->AsShort();
+        f->SetAsShort(value.AsBoolean() ? (bits | flag->second) : (bits & ~flag->second));
+        if (!main->Flush()) return false;
+      }
+      return true;
+    });
+  }
+
+ protected:
+  using TCodebaseStorage::TCodebaseStorage;
+
+  TDbKey SelectionKey(const TList&) const { return {}; }
+  bool Usable(const TList&) const { return true; }
+  bool WriteDependents(const TList&, const TItem&) { return true; }
+  bool DeleteDependents(const TList&, const TDbKey&) { return true; }
+  std::optional<bool> UpdateOther(const TList&, int) { return std::nullopt; }
+  std::optional<std::pair<const char*, int>> FlagOf(int) const { return std::nullopt; }
+  bool AfterAdd(const TList&) { return true; }
+  void AfterLoad(const TList&, TList&) {}
+
+ private:
+  TDerived& Self() { return static_cast<TDerived&>(*this); }
+};
+
+// Declares, inside a back end derived from TCodebaseRowStorage, the members every back end must give its
+// row loops; the optional ones are declared by the back ends that hide a default.
+#define VANDREL_CODEBASE_ROWS(TList, TItem)                                       \
+  friend TCodebaseRowStorage;                                                     \
+  std::optional<TDbKey> KeyOf(const TList& list, const TPersistent* entry) const; \
+  TDbKey RowKey(const TList& list) const;                                         \
+  bool WriteRow(const TList& list, const TItem& item);                            \
+  void ReadRow(const TList& selection, TItem& item);                              \
+  bool UpdateRow(const TList& list, const TItem& item, int fieldIndex)
 
 // Keys are kept in four-digit columns: anything outside 0..9999 could be stored but never found again.
 bool IsStorableKey(int64_t key);

@@ -1,7 +1,12 @@
 #include "storage/CodebaseStorageManager.h"
 
-#include <cmath>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cmath>
+#include <thread>
+
+#include "platform/Format.h"
 #include "storage/CodebaseDefinitionStorages.h"
 #include "storage/CodebaseHistoryStorages.h"
 
@@ -37,10 +42,28 @@ TCodebaseStorageManager::~TCodebaseStorageManager() {
 }
 
 bool TCodebaseStorageManager::Open() {
-  Db_ = TQuorinDb::Acquire();
-  if (Db_->EnsureDictionary(UserData_)) return true;
-  Db_.reset();
-  return false;
+  Refusal_.clear();
+  const auto deadline = std::chrono::steady_clock::now() + LockWait;
+  for (;;) {
+    Db_ = TQuorinDb::Acquire();
+    if (Db_->EnsureDictionary(UserData_)) return true;
+    const int cause = Db_->LastCauseCode();
+    const std::string message = Db_->LastErrorMessage();
+    Db_.reset();
+    if (cause == xbeLocked && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      continue;
+    }
+    if (cause == xbeLocked)
+      Refusal_ = Format("The database in %0:s is in use by another process.", {UserData_});
+    else if (::access(UserData_.c_str(), W_OK) != 0 && (errno == EROFS || errno == EACCES))
+      Refusal_ = Format("The database in %0:s is read-only.", {UserData_});
+    else if (cause == xbeDamaged || cause == xbeMemo || cause == xbeJournal)
+      Refusal_ = Format("The database in %0:s is damaged: %1:s", {UserData_, message});
+    else
+      Refusal_ = Format("Could not access database in %0:s: %1:s", {UserData_, message});
+    return false;
+  }
 }
 
 void TCodebaseStorageManager::Close() {

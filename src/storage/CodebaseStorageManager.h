@@ -2,6 +2,7 @@
 // the shared database held open while the program runs.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +28,13 @@ class TCodebaseStorageManager : public IStorageDataListObserver {
   ~TCodebaseStorageManager() override;
 
   // Opens the database in the user-data folder; false when it cannot be accessed (the last error is the
-  // database's).
+  // database's; RefusalText says why). Another process holding the files is waited for a little first.
   bool Open();
+  // Why the last Open failed, for the user: in use by another process, read-only, or damaged (naming
+  // the file); empty after a successful Open.
+  const std::string& RefusalText() const { return Refusal_; }
+  // How long Open waits for another process to let go of the files.
+  std::chrono::milliseconds LockWait{2000};
   void Close();
   TQuorinDb* Database() const { return Db_.get(); }
   const std::string& UserDataFolder() const { return UserData_; }
@@ -40,6 +46,7 @@ class TCodebaseStorageManager : public IStorageDataListObserver {
  private:
   std::string UserData_;
   std::shared_ptr<TQuorinDb> Db_;  // keeps the dictionary open between logins
+  std::string Refusal_;
 };
 
 // Whether the start-up compaction is due: at least `delayDays` whole days between the two date-times

@@ -12,6 +12,8 @@
 
 namespace vandrel {
 
+using DT = TDbDataType;
+
 namespace {
 
 // Raw binary columns start out as blanks in a new record; those read as 0, not as blank bytes.
@@ -33,7 +35,7 @@ TDbItem::TDbItem(TDatabase* database, std::string name, int order, std::string p
       order_(order),
       physicalName_(physicalName.empty() ? name_ : std::move(physicalName)) {}
 
-TField::TField(TTable* table, std::string name, std::string physicalName, int dataType, int width,
+TField::TField(TTable* table, std::string name, std::string physicalName, TDbDataType dataType, int width,
                int decimals, int order)
     : TDbItem(table->Database(), std::move(name), order, std::move(physicalName)),
       table_(table),
@@ -43,14 +45,14 @@ TField::TField(TTable* table, std::string name, std::string physicalName, int da
 
 char TField::XBaseType() const {
   switch (dataType_) {
-    case dtBlob:
-    case dtMemo:
+    case DT::dtBlob:
+    case DT::dtMemo:
       return 'M';
-    case dtNumber:
-    case dtFileNumber:
-    case dtInteger:
+    case DT::dtNumber:
+    case DT::dtFileNumber:
+    case DT::dtInteger:
       return 'N';
-    case dtLogical:
+    case DT::dtLogical:
       return 'L';
     default:
       return 'C';
@@ -66,7 +68,7 @@ bool TField::After(bool ok) const {
   return Database()->CheckEngine() && ok;
 }
 
-bool TField::Check(std::initializer_list<int> allowed) const {
+bool TField::Check(std::initializer_list<TDbDataType> allowed) const {
   if (std::find(allowed.begin(), allowed.end(), dataType_) == allowed.end()) {
     Database()->RaiseError(dbeWrongType, "Cannot access value: wrong data type");
     return false;
@@ -75,34 +77,34 @@ bool TField::Check(std::initializer_list<int> allowed) const {
 }
 
 bool TField::AsBoolean() const {
-  return Check({dtNumber, dtFileNumber, dtInteger}) && AsDouble() != 0;
+  return Check({DT::dtNumber, DT::dtFileNumber, DT::dtInteger}) && AsDouble() != 0;
 }
 bool TField::SetAsBoolean(bool value) {
-  return Check({dtNumber, dtFileNumber, dtInteger}) && SetAsDouble(value ? 1.0 : 0.0);
+  return Check({DT::dtNumber, DT::dtFileNumber, DT::dtInteger}) && SetAsDouble(value ? 1.0 : 0.0);
 }
 
 int64_t TField::AsInteger() const {
-  if (!Check({dtNumber, dtFileNumber, dtInteger})) return 0;
+  if (!Check({DT::dtNumber, DT::dtFileNumber, DT::dtInteger})) return 0;
   double v = std::trunc(AsDouble());
   if (!(std::fabs(v) < 9.2e18)) return 0;
   return static_cast<int64_t>(v);
 }
 bool TField::SetAsInteger(int64_t value) {
-  return Check({dtNumber, dtFileNumber, dtInteger}) && SetAsDouble(static_cast<double>(value));
+  return Check({DT::dtNumber, DT::dtFileNumber, DT::dtInteger}) && SetAsDouble(static_cast<double>(value));
 }
 
 double TField::AsDouble() const {
-  if (!Check({dtNumber, dtFileNumber, dtInteger})) return 0;
+  if (!Check({DT::dtNumber, DT::dtFileNumber, DT::dtInteger})) return 0;
   return Handle()->Double(engineIndex_);
 }
 bool TField::SetAsDouble(double value) {
-  if (!Check({dtNumber, dtFileNumber, dtInteger})) return false;
+  if (!Check({DT::dtNumber, DT::dtFileNumber, DT::dtInteger})) return false;
   return After(Handle()->AssignDouble(engineIndex_, value));
 }
 
 std::string TField::AsString() const {
-  if (!Check({dtString, dtMemo})) return {};
-  if (dataType_ == dtMemo) {
+  if (!Check({DT::dtString, DT::dtMemo})) return {};
+  if (dataType_ == DT::dtMemo) {
     std::string s = Handle()->Memo(engineIndex_);
     After(true);
     return s;
@@ -110,27 +112,27 @@ std::string TField::AsString() const {
   return std::string(Trim(Handle()->Raw(engineIndex_), " "));
 }
 bool TField::SetAsString(std::string_view value) {
-  if (!Check({dtString, dtMemo})) return false;
-  if (dataType_ == dtMemo) return After(Handle()->AssignMemo(engineIndex_, value, false));
+  if (!Check({DT::dtString, DT::dtMemo})) return false;
+  if (dataType_ == DT::dtMemo) return After(Handle()->AssignMemo(engineIndex_, value, false));
   return After(Handle()->Assign(engineIndex_, value));
 }
 
 double TField::AsDateTime() const {
-  if (!Check({dtDateTime})) return 0;
+  if (!Check({DT::dtDateTime})) return 0;
   std::string_view raw = Handle()->Raw(engineIndex_);
   double v = 0;
   if (raw.size() == sizeof v && !AllBlank(raw)) std::memcpy(&v, raw.data(), sizeof v);
   return v;
 }
 bool TField::SetAsDateTime(double value) {
-  if (!Check({dtDateTime})) return false;
+  if (!Check({DT::dtDateTime})) return false;
   char raw[sizeof value];
   std::memcpy(raw, &value, sizeof value);
   return After(Handle()->AssignRaw(engineIndex_, std::string_view(raw, sizeof raw)));
 }
 
 int32_t TField::AsLong() const {
-  if (!Check({dtLong})) return 0;
+  if (!Check({DT::dtLong})) return 0;
   std::string_view raw = Handle()->Raw(engineIndex_);
   if (raw.size() != 4 || AllBlank(raw)) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
@@ -138,7 +140,7 @@ int32_t TField::AsLong() const {
                               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
 }
 bool TField::SetAsLong(int32_t value) {
-  if (!Check({dtLong})) return false;
+  if (!Check({DT::dtLong})) return false;
   auto u = static_cast<uint32_t>(value);
   char raw[4] = {static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF),
                  static_cast<char>((u >> 16) & 0xFF), static_cast<char>((u >> 24) & 0xFF)};
@@ -146,14 +148,14 @@ bool TField::SetAsLong(int32_t value) {
 }
 
 int16_t TField::AsShort() const {
-  if (!Check({dtShort})) return 0;
+  if (!Check({DT::dtShort})) return 0;
   std::string_view raw = Handle()->Raw(engineIndex_);
   if (raw.size() != 2 || AllBlank(raw)) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
   return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
 }
 bool TField::SetAsShort(int64_t value) {
-  if (!Check({dtShort})) return false;
+  if (!Check({DT::dtShort})) return false;
   value =
       std::clamp<int64_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max());
   auto u = static_cast<uint16_t>(static_cast<int16_t>(value));
@@ -162,13 +164,13 @@ bool TField::SetAsShort(int64_t value) {
 }
 
 std::string TField::AsStream() const {
-  if (!Check({dtBlob})) return {};
+  if (!Check({DT::dtBlob})) return {};
   std::string s = Handle()->Memo(engineIndex_);
   After(true);
   return s;
 }
 bool TField::SetAsStream(std::string_view bytes) {
-  if (!Check({dtBlob})) return false;
+  if (!Check({DT::dtBlob})) return false;
   return After(Handle()->AssignMemo(engineIndex_, bytes, true));
 }
 
@@ -195,7 +197,7 @@ void TIndex::Recompute() {
   for (int i = 0; i < fields_.Count(); ++i) {
     const TField* f = fields_[i]->Field();
     std::string part = PhysicalFieldName(f);
-    if (fields_.Count() > 1 && f->DataType() != dtString) {
+    if (fields_.Count() > 1 && f->DataType() != DT::dtString) {
       part = Format("STR(%s, %d, %d)", {part, f->Width(), f->Decimals()});
     }
     if (!fields_[i]->Ascending()) part = "DESCEND(" + part + ")";
@@ -206,34 +208,34 @@ void TIndex::Recompute() {
 
 // ---- lists ----
 
-TField* TFieldList::Add(const std::string& name, const std::string& physicalName, int dataType, int width,
-                        int decimals) {
+TField* TFieldList::Add(const std::string& name, const std::string& physicalName, TDbDataType dataType,
+                        int width, int decimals) {
   items_.push_back(std::make_unique<TField>(table_, name, physicalName, dataType, width, decimals, Count()));
   return items_.back().get();
 }
 TField* TFieldList::AddInteger(const std::string& name, const std::string& physicalName, int width) {
-  return Add(name, physicalName, dtInteger, width, 0);
+  return Add(name, physicalName, DT::dtInteger, width, 0);
 }
 TField* TFieldList::AddFlag(const std::string& name, const std::string& physicalName) {
-  return Add(name, physicalName, dtInteger, 1, 0);
+  return Add(name, physicalName, DT::dtInteger, 1, 0);
 }
 TField* TFieldList::AddMemo(const std::string& name, const std::string& physicalName) {
-  return Add(name, physicalName, dtMemo, kMemoWidth, 0);
+  return Add(name, physicalName, DT::dtMemo, kMemoWidth, 0);
 }
 TField* TFieldList::AddString(const std::string& name, const std::string& physicalName, int width) {
-  return Add(name, physicalName, dtString, width, 0);
+  return Add(name, physicalName, DT::dtString, width, 0);
 }
 TField* TFieldList::AddDateTime(const std::string& name, const std::string& physicalName) {
-  return Add(name, physicalName, dtDateTime, 8, 0);
+  return Add(name, physicalName, DT::dtDateTime, 8, 0);
 }
 TField* TFieldList::AddLong(const std::string& name, const std::string& physicalName) {
-  return Add(name, physicalName, dtLong, 4, 0);
+  return Add(name, physicalName, DT::dtLong, 4, 0);
 }
 TField* TFieldList::AddShort(const std::string& name, const std::string& physicalName) {
-  return Add(name, physicalName, dtShort, 2, 0);
+  return Add(name, physicalName, DT::dtShort, 2, 0);
 }
 TField* TFieldList::AddBlob(const std::string& name, const std::string& physicalName) {
-  return Add(name, physicalName, dtBlob, kMemoWidth, 0);
+  return Add(name, physicalName, DT::dtBlob, kMemoWidth, 0);
 }
 TField* TFieldList::Find(std::string_view name) const {
   for (const auto& f : items_) {
@@ -292,7 +294,7 @@ bool TTable::BindFields() {
     fields_.Clear();
     for (int j = 0; j < n; ++j) {
       const auto& f = handle_->Field(j);
-      int type = f.Type == 'M' ? dtMemo : (f.Type == 'N' ? dtFileNumber : dtString);
+      TDbDataType type = f.Type == 'M' ? DT::dtMemo : (f.Type == 'N' ? DT::dtFileNumber : DT::dtString);
       fields_.Add(f.Name, f.Name, type, f.Length, f.Decimals)->Bind(j);
     }
     return true;
@@ -526,7 +528,7 @@ bool TTable::RegisterInDictionary() {
     set(fld, "FldName")->SetAsString(f->Name());
     set(fld, "FldPhysicalName")->SetAsString(f->PhysicalName());
     set(fld, "FldOrder")->SetAsInteger(f->Order());
-    set(fld, "FldDataType")->SetAsInteger(f->DataType());
+    set(fld, "FldDataType")->SetAsInteger(static_cast<int>(f->DataType()));
     set(fld, "FldLength")->SetAsInteger(f->Width());
     set(fld, "FldDecimals")->SetAsInteger(f->Decimals());
     ok = store(fld, isNew) && ok;
@@ -579,12 +581,14 @@ void TDatabase::SetMemoBlockSize(int size) {
 
 void TDatabase::ClearError() {
   errorCode_ = 0;
+  causeCode_ = 0;
   errorMessage_.clear();
   engine_->ClearError();
 }
 
 void TDatabase::RaiseError(int code, const std::string& message) {
   errorCode_ = code;
+  causeCode_ = 0;
   errorMessage_ = message;
   if (OnError) OnError();
 }
@@ -734,7 +738,12 @@ bool TDatabase::OpenDictionary() {
   bool created = false;
   for (TTable* t : {db_, tbl_, fld_, idx_, idxFld_}) {
     if (!OpenOrCreateDictionaryTable(t, created)) {
-      RaiseError(dbeCannotCreateDictionary, "Cannot create dictionary tables");
+      // The engine's reason (a lock, a damaged file) is what the user needs; it stays as the cause.
+      const int cause = errorCode_;
+      const std::string why = errorMessage_;
+      RaiseError(dbeCannotCreateDictionary,
+                 "Cannot create dictionary tables" + (why.empty() ? "" : ": " + why));
+      causeCode_ = cause;
       for (TTable* u : {db_, tbl_, fld_, idx_, idxFld_}) u->Close();
       return false;
     }
@@ -805,7 +814,9 @@ TTable* TDatabase::OpenDefinedTable(const std::string& name, const std::string& 
   TTable* t = DefineTable(name, physicalName);
   t->SetOrder(order);
   for (const auto& r : fieldRows) {
-    t->Fields().Add(r.Name, r.Physical, r.Type, r.Length, r.Decimals)->SetOrder(r.Order);
+    t->Fields()
+        .Add(r.Name, r.Physical, static_cast<TDbDataType>(r.Type), r.Length, r.Decimals)
+        ->SetOrder(r.Order);
   }
   idxFld_->SelectIndex(idxFld_->Indexes().Find("ByOrder"));
   for (const auto& r : indexRows) {

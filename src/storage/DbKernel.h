@@ -19,7 +19,7 @@ class TField;
 class TIndex;
 
 // Kernel data types. VALUES: stored in the dictionary (FldDataType); never renumber.
-enum TDbDataType : int {
+enum class TDbDataType : int {
   dtBlob = 1,        // binary memo
   dtNumber = 2,      // N, accessed as a double
   dtDateTime = 3,    // C 8: the raw bytes of a double
@@ -61,11 +61,11 @@ class TDbItem {
 
 class TField : public TDbItem {
  public:
-  TField(TTable* table, std::string name, std::string physicalName, int dataType, int width, int decimals,
-         int order);
+  TField(TTable* table, std::string name, std::string physicalName, TDbDataType dataType, int width,
+         int decimals, int order);
 
   TTable* Table() const { return table_; }
-  int DataType() const { return dataType_; }
+  TDbDataType DataType() const { return dataType_; }
   int Width() const { return width_; }
   int Decimals() const { return decimals_; }
   char XBaseType() const;
@@ -94,12 +94,12 @@ class TField : public TDbItem {
   void Bind(int engineIndex) { engineIndex_ = engineIndex; }
 
  private:
-  bool Check(std::initializer_list<int> allowed) const;
+  bool Check(std::initializer_list<TDbDataType> allowed) const;
   IXbTable* Handle() const;
   bool After(bool ok) const;
 
   TTable* table_;
-  int dataType_;
+  TDbDataType dataType_;
   int width_;
   int decimals_;
   int engineIndex_ = -1;  // position in the open file, -1 when unbound
@@ -153,7 +153,7 @@ class TIndex : public TDbItem {
 class TFieldList {
  public:
   explicit TFieldList(TTable* table) : table_(table) {}
-  TField* Add(const std::string& name, const std::string& physicalName, int dataType, int width,
+  TField* Add(const std::string& name, const std::string& physicalName, TDbDataType dataType, int width,
               int decimals);
   TField* AddInteger(const std::string& name, const std::string& physicalName, int width);
   TField* AddFlag(const std::string& name, const std::string& physicalName);
@@ -301,6 +301,9 @@ class TDatabase {
   void ClearError();
   int LastErrorCode() const { return errorCode_; }
   const std::string& LastErrorMessage() const { return errorMessage_; }
+  // The engine's code behind a kernel error that wraps it (a dictionary that could not be opened),
+  // else the last error code itself.
+  int LastCauseCode() const { return causeCode_ != 0 ? causeCode_ : errorCode_; }
   void RaiseError(int code, const std::string& message);
   std::function<void()> OnError;
 
@@ -330,6 +333,7 @@ class TDatabase {
   TTable* idxFld_ = nullptr;
   bool open_ = false;
   int errorCode_ = 0;
+  int causeCode_ = 0;  // see LastCauseCode
   std::string errorMessage_;
 };
 

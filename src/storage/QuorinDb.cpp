@@ -1,6 +1,7 @@
 #include "storage/QuorinDb.h"
 
 #include <map>
+#include <utility>
 
 #include "platform/Format.h"
 #include "platform/xbase/XbEngine.h"
@@ -9,7 +10,7 @@ namespace vandrel {
 
 namespace {
 
-// The design's shared database: one per process, alive while a back end holds it.
+// One database per process, alive while a back end holds it.
 std::weak_ptr<TQuorinDb>& SharedDb() {
   static std::weak_ptr<TQuorinDb> db;
   return db;
@@ -18,6 +19,11 @@ std::weak_ptr<TQuorinDb>& SharedDb() {
 std::shared_ptr<IXbFileSystem>& NextFileSystem() {
   static std::shared_ptr<IXbFileSystem> fs;
   return fs;
+}
+
+std::vector<TQuorinDb::TSetAside>& SetAsideTables() {
+  static std::vector<TQuorinDb::TSetAside> tables;
+  return tables;
 }
 
 std::map<std::string, int>& LoginNumbers() {
@@ -77,11 +83,19 @@ TTable* TQuorinDb::OpenApplicationTable(const std::string& logicalName, const st
   // aside first); anything else keeps the user's data and fails the login.
   int why = LastErrorCode();
   if (why == xbeMissing || why == xbeEmpty || why == xbeDamaged) {
+    const std::string reason = LastErrorMessage();
     ClearError();
-    if (table->Create()) return table;
+    if (table->Create()) {
+      if (why == xbeDamaged) SetAsideTables().push_back({table->FileName(), reason});
+      return table;
+    }
   }
   ForgetTable(logicalName);
   return nullptr;
+}
+
+std::vector<TQuorinDb::TSetAside> TQuorinDb::TakeSetAside() {
+  return std::exchange(SetAsideTables(), {});
 }
 
 int TQuorinDb::TakeLoginNumber(const std::string& kind) {

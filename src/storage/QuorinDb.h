@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "storage/DbKernel.h"
 #include "storage/QuorinSchema.h"
@@ -31,6 +32,14 @@ class TQuorinDb : public TDatabase {
   // the last error, and the table is forgotten.
   TTable* OpenApplicationTable(const std::string& logicalName, const std::string& dataPath,
                                const TSchemaTable& definition);
+
+  // Tables found unreadable and set aside (a new, empty one took each one's place) since the last call,
+  // process-wide, for the user to be told once: the file name and the engine's reason.
+  struct TSetAside {
+    std::string File;    // the data file that could not be read
+    std::string Reason;  // the engine's message
+  };
+  static std::vector<TSetAside> TakeSetAside();
 
   // Login numbers of one back-end kind, process-wide: taken at each login, given back when it fails.
   static int TakeLoginNumber(const std::string& kind);

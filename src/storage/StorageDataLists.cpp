@@ -193,11 +193,6 @@ std::map<std::string, TStorageManagerFactory>& StorageFactories() {
   return factories;
 }
 
-template <class T>
-void Forget(std::vector<T*>& observers, T* observer) {
-  observers.erase(std::remove(observers.begin(), observers.end(), observer), observers.end());
-}
-
 }  // namespace
 
 void RegisterStorageManagerClass(const std::string& classId, TStorageManagerFactory factory) {
@@ -301,7 +296,7 @@ bool TStorageDataList::Login(const TClassInfo& loginInfoClass) {
     info = fallback.get();
   }
   if (OnBeforeLogin) OnBeforeLogin(this, info);
-  for (auto* observer : std::vector(Observers_)) observer->BeforeLogin(this, info);
+  for (size_t i = 0; i < Observers_.size(); ++i) Observers_[i]->BeforeLogin(this, info);
   TBytes stream;
   info->SaveToStream(stream);
   LoggedIn_ = Storage_->Login(stream);
@@ -321,7 +316,7 @@ TBytes TStorageDataList::SerializeTransaction() const {
 
 void TStorageDataList::StorageError(bool writing) {
   if (OnStorageError) OnStorageError(this, writing);
-  for (auto* observer : std::vector(Observers_)) observer->StorageError(this, writing);
+  for (size_t i = 0; i < Observers_.size(); ++i) Observers_[i]->StorageError(this, writing);
 }
 
 bool TStorageDataList::Load() {
@@ -491,14 +486,14 @@ void TStorageDataList::NotifyItemChanged(TStorageDataItem* item) {
   }
   if (LockCount_ != 0) return;
   if (OnItemChanged) OnItemChanged(this, item);
-  for (auto* observer : std::vector(Observers_)) observer->ItemChanged(this, item);
+  for (size_t i = 0; i < Observers_.size(); ++i) Observers_[i]->ItemChanged(this, item);
   for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->PassItemChanged(item);
 }
 
 void TStorageDataList::NotifyItemDeleted(TStorageDataItem* item) {
   if (LockCount_ <= 0) {
     if (OnItemDeleted) OnItemDeleted(this, item);
-    for (auto* observer : std::vector(Observers_)) observer->ItemDeleted(this, item);
+    for (size_t i = 0; i < Observers_.size(); ++i) Observers_[i]->ItemDeleted(this, item);
   }
   for (size_t v = 0; v < Views_.size(); ++v) Views_[v]->RemoveItem(item);
 }
@@ -689,7 +684,7 @@ void TStorageDataList::AddObserver(IStorageDataListObserver* observer) {
 }
 
 void TStorageDataList::RemoveObserver(IStorageDataListObserver* observer) {
-  Forget(Observers_, observer);
+  Observers_.erase(std::remove(Observers_.begin(), Observers_.end(), observer), Observers_.end());
 }
 
 void TStorageDataList::SetProgressRange(int low, int high) {
@@ -707,7 +702,7 @@ void TStorageDataList::ReportProgress(int percent) {
   double exact = ProgressLow_ + (ProgressHigh_ - ProgressLow_) * static_cast<double>(percent) / 100.0;
   int position = static_cast<int>(std::nearbyint(exact));
   if (OnProgress) OnProgress(this, position);
-  for (auto* observer : std::vector(Observers_)) observer->Progress(this, position);
+  for (size_t i = 0; i < Observers_.size(); ++i) Observers_[i]->Progress(this, position);
 }
 
 TStorageDataListView* TStorageDataList::GetView(const std::string& name) {

@@ -177,11 +177,6 @@ std::vector<std::pair<const TClassInfo*, const TClassInfo*>>& GroupRegistry() {
   return registry;
 }
 
-template <class T>
-void Forget(std::vector<T*>& observers, T* observer) {
-  observers.erase(std::remove(observers.begin(), observers.end(), observer), observers.end());
-}
-
 }  // namespace
 
 void RegisterGroupDefinition(const TClassInfo& definitionClass, const TClassInfo& groupItemClass) {
@@ -214,7 +209,7 @@ TStorageDataListView::~TStorageDataListView() = default;
 
 template <class F>
 void TStorageDataListView::Notify(F&& call) {
-  for (auto* observer : std::vector(Observers_)) call(observer);
+  for (size_t i = 0; i < Observers_.size(); ++i) call(Observers_[i]);
 }
 
 void TStorageDataListView::AddObserver(IStorageDataListViewObserver* observer) {
@@ -223,7 +218,7 @@ void TStorageDataListView::AddObserver(IStorageDataListViewObserver* observer) {
 }
 
 void TStorageDataListView::RemoveObserver(IStorageDataListViewObserver* observer) {
-  Forget(Observers_, observer);
+  Observers_.erase(std::remove(Observers_.begin(), Observers_.end(), observer), Observers_.end());
 }
 
 int TStorageDataListView::IndexOf(const TStorageDataItem* item) const {

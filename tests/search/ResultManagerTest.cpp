@@ -168,5 +168,24 @@ TEST(ResultManager, StoredResultsAreSeededFoundAgainOrCollectedAsOld) {
   EXPECT_EQ(f.Manager.Masters().At(0).State, msOld);
 }
 
+TEST(ResultManager, StoredResultsWithoutARankRankByPositionAndCoincidingKeysShareOneMaster) {
+  MasterFixture f;
+  f.Stored("Lamp", 30, "http://shop.test/p/1", 0);
+  f.Stored("Lamp again", 31, "http://www.shop.test/p/1", 0);  // reduces to the same key
+  f.Stored("Chair", 50, "http://shop.test/p/2", 0);
+  f.Manager.Reset();
+  ASSERT_EQ(f.Manager.Masters().Count(), 2u);
+  TMasterResult& lamp = f.Manager.Masters().At(0);
+  TMasterResult& chair = f.Manager.Masters().At(1);
+  EXPECT_EQ(lamp.Rank, 1);
+  EXPECT_EQ(chair.Rank, 3);  // its stored position, not its place among the masters
+  // Every stored record names the master it went to, so none is linked to another's master.
+  EXPECT_EQ(f.Manager.SeedMaster(0), &lamp);
+  EXPECT_EQ(f.Manager.SeedMaster(1), &lamp);
+  EXPECT_EQ(f.Manager.SeedMaster(2), &chair);
+  EXPECT_EQ(f.Manager.SeedMaster(3), nullptr);
+  EXPECT_EQ(FieldText(*chair.Representative, "title"), "Chair");
+}
+
 }  // namespace
 }  // namespace vandrel

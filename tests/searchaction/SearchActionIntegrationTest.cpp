@@ -37,7 +37,10 @@ class TActionLog : public ISearchActionObserver {
   void EngineResults(TEngineStorageItem* engine, int count) override {
     Add("results " + std::to_string(count), engine);
   }
-  void ResultAdded(TResultStorageItem*) override { ++Added; }
+  void ResultAdded(TResultStorageItem* result) override {
+    ++Added;
+    if (OnAdded) OnAdded(result);
+  }
   void ResultUpdated(TResultStorageItem*) override { ++Updated; }
   void ActionStarted() override { Events.push_back("action started"); }
   void ActionFinished() override { Events.push_back("action finished"); }
@@ -52,6 +55,7 @@ class TActionLog : public ISearchActionObserver {
   int Added = 0;
   int Updated = 0;
   std::function<void(TEngineStorageItem*)> OnDone;
+  std::function<void(TResultStorageItem*)> OnAdded;
 };
 
 class SearchActionIntegration : public ::testing::TestWithParam<bool> {
@@ -61,6 +65,7 @@ class SearchActionIntegration : public ::testing::TestWithParam<bool> {
       Action = &action;
       ActionLog = std::make_unique<TActionLog>();
       if (OnDone) ActionLog->OnDone = OnDone;
+      if (OnAdded) ActionLog->OnAdded = OnAdded;
       action.AddObserver(ActionLog.get());
     };
   }
@@ -69,6 +74,7 @@ class SearchActionIntegration : public ::testing::TestWithParam<bool> {
   TQuorinSearchAction* Action = nullptr;  // the last action started; gone once the runner is idle
   std::unique_ptr<TActionLog> ActionLog;
   std::function<void(TEngineStorageItem*)> OnDone;
+  std::function<void(TResultStorageItem*)> OnAdded;
 };
 
 TEST_P(SearchActionIntegration, RunsStoreRefreshAndStopMarkResultsAsFoundAgainNewRemainingOrOutdated) {
@@ -151,6 +157,86 @@ TEST_P(SearchActionIntegration, RunsStoreRefreshAndStopMarkResultsAsFoundAgainNe
   EXPECT_EQ(World.Find(search, "c")->FilterState, rfsDeleted | rfsOutdated | rfsRemains);
   EXPECT_EQ(search->MatchCount, VisibleCount(results));
   EXPECT_EQ(search->MatchCount, 4);  // a, e, g, h
+}
+
+TEST_P(SearchActionIntegration, StoredResultsWhoseKeysNowCoincideBecomeOneAndNoneTakesAnothersData) {
+  World.Pages.Set("alpha", {{"a", 10}, {"b", 11}, {"c", 12}, {"d", 13}});
+  TSearchStorageItem* search = World.NewSearch("garden", {"alpha"});
+  ASSERT_TRUE(World.Run(search));
+  ASSERT_EQ(World.Results(search).Count(), 4u);
+  // c's stored address now reduces to b's, as after an update of the search type's reduction.
+  TResultStorageItem* c = World.Find(search, "c");
+  c->FindField("url")->SetValue(TDynamicValue("http://www.shop.test/item/b"));
+  c->RunTransaction(lsUpdating, kResultUpdateState);
+
+  World.Pages.Set("alpha", {{"b", 21}, {"d", 23}});
+  ASSERT_TRUE(World.Run(search));
+  TResultStorageList& results = World.Results(search);
+  // One stored result per item: d's new data went to d's result, not to the one after b, and no stale
+  // copy of d is left beside it.
+  auto endsWith = [](const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  int ds = 0, bs = 0;
+  for (size_t i = 0; i < results.Count(); ++i) {
+    const std::string url = results.Result(i)->FindField("url")->Value().AsString();
+    ds += endsWith(url, "/item/d");
+    bs += endsWith(url, "/item/b");
+  }
+  EXPECT_EQ(ds, 1);
+  EXPECT_EQ(bs, 1) << "the coinciding result went";
+  EXPECT_EQ(results.Count(), 2u);
+  if (World.Store) {
+    EXPECT_EQ(World.Store->Rows[search->Index()].size(), 2u);
+  }
+}
+
+TEST_P(SearchActionIntegration, ADeletionMarkDuringTheRunJoinsItAndEveryResultIsStored) {
+  World.Pages.Set("alpha", {{"a", 10}, {"b", 11}, {"c", 12}});
+  World.Pages.Set("beta", {{"d", 13}, {"e", 14}});
+  TSearchStorageItem* search = World.NewSearch("garden", {"alpha", "beta"});
+  TResultStorageItem* marked = nullptr;
+  OnAdded = [&](TResultStorageItem* result) {
+    if (marked) return;
+    marked = result;
+    World.Compare->Item()->GetResultItem(search)->MarkDeleted(result);
+  };
+  ASSERT_TRUE(World.Run(search));
+  ASSERT_NE(marked, nullptr);
+  TResultStorageList& results = World.Results(search);
+  ASSERT_EQ(results.Count(), 5u);
+  EXPECT_TRUE(marked->HasFilterState(rfsDeleted));
+  EXPECT_EQ(search->MatchCount, 4);
+  if (World.Store) {
+    EXPECT_EQ(World.Store->Rows[search->Index()].size(), 5u) << "the run was committed";
+    results.Load();
+    int deleted = 0;
+    for (size_t i = 0; i < results.Count(); ++i) deleted += results.Result(i)->HasFilterState(rfsDeleted);
+    EXPECT_EQ(deleted, 1);
+  }
+}
+
+TEST(SearchActionStorage, AFailedWriteOfTheRunIsReportedAndTheCountStaysWithTheStoredRows) {
+  TSearchWorld world(true);
+  world.Pages.Set("alpha", {{"a", 10}, {"b", 11}, {"c", 12}});
+  TSearchStorageItem* search = world.NewSearch("garden", {"alpha"});
+  ASSERT_TRUE(world.Run(search));
+  EXPECT_TRUE(world.Log.StorageFailure.empty());
+  ASSERT_EQ(search->MatchCount, 3);
+
+  world.Pages.Set("alpha", {{"a", 10}, {"b", 11}, {"c", 12}, {"d", 13}, {"e", 14}});
+  world.Store->FailWrites = true;
+  ASSERT_TRUE(world.Run(search));
+  EXPECT_FALSE(world.Log.StorageFailure.empty());
+  EXPECT_EQ(world.Store->Rows[search->Index()].size(), 3u);
+  EXPECT_EQ(search->MatchCount, 3) << "the count describes the stored rows, not the lost run";
+  EXPECT_EQ(world.Results(search).Count(), 3u);
+
+  world.Store->FailWrites = false;
+  ASSERT_TRUE(world.Run(search));
+  EXPECT_TRUE(world.Log.StorageFailure.empty());
+  EXPECT_EQ(world.Store->Rows[search->Index()].size(), 5u);
+  EXPECT_EQ(search->MatchCount, 5);
 }
 
 TEST_P(SearchActionIntegration, EnginesNoLongerInTheCategoryFallBackToTheEnabledOnes) {

@@ -84,6 +84,7 @@ TEngineStorageItem* TTestCatalogue::AddEngine(const std::string& engName, bool s
 }
 
 bool TMemoryResultStore::AddItems(const TBytes& items) {
+  if (FailWrites) return false;
   TResultStorageTransactionList list;
   ReadObjectStream(items, list);
   for (size_t i = 0; i < list.Count(); ++i)
@@ -109,6 +110,7 @@ bool TMemoryResultStore::LoadItems(const TBytes& selection, TBytes& result) {
 }
 
 bool TMemoryResultStore::DeleteItems(const TBytes& keys) {
+  if (FailWrites) return false;
   TResultStorageTransactionList list;
   ReadObjectStream(keys, list);
   for (size_t i = 0; i < list.Count(); ++i)
@@ -117,6 +119,7 @@ bool TMemoryResultStore::DeleteItems(const TBytes& keys) {
 }
 
 bool TMemoryResultStore::DeleteAllItems(const TBytes& selection) {
+  if (FailWrites) return false;
   TResultStorageTransactionList list;
   ReadObjectStream(selection, list);
   Rows.erase(list.SrhNum);
@@ -124,6 +127,7 @@ bool TMemoryResultStore::DeleteAllItems(const TBytes& selection) {
 }
 
 bool TMemoryResultStore::SetItemsField(const TBytes& keys, const TDynamicValue& value) {
+  if (FailWrites) return false;
   TResultStorageTransactionList list;
   ReadObjectStream(keys, list);
   for (size_t i = 0; i < list.Count(); ++i) {

@@ -165,6 +165,7 @@ class TMemoryResultStore : public IStorageManager {
 
   std::map<int32_t, std::map<int32_t, TBytes>> Rows;  // search number -> result key -> the stored result
   int Loads = 0;
+  bool FailWrites = false;  // every write answers false and changes nothing, as on a full disk
   IStorageProgress* Progress = nullptr;
 };
 
@@ -173,12 +174,16 @@ class TRunnerLog : public IQuorinApplicationObserver {
  public:
   void ActionStarting(TQuorinAction& action) override;
   void ActionStarted(TQuorinAction&) override { Events.push_back("started"); }
-  void ActionFinished(TQuorinAction&) override { Events.push_back("finished"); }
+  void ActionFinished(TQuorinAction& action) override {
+    Events.push_back("finished");
+    if (auto* search = dynamic_cast<TQuorinSearchAction*>(&action)) StorageFailure = search->StorageFailure();
+  }
   void Busy() override { Events.push_back("busy"); }
   void Idle() override { Events.push_back("idle"); }
   void Error(TQuorinActionResult code) override { Events.push_back("error " + std::to_string(code)); }
 
   std::vector<std::string> Events;
+  std::string StorageFailure;  // of the last search action that finished
   // Applied to every search action before it starts, as the main window does.
   std::function<void(TQuorinSearchAction&)> Configure;
 };

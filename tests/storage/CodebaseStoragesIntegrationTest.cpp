@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "storage/CategoryStorage.h"
 #include "storage/CodebaseStorageManager.h"
 #include "storage/ResultStorage.h"
 #include "storage/SearchStorage.h"
+#include "storage/SearchTypeStorage.h"
 
 namespace vandrel {
 namespace {
@@ -84,8 +87,9 @@ class CodebaseStoragesIntegration : public ::testing::Test {
   std::string history_;
 };
 
-TEST_F(CodebaseStoragesIntegration, DbfreadReadsEveryTableAndMemo) {
-  // Character fields come back raw, so the binary short, long and date columns can be checked too.
+// Every row of every ".ctb" table in `folders` as read by dbfread, one line per row. Character fields
+// come back raw, so the binary short, long and date columns can be checked too.
+std::string ReadWithDbfread(const fs::path& scratch, const std::vector<std::string>& folders) {
   std::string script =
       "import dbfread, sys, os, struct\n"
       "class Raw(dbfread.FieldParser):\n"
@@ -102,12 +106,18 @@ TEST_F(CodebaseStoragesIntegration, DbfreadReadsEveryTableAndMemo) {
       "    if not name.endswith('.ctb'): continue\n"
       "    t = dbfread.DBF(folder + name, parserclass=Raw, recfactory=list, load=True)\n"
       "    for r in t.records: print(name, ' '.join('%s=%s' % (k, show(v)) for k, v in r))\n";
-  std::string file = dir_.string() + "/read.py";
+  std::string file = (scratch / "read.py").string();
   {
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "w"), std::fclose);
     std::fputs(script.c_str(), f.get());
   }
-  std::string out = Capture("/usr/bin/python3 " + file + " " + dir_.string() + "/ " + history_ + " 2>&1");
+  std::string command = "/usr/bin/python3 " + file;
+  for (const auto& folder : folders) command += " " + folder;
+  return Capture(command + " 2>&1");
+}
+
+TEST_F(CodebaseStoragesIntegration, DbfreadReadsEveryTableAndMemo) {
+  std::string out = ReadWithDbfread(dir_, {dir_.string() + "/", history_});
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   EXPECT_NE(out.find("Category.ctb CATNAME=books"), std::string::npos) << out;
   EXPECT_NE(out.find("CATDESCR='Paper and ink'"), std::string::npos) << out;
@@ -150,6 +160,32 @@ TEST_F(CodebaseStoragesIntegration, PgdbfReadsEveryTableAndMemo) {
   }
   EXPECT_EQ(tables,
             8);  // category, engine-less: Category; history: Search, Sfm, Sgm, Result, Rfm, Rgm, RChannel
+}
+
+TEST(CodebaseStoragesOracle, InputFieldLayoutColumnsHoldZeroNotBlanks) {
+  fs::path dir = fs::temp_directory_path() / ("vandrel-cbso-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  {
+    TCodebaseStorageManager manager(dir.string());
+    ASSERT_TRUE(manager.Open());
+    TSearchTypeStorageList types;
+    ASSERT_TRUE(types.AttachStorage(kSearchTypeStorageCodebase));
+    types.AddObserver(&manager);
+    ASSERT_TRUE(types.Login(TCodebaseStorageLoginInfo::StaticClass()));
+    ASSERT_TRUE(types.Load());
+    types.BeginTransaction(lsAdding);
+    TSearchTypeStorageItem* t = types.NewSearchType();
+    t->SrtName = "books";
+    t->InputFieldDefinitions.AddInput("Author", TStorageFieldType::ftString);
+    types.EndTransaction();
+  }
+  std::string out = ReadWithDbfread(dir, {dir.string() + "/"});
+  EXPECT_NE(out.find("Sif.ctb SRTNAME=books SIFNUM=1 SIFNAME=Author"), std::string::npos) << out;
+  EXPECT_NE(out.find("SIFLAYPOS=short:0 SIFLAYWID=00000000 SIFLAYALIG=short:0 SIFLAYFLG=short:0"),
+            std::string::npos)
+      << out;
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,15 +1,21 @@
 // The five database back ends under their typed lists, through a real database in a temporary folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "storage/CategoryStorage.h"
 #include "storage/CodebaseDefinitionStorages.h"
 #include "storage/CodebaseHistoryStorages.h"
 #include "storage/CodebaseStorageManager.h"
 #include "storage/EngineStorage.h"
+#include "storage/QuorinDb.h"
 #include "storage/ResultStorage.h"
 #include "storage/SearchStorage.h"
 #include "storage/SearchTypeStorage.h"
@@ -77,6 +83,35 @@ class CodebaseStorages : public ::testing::Test {
     for (bool found = t->First(); found; found = t->Next()) ++n;
     db.ForgetTable("Probe");
     return n;
+  }
+
+  // Appends a row of (search, result, engine) straight into the engine table, as an older version could
+  // leave one behind.
+  void AppendEngineRow(int32_t srhNum, int32_t resNum, const std::string& engine) {
+    TQuorinDb& db = *manager_->Database();
+    TTable* t = db.DefineTable("Probe", "RChannel.ctb");
+    t->SetFieldsFromFile(true);
+    t->SetPath((dir_ / "Compare").string());
+    ASSERT_TRUE(t->Open());
+    ASSERT_TRUE(t->AppendStart());
+    t->Fields()[0]->SetAsInteger(srhNum);
+    t->Fields()[1]->SetAsInteger(resNum);
+    t->Fields()[2]->SetAsString(engine);
+    ASSERT_TRUE(t->Append());
+    db.ForgetTable("Probe");
+  }
+
+  // Adds a result found by `engines` to search `srhNum`; answers its number.
+  int32_t AddResult(int32_t srhNum, std::vector<std::string> engines) {
+    TResultStorageList results;
+    EXPECT_TRUE(Open(results, kResultStorageCodebase, true));
+    OutputDefinitions(results.OutputFieldDefinitions());
+    EXPECT_TRUE(results.LoadSearch(srhNum));
+    results.BeginTransaction(lsAdding);
+    TResultStorageItem* r = results.NewResult();
+    r->FoundBy.Lines = std::move(engines);
+    results.EndTransaction();
+    return r->Index();
   }
 
   fs::path dir_;
@@ -299,7 +334,7 @@ TEST_F(CodebaseStorages, DeletingASearchDeletesItsResultsSoItsNumberStartsEmpty)
   EXPECT_EQ(LiveRows("RChannel.ctb"), 0u);
 }
 
-TEST_F(CodebaseStorages, DefinitionListsRoundTripAndReplaceTheirParts) {
+TEST_F(CodebaseStorages, SearchTypesRoundTripWithTheirDefinitionsAndLayouts) {
   TSearchTypeStorageList types;
   ASSERT_TRUE(Open(types, kSearchTypeStorageCodebase, false));
   ASSERT_TRUE(types.Load());
@@ -341,8 +376,9 @@ TEST_F(CodebaseStorages, DefinitionListsRoundTripAndReplaceTheirParts) {
   EXPECT_EQ(a->OutputFieldLayout.LayoutItem(0)->Layout.Flags, lfHidden);
   ASSERT_EQ(again.InputFieldLayout().Count(), 1u);
   EXPECT_EQ(again.InputFieldLayout().LayoutItem(0)->Layout.Width, 77);
+}
 
-  // Categories.
+TEST_F(CodebaseStorages, CategoriesRoundTripInKeyOrderWithTheirFlagAndDates) {
   TCategoryStorageList cats;
   ASSERT_TRUE(Open(cats, kCategoryStorageCodebase, false));
   ASSERT_TRUE(cats.Load());
@@ -368,8 +404,9 @@ TEST_F(CodebaseStorages, DefinitionListsRoundTripAndReplaceTheirParts) {
   EXPECT_EQ(catsAgain.Category(1)->Description, "Records");
   EXPECT_DOUBLE_EQ(catsAgain.Category(1)->LastUpdateDate, 1.5);
   EXPECT_DOUBLE_EQ(catsAgain.Category(1)->LastSearchDate, 2.5);
+}
 
-  // Engines of one category, replaced as a whole.
+TEST_F(CodebaseStorages, EnginesOfOneCategoryRoundTripAndAreNeverDeletedOneByOne) {
   TEngineStorageList engines;
   ASSERT_TRUE(Open(engines, kEngineStorageCodebase, false));
   engines.SetCatName("books");
@@ -398,6 +435,66 @@ TEST_F(CodebaseStorages, DefinitionListsRoundTripAndReplaceTheirParts) {
   other.SetCatName("music");
   ASSERT_TRUE(other.Load());
   EXPECT_EQ(other.Count(), 0u);
+}
+
+TEST_F(CodebaseStorages, EachEngineOfAResultIsOneRowAndAHiddenLeftoverNeverJoinsALaterResult) {
+  ASSERT_EQ(AddResult(1, {"alpha", "Alpha", "beta", "alpha"}), 1);
+  EXPECT_EQ(LiveRows("RChannel.ctb"), 2u) << "engine names are matched without regard to case";
+  AppendEngineRow(1, 1, "beta");
+  ASSERT_EQ(LiveRows("RChannel.ctb"), 3u);
+  {
+    auto loaded = Results(1);
+    EXPECT_EQ(LiveRows("RChannel.ctb"), 2u) << "the hidden row went at login";
+    ASSERT_EQ(loaded->Count(), 1u);
+    EXPECT_EQ(loaded->Result(0)->FoundBy.Lines, (std::vector<std::string>{"alpha", "beta"}));
+    loaded->BeginTransaction(lsDeleting);
+    loaded->Result(0)->Delete();
+    loaded->EndTransaction();
+  }
+  EXPECT_EQ(LiveRows("RChannel.ctb"), 0u) << "every row of the deleted result's key";
+  // The next result takes the freed number and names only the engine that found it.
+  ASSERT_EQ(AddResult(1, {"gamma"}), 1);
+  auto again = Results(1);
+  ASSERT_EQ(again->Count(), 1u);
+  EXPECT_EQ(again->Result(0)->FoundBy.Lines, (std::vector<std::string>{"gamma"}));
+}
+
+TEST_F(CodebaseStorages, ASearchTableSetAsideAfterDamageNeverHandsOutANumberWhoseResultsAreStored) {
+  {
+    TSearchStorageList searches;
+    ASSERT_TRUE(Open(searches, kSearchStorageCodebase, true));
+    ASSERT_TRUE(searches.Load());
+    searches.BeginTransaction(lsAdding);
+    searches.NewSearch();
+    searches.NewSearch();
+    searches.EndTransaction();
+  }
+  AddResult(1, {"alpha"});
+  AddResult(2, {"beta"});
+  TQuorinDb::TakeSetAside();
+  {
+    std::fstream f(dir_ / "Compare" / "Search.ctb", std::ios::in | std::ios::out | std::ios::binary);
+    f.write("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 12);
+  }
+
+  TSearchStorageList searches;
+  ASSERT_TRUE(Open(searches, kSearchStorageCodebase, true));
+  ASSERT_TRUE(searches.Load());
+  EXPECT_EQ(searches.Count(), 0u);
+  std::vector<TQuorinDb::TSetAside> aside = TQuorinDb::TakeSetAside();
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_NE(aside[0].File.find("Search.ctb"), std::string::npos);
+  EXPECT_TRUE(TQuorinDb::TakeSetAside().empty()) << "told once";
+  searches.BeginTransaction(lsAdding);
+  TSearchStorageItem* fresh = searches.NewSearch();
+  searches.EndTransaction();
+  EXPECT_EQ(fresh->Index(), 3) << "past the numbers the result tables still hold";
+  EXPECT_EQ(Results(3)->Count(), 0u);
+  EXPECT_EQ(Results(1)->Count(), 1u) << "the results were kept";
+  int setAside = 0;
+  for (const auto& e : fs::directory_iterator(dir_ / "Compare"))
+    setAside += e.path().filename().string().find("damaged") != std::string::npos;
+  EXPECT_GE(setAside, 1);
 }
 
 TEST_F(CodebaseStorages, ADamagedBlobCostsOneResultItsFieldsNotTheList) {
@@ -460,6 +557,63 @@ TEST(CodebaseStorageManager, CompactionIsDueAfterTheDelayInWholeDaysEitherWay) {
   EXPECT_TRUE(IsCompactionDue(now - 15, now, 15));
   EXPECT_TRUE(IsCompactionDue(now + 15.2, now, 15));  // a clock set back
   EXPECT_FALSE(IsCompactionDue(now, now, 15));
+}
+
+// Holds an exclusive lock on `file` in a child process until killed; answers the child once it holds it.
+pid_t HoldLockInChild(const fs::path& file) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(file.c_str(), O_RDWR);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+    char c = 1;
+    if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+    for (int i = 0; i < 300; ++i) ::usleep(100000);  // at most 30 s, should the parent never kill it
+    ::_exit(0);
+  }
+  char c = 0;
+  ::close(ready[1]);
+  if (::read(ready[0], &c, 1) != 1) c = 0;
+  ::close(ready[0]);
+  return c == 1 ? pid : -1;
+}
+
+TEST(CodebaseStorageManagerIntegration, ADatabaseInUseElsewhereIsWaitedForThenRefusedSayingSo) {
+  const fs::path dir = fs::temp_directory_path() / ("vandrel-cbsl-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  {
+    TCodebaseStorageManager manager(dir.string());
+    ASSERT_TRUE(manager.Open());
+  }
+  // Let go of within the wait: the open succeeds.
+  pid_t holder = HoldLockInChild(dir / "DB.dbf");
+  ASSERT_GT(holder, 0);
+  std::thread release([holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(holder, SIGKILL);
+  });
+  {
+    TCodebaseStorageManager manager(dir.string());
+    EXPECT_TRUE(manager.Open()) << manager.RefusalText();
+  }
+  release.join();
+  ::waitpid(holder, nullptr, 0);
+
+  // Held past the wait: refused, and the refusal says why.
+  holder = HoldLockInChild(dir / "DB.dbf");
+  ASSERT_GT(holder, 0);
+  {
+    TCodebaseStorageManager manager(dir.string());
+    manager.LockWait = std::chrono::milliseconds(200);
+    EXPECT_FALSE(manager.Open());
+    EXPECT_NE(manager.RefusalText().find("in use by another process"), std::string::npos)
+        << manager.RefusalText();
+  }
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -83,8 +83,8 @@ TEST_F(QuorinDb, EveryTableHasOneUniquePrimaryIndexOverItsOwnColumns) {
   TTable* search = db->DefineTable("Search", "Search.ctb");
   DefineSchemaTable(*search, *FindSchemaTable("Search"));
   EXPECT_EQ(search->Indexes()[0]->KeyExpression(), "SrhNum");
-  EXPECT_EQ(search->Fields().Find("SrhSearchValues")->DataType(), dtBlob);
-  EXPECT_EQ(search->Fields().Find("SrhMatches")->DataType(), dtShort);
+  EXPECT_EQ(search->Fields().Find("SrhSearchValues")->DataType(), TDbDataType::dtBlob);
+  EXPECT_EQ(search->Fields().Find("SrhMatches")->DataType(), TDbDataType::dtShort);
 }
 
 TEST_F(QuorinDb, FirstLoginCreatesTheDictionaryAndItsOwnTablesOnly) {

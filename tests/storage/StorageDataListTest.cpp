@@ -289,5 +289,42 @@ TEST_F(StorageDataList, LockingSuppressesNotifications) {
   EXPECT_TRUE(observer.Log.empty());
 }
 
+// Observers that join or leave while the list is telling its observers.
+class TJoiningObserver : public IStorageDataListObserver {
+ public:
+  TJoiningObserver(TStorageDataList& list, TRecordingObserver& late) : list_(list), late_(late) {}
+  void ItemChanged(TStorageNotifier*, TStorageDataItem*) override {
+    ++Calls;
+    list_.AddObserver(&late_);
+    if (Leave) list_.RemoveObserver(Leave);
+  }
+  int Calls = 0;
+  IStorageDataListObserver* Leave = nullptr;
+
+ private:
+  TStorageDataList& list_;
+  TRecordingObserver& late_;
+};
+
+TEST_F(StorageDataList, AnObserverAddedWhileOthersAreToldIsToldInTheSamePassAndOneRemovedIsNot) {
+  Fill();
+  list->RemoveObserver(&observer);
+  TRecordingObserver late, leaving;
+  TJoiningObserver joining(*list, late);
+  joining.Leave = &leaving;
+  list->AddObserver(&joining);
+  list->AddObserver(&leaving);
+  list->BeginTransaction(lsUpdating);
+  At(0)->SetTitle("A");
+  list->EndTransaction();
+  EXPECT_FALSE(late.Log.empty()) << "added during the pass, told in it";
+  EXPECT_TRUE(leaving.Log.empty()) << "removed during the pass before its turn";
+  late.Log.clear();
+  const int before = joining.Calls;
+  At(1)->SetTitle("B");
+  EXPECT_EQ(joining.Calls, before + 1);
+  EXPECT_EQ(late.Log.size(), 1u) << "added once, told once";
+}
+
 }  // namespace
 }  // namespace vandrel

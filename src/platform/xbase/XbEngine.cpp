@@ -167,6 +167,11 @@ class TXbEngineImpl final : public IXbEngine {
   std::string JournalPath(const std::string& forTable);
   static IXbFile* Held(void* context, const std::string& path);
   std::unique_ptr<IXbTable> Attach(const std::string& canonical);
+  // Loads the opened data and memo files as the table of `canonical` and shares it; on failure the
+  // error is `failCode` with `failText` and the reason.
+  std::unique_ptr<IXbTable> Install(const std::string& canonical, const std::string& memoPath,
+                                    std::unique_ptr<IXbFile> dbf, std::unique_ptr<IXbFile> fpt, int failCode,
+                                    const std::string& failText);
 
   std::shared_ptr<IXbFileSystem> fs_;
   std::string journalPath_;
@@ -306,15 +311,7 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Open(const std::string& path) {
       }
     }
   }
-  auto file = std::make_shared<TXbDataFile>(
-      canonical, memoPath, std::make_unique<TXbPagedFile>(canonical, std::move(dbf)),
-      fpt ? std::make_unique<TXbPagedFile>(memoPath, std::move(fpt)) : nullptr);
-  if (!file->Load(why)) {
-    Fail(xbeDamaged, "Damaged table " + path + ": " + why);
-    return nullptr;
-  }
-  files_[canonical] = file;
-  return std::make_unique<TXbTableImpl>(*this, file);
+  return Install(canonical, memoPath, std::move(dbf), std::move(fpt), xbeDamaged, "Damaged table " + path);
 }
 
 std::unique_ptr<IXbTable> TXbEngineImpl::Create(const std::string& path,
@@ -402,11 +399,18 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Create(const std::string& path,
     Fail(xbeCreate, "Cannot create " + path);
     return nullptr;
   }
+  return Install(canonical, memoPath, std::move(dbf), std::move(fpt), xbeCreate, "Cannot create " + path);
+}
+
+std::unique_ptr<IXbTable> TXbEngineImpl::Install(const std::string& canonical, const std::string& memoPath,
+                                                 std::unique_ptr<IXbFile> dbf, std::unique_ptr<IXbFile> fpt,
+                                                 int failCode, const std::string& failText) {
   auto file = std::make_shared<TXbDataFile>(
       canonical, memoPath, std::make_unique<TXbPagedFile>(canonical, std::move(dbf)),
       fpt ? std::make_unique<TXbPagedFile>(memoPath, std::move(fpt)) : nullptr);
+  std::string why;
   if (!file->Load(why)) {
-    Fail(xbeCreate, "Cannot create " + path + ": " + why);
+    Fail(failCode, failText + ": " + why);
     return nullptr;
   }
   files_[canonical] = file;
@@ -880,14 +884,7 @@ bool TXbTableImpl::AssignRaw(int j, std::string_view bytes) {
 }
 
 double TXbTableImpl::Double(int j) const {
-  std::string_view raw = Raw(j);
-  size_t b = raw.find_first_not_of(' ');
-  if (b == std::string_view::npos) return 0;
-  raw.remove_prefix(b);
-  while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
-  double v = 0;
-  std::from_chars(raw.data(), raw.data() + raw.size(), v);
-  return v;
+  return XbNumberOf(Raw(j));
 }
 
 bool TXbTableImpl::AssignDouble(int j, double value) {

@@ -53,6 +53,16 @@ bool CheckField(const TXbFieldDef& f, std::string& why) {
 
 }  // namespace
 
+double XbNumberOf(std::string_view raw) {
+  size_t b = raw.find_first_not_of(' ');
+  if (b == std::string_view::npos) return 0;
+  raw.remove_prefix(b);
+  while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
+  double v = 0;
+  std::from_chars(raw.data(), raw.data() + raw.size(), v);
+  return v;
+}
+
 uint32_t ReadBe32(const unsigned char* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);

@@ -61,6 +61,9 @@ std::string BuildFptHeader(const TXbMemoHeader& header);
 bool ParseMemoPointer(std::string_view field, uint32_t& block);
 std::string FormatMemoPointer(uint32_t block);  // "%10d", blanks for 0
 
+// The value a numeric field's text holds; blanks and text that is no number read as 0.
+double XbNumberOf(std::string_view raw);
+
 uint32_t ReadBe32(const unsigned char* p);
 void WriteBe32(unsigned char* p, uint32_t v);
 

@@ -216,108 +216,119 @@ void TXbJournal::AddSwap(const std::string& target, const std::string& replaceme
   AddRecord('S', p);
 }
 
-bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeldFile held, void* context,
-                      bool lockFirst, std::string& error) {
+namespace {
+
+// What an intact prefix of a journal asks to be put back.
+struct TJournalContent {
+  struct TFileEntry {
+    std::string Path;
+    uint64_t OldSize = 0;
+    std::vector<std::pair<uint64_t, std::string>> Pages;  // offset, old bytes
+  };
+  struct TSwap {
+    std::string Target, Replacement, Backup;
+  };
+  std::map<uint32_t, TFileEntry> Files;
+  std::vector<TSwap> Swaps;
+};
+
+// The whole journal; false with `error` set when it exists but cannot be read.
+bool ReadJournal(IXbFileSystem& fs, const std::string& journalPath, bool& exists, std::string& bytes,
+                 std::string& error) {
   int err = 0;
   auto journal = fs.Open(journalPath, TXbOpenMode::xomExisting, err);
+  exists = journal != nullptr || fs.Exists(journalPath);
   if (!journal) {
-    if (!fs.Exists(journalPath)) return true;
+    if (!exists) return true;
     error = "cannot open the journal";
     return false;
   }
   uint64_t size = 0;
-  std::string bytes;
+  size_t got = 0;
   if (!journal->Size(size)) {
     error = "cannot read the journal";
     return false;
   }
   bytes.resize(static_cast<size_t>(size));
-  size_t got = 0;
   if (!journal->ReadAt(0, bytes.data(), bytes.size(), got)) {
     error = "cannot read the journal";
     return false;
   }
   bytes.resize(got);
-  journal.reset();
+  return true;
+}
 
-  struct FileEntry {
-    std::string Path;
-    uint64_t OldSize = 0;
-    std::vector<std::pair<uint64_t, std::string>> Pages;
-  };
-  struct Swap {
-    std::string Target, Replacement, Backup;
-  };
-  std::map<uint32_t, FileEntry> files;
-  std::vector<Swap> swaps;
-
+// Data files are only written after the whole journal is synced, so a torn journal means untouched
+// files: whatever prefix is intact is enough.
+TJournalContent ParseJournal(const std::string& bytes) {
+  TJournalContent content;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* end = p + bytes.size();
-  // Data files are only written after the whole journal is synced, so a torn journal means untouched
-  // files: whatever prefix is intact is enough.
-  if (bytes.size() >= 12 && std::memcmp(p, kJournalMagic, 4) == 0) {
-    uint32_t salt = static_cast<uint32_t>(GetLe(p + 4, 4));
-    if (GetLe(p + 8, 4) == Checksum(salt, bytes.data(), 8)) {
-      p += 12;
-      while (end - p >= 9) {
-        char type = static_cast<char>(p[0]);
-        uint64_t len = GetLe(p + 1, 4);
-        if (static_cast<uint64_t>(end - p) < 9 + len) break;
-        uint32_t sum = static_cast<uint32_t>(GetLe(p + 5 + len, 4));
-        if (sum != Checksum(salt, reinterpret_cast<const char*>(p), 5 + len)) break;
-        const unsigned char* q = p + 5;
-        const unsigned char* qend = q + len;
-        if (type == 'F' && len >= 12) {
-          // Each file is named once; a second entry under its number would aim its pages at another file.
-          auto [slot, fresh] = files.try_emplace(static_cast<uint32_t>(GetLe(q, 4)));
-          if (!fresh) break;
-          auto& f = slot->second;
-          f.OldSize = GetLe(q + 4, 8);
-          f.Path.assign(reinterpret_cast<const char*>(q + 12), len - 12);
-        } else if (type == 'P' && len >= 12) {
-          // Old bytes only ever come from inside a file's old length; anything else is not ours.
-          auto it = files.find(static_cast<uint32_t>(GetLe(q, 4)));
-          uint64_t offset = GetLe(q + 4, 8);
-          if (it == files.end() || offset > it->second.OldSize || len - 12 > it->second.OldSize - offset)
-            break;
-          it->second.Pages.emplace_back(offset, std::string(reinterpret_cast<const char*>(q + 12), len - 12));
-        } else if (type == 'S') {
-          Swap s;
-          if (!GetString(q, qend, s.Target) || !GetString(q, qend, s.Replacement) ||
-              !GetString(q, qend, s.Backup)) {
-            break;
-          }
-          swaps.push_back(std::move(s));
-        }
-        p += 9 + len;
-      }
+  if (bytes.size() < 12 || std::memcmp(p, kJournalMagic, 4) != 0) return content;
+  uint32_t salt = static_cast<uint32_t>(GetLe(p + 4, 4));
+  if (GetLe(p + 8, 4) != Checksum(salt, bytes.data(), 8)) return content;
+  p += 12;
+  while (end - p >= 9) {
+    char type = static_cast<char>(p[0]);
+    uint64_t len = GetLe(p + 1, 4);
+    if (static_cast<uint64_t>(end - p) < 9 + len) break;
+    uint32_t sum = static_cast<uint32_t>(GetLe(p + 5 + len, 4));
+    if (sum != Checksum(salt, reinterpret_cast<const char*>(p), 5 + len)) break;
+    const unsigned char* q = p + 5;
+    const unsigned char* qend = q + len;
+    if (type == 'F' && len >= 12) {
+      // Each file is named once; a second entry under its number would aim its pages at another file.
+      auto [slot, fresh] = content.Files.try_emplace(static_cast<uint32_t>(GetLe(q, 4)));
+      if (!fresh) break;
+      auto& f = slot->second;
+      f.OldSize = GetLe(q + 4, 8);
+      f.Path.assign(reinterpret_cast<const char*>(q + 12), len - 12);
+    } else if (type == 'P' && len >= 12) {
+      // Old bytes only ever come from inside a file's old length; anything else is not ours.
+      auto it = content.Files.find(static_cast<uint32_t>(GetLe(q, 4)));
+      uint64_t offset = GetLe(q + 4, 8);
+      if (it == content.Files.end() || offset > it->second.OldSize || len - 12 > it->second.OldSize - offset)
+        break;
+      it->second.Pages.emplace_back(offset, std::string(reinterpret_cast<const char*>(q + 12), len - 12));
+    } else if (type == 'S') {
+      TJournalContent::TSwap s;
+      if (!GetString(q, qend, s.Target) || !GetString(q, qend, s.Replacement) ||
+          !GetString(q, qend, s.Backup))
+        break;
+      content.Swaps.push_back(std::move(s));
     }
+    p += 9 + len;
   }
+  return content;
+}
 
-  std::map<std::string, std::unique_ptr<IXbFile>> locked;  // files this recovery opened and locked
-  if (lockFirst) {
-    std::set<std::string> paths;
-    for (const auto& [id, f] : files) paths.insert(f.Path);
-    for (const auto& s : swaps) paths.insert({s.Target, s.Replacement, s.Backup});
-    for (const auto& path : paths) {
-      if (path.empty() || (held != nullptr && held(context, path) != nullptr) || !fs.Exists(path)) continue;
-      auto file = fs.Open(path, TXbOpenMode::xomExisting, err);
-      if (!file || !file->TryLock()) {
-        error = path + " is in use by another process";
-        return false;
-      }
-      locked[path] = std::move(file);
+// Locks every file the journal names that nobody in this process holds, so no other process writes it
+// while it is put back.
+bool LockJournalFiles(IXbFileSystem& fs, const TJournalContent& content, TXbHeldFile held, void* context,
+                      std::map<std::string, std::unique_ptr<IXbFile>>& locked, std::string& error) {
+  std::set<std::string> paths;
+  for (const auto& [id, f] : content.Files) paths.insert(f.Path);
+  for (const auto& s : content.Swaps) paths.insert({s.Target, s.Replacement, s.Backup});
+  for (const auto& path : paths) {
+    if (path.empty() || (held != nullptr && held(context, path) != nullptr) || !fs.Exists(path)) continue;
+    int err = 0;
+    auto file = fs.Open(path, TXbOpenMode::xomExisting, err);
+    if (!file || !file->TryLock()) {
+      error = path + " is in use by another process";
+      return false;
     }
+    locked[path] = std::move(file);
   }
+  return true;
+}
 
+// Swaps first: afterwards every target path names the file the page images belong to.
+bool UndoSwaps(IXbFileSystem& fs, const TJournalContent& content, std::string& error) {
   std::set<std::string> dirs;
-  // Swaps first: afterwards every target path names the file the page images belong to.
-  for (const auto& s : swaps) {
-    if (fs.Exists(s.Backup)) {
-      if (!fs.Rename(s.Backup, s.Target)) {
-        error = "cannot restore " + s.Target;
-        return false;
-      }
+  for (const auto& s : content.Swaps) {
+    if (fs.Exists(s.Backup) && !fs.Rename(s.Backup, s.Target)) {
+      error = "cannot restore " + s.Target;
+      return false;
     }
     if (fs.Exists(s.Replacement) && !fs.Remove(s.Replacement)) {
       error = "cannot remove " + s.Replacement;
@@ -331,16 +342,23 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
       return false;
     }
   }
-  for (auto& [id, f] : files) {
+  return true;
+}
+
+// Writes the old page images back and cuts each file to its old length.
+bool RestorePages(IXbFileSystem& fs, const TJournalContent& content, TXbHeldFile held, void* context,
+                  std::map<std::string, std::unique_ptr<IXbFile>>& locked, std::string& error) {
+  for (const auto& [id, f] : content.Files) {
     if (f.Path.empty()) continue;
     std::unique_ptr<IXbFile> own;
     IXbFile* file = held != nullptr ? held(context, f.Path) : nullptr;
     // After a swap was undone the path names the restored file, which was locked under its backup name.
-    for (const auto& s : swaps) {
+    for (const auto& s : content.Swaps) {
       if (file == nullptr && s.Target == f.Path && locked.count(s.Backup) != 0) file = locked[s.Backup].get();
     }
     if (file == nullptr && locked.count(f.Path) != 0) file = locked[f.Path].get();
     if (file == nullptr) {
+      int err = 0;
       own = fs.Open(f.Path, TXbOpenMode::xomExisting, err);
       if (!own) {
         if (!fs.Exists(f.Path)) continue;  // nothing left to put back
@@ -365,6 +383,22 @@ bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeld
       return false;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeldFile held, void* context,
+                      bool lockFirst, std::string& error) {
+  bool exists = false;
+  std::string bytes;
+  if (!ReadJournal(fs, journalPath, exists, bytes, error)) return false;
+  if (!exists) return true;
+  const TJournalContent content = ParseJournal(bytes);
+  std::map<std::string, std::unique_ptr<IXbFile>> locked;  // files this recovery opened and locked
+  if (lockFirst && !LockJournalFiles(fs, content, held, context, locked, error)) return false;
+  if (!UndoSwaps(fs, content, error) || !RestorePages(fs, content, held, context, locked, error))
+    return false;
   std::string dir = XbDirName(journalPath);
   if (!fs.Remove(journalPath) || !fs.SyncDir(dir)) {
     error = "cannot remove the journal";

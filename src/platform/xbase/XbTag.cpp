@@ -8,6 +8,7 @@
 
 #include "platform/Format.h"
 #include "platform/xbase/XbEngine.h"
+#include "platform/xbase/XbFormat.h"
 
 namespace vandrel {
 
@@ -58,16 +59,6 @@ bool SameName(std::string_view a, std::string_view b) {
       return false;
   }
   return true;
-}
-
-double NumberOf(std::string_view raw) {
-  size_t b = raw.find_first_not_of(' ');
-  if (b == std::string_view::npos) return 0;
-  raw.remove_prefix(b);
-  while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
-  double v = 0;
-  std::from_chars(raw.data(), raw.data() + raw.size(), v);
-  return v;
 }
 
 // A number in `width` characters, right-aligned; asterisks when it does not fit. Descending keys are
@@ -192,7 +183,7 @@ void TXbKeyExpression::AppendTo(std::string_view record, std::string& key) const
       if (!p.Descend && IsFormatted(raw, p.Width, p.Decimals)) {
         key.append(raw);
       } else {
-        key += FormatNumber(NumberOf(raw), p.Width, p.Decimals, p.Descend);
+        key += FormatNumber(XbNumberOf(raw), p.Width, p.Decimals, p.Descend);
       }
     } else if (p.Str) {
       key.append(raw.substr(0, static_cast<size_t>(p.Width)));
