@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestTempDir.h"
+#include "TempFolder.h"
 #include "data/DemoSite.h"
 #include "http/TestOriginServer.h"
 #include "http/TestPeers.h"

@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "ScriptTestUtil.h"
-#include "TestTempDir.h"
+#include "TempFolder.h"
 #include "script/BaseCompiler.h"
 #include "script/FuncEvaluator.h"
 
