@@ -15,10 +15,10 @@ using enum TOptionKind;
 
 // The options every command that opens the program's data takes; `data` and `debug` only where the
 // definitions matter.
-std::vector<TOptionSpec> KernelOptions(bool definitions) {
-  std::vector<TOptionSpec> specs = {{"root", Value}};
-  if (definitions) specs.insert(specs.end(), {{"data", Value}, {"define", Repeated}});
-  return specs;
+std::vector<TOptionDef> KernelOptions(bool definitions) {
+  std::vector<TOptionDef> options = {{"root", Value}};
+  if (definitions) options.insert(options.end(), {{"data", Value}, {"define", Repeated}});
+  return options;
 }
 
 bool SplitPairs(const std::vector<std::string>& texts, const char* option, TNameValues& into,
@@ -86,19 +86,19 @@ std::vector<std::string> EngineNames(const std::string& list) {
 
 bool ParseSearchArguments(const std::vector<std::string>& words, TSearchArguments& out, std::string& error) {
   out = {};
-  std::vector<TOptionSpec> specs = KernelOptions(true);
-  specs.insert(specs.end(), {{"category", Value},
-                             {"set", Repeated},
-                             {"engines", Value},
-                             {"max-threads", Value},
-                             {"results-per-engine", Value},
-                             {"currency", Value},
-                             {"detect-connection", Flag},
-                             {"connection-probe", Value},
-                             {"json", Flag},
-                             {"no-store", Flag},
-                             {"debug", Flag}});
-  TCommandLine line(std::move(specs));
+  std::vector<TOptionDef> options = KernelOptions(true);
+  options.insert(options.end(), {{"category", Value},
+                                 {"set", Repeated},
+                                 {"engines", Value},
+                                 {"max-threads", Value},
+                                 {"results-per-engine", Value},
+                                 {"currency", Value},
+                                 {"detect-connection", Flag},
+                                 {"connection-probe", Value},
+                                 {"json", Flag},
+                                 {"no-store", Flag},
+                                 {"debug", Flag}});
+  TCommandLine line(std::move(options));
   if (!Read(line, words, error)) return false;
   if (!NoPositionals(line, error) || !ReadKernel(line, out.Kernel, error) ||
       !SplitPairs(line.Values("set"), "set", out.Sets, error) ||
@@ -184,19 +184,19 @@ bool ReadHistoryView(const TCommandLine& line, THistoryAction action, THistoryVi
 bool ParseHistoryArguments(const std::vector<std::string>& words, THistoryArguments& out,
                            std::string& error) {
   out = {};
-  std::vector<TOptionSpec> specs = KernelOptions(true);
-  specs.insert(specs.end(), {{"reviews", Flag},
-                             {"json", Flag},
-                             {"group-by", TOptionKind::Value},
-                             {"price-min", TOptionKind::Value},
-                             {"price-max", TOptionKind::Value},
-                             {"delivery", TOptionKind::Value},
-                             {"sort", TOptionKind::Value},
-                             {"currency", TOptionKind::Value},
-                             {"find", TOptionKind::Value},
-                             {"match-case", Flag},
-                             {"uncheck", Flag}});
-  TCommandLine line(std::move(specs));
+  std::vector<TOptionDef> options = KernelOptions(true);
+  options.insert(options.end(), {{"reviews", Flag},
+                                 {"json", Flag},
+                                 {"group-by", TOptionKind::Value},
+                                 {"price-min", TOptionKind::Value},
+                                 {"price-max", TOptionKind::Value},
+                                 {"delivery", TOptionKind::Value},
+                                 {"sort", TOptionKind::Value},
+                                 {"currency", TOptionKind::Value},
+                                 {"find", TOptionKind::Value},
+                                 {"match-case", Flag},
+                                 {"uncheck", Flag}});
+  TCommandLine line(std::move(options));
   if (!Read(line, words, error)) return false;
   if (!ReadKernel(line, out.Kernel, error)) return false;
   out.Reviews = line.Has("reviews");
@@ -271,9 +271,9 @@ bool ParseDbArguments(const std::vector<std::string>& words, std::string& root, 
 bool ParseCatalogueArguments(const std::vector<std::string>& words, TCatalogueArguments& out,
                              std::string& error) {
   out = {};
-  std::vector<TOptionSpec> specs = KernelOptions(true);
-  specs.push_back({"debug", Flag});
-  TCommandLine line(std::move(specs));
+  std::vector<TOptionDef> options = KernelOptions(true);
+  options.push_back({"debug", Flag});
+  TCommandLine line(std::move(options));
   if (!Read(line, words, error)) return false;
   if (!NoPositionals(line, error) || !ReadKernel(line, out.Kernel, error)) return false;
   if (out.Kernel.Data.empty()) {

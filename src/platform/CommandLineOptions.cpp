@@ -5,11 +5,11 @@
 
 namespace vandrel {
 
-TCommandLine::TCommandLine(std::vector<TOptionSpec> specs) : Specs_(std::move(specs)) {}
+TCommandLine::TCommandLine(std::vector<TOptionDef> options) : Options_(std::move(options)) {}
 
-const TOptionSpec* TCommandLine::Find(std::string_view name) const {
-  for (const TOptionSpec& spec : Specs_)
-    if (spec.Name == name) return &spec;
+const TOptionDef* TCommandLine::Find(std::string_view name) const {
+  for (const TOptionDef& option : Options_)
+    if (option.Name == name) return &option;
   return nullptr;
 }
 
@@ -35,13 +35,13 @@ bool TCommandLine::Parse(const std::vector<std::string>& words) {
     }
     const size_t eq = word.find('=');
     const std::string name = word.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    const TOptionSpec* spec = Find(name);
-    if (!spec) {
+    const TOptionDef* option = Find(name);
+    if (!option) {
       Error_ = "unknown option --" + name;
       return false;
     }
     std::string value;
-    if (spec->Kind == TOptionKind::Flag) {
+    if (option->Kind == TOptionKind::Flag) {
       if (eq != std::string::npos) {
         Error_ = "--" + name + " takes no value";
         return false;
@@ -55,7 +55,7 @@ bool TCommandLine::Parse(const std::vector<std::string>& words) {
       return false;
     }
     auto& values = Given_[name];
-    if (spec->Kind != TOptionKind::Repeated && !values.empty()) {
+    if (option->Kind != TOptionKind::Repeated && !values.empty()) {
       Error_ = "--" + name + " given twice";
       return false;
     }
@@ -79,30 +79,32 @@ const std::vector<std::string>& TCommandLine::Values(std::string_view name) cons
   return it == Given_.end() ? kNone : it->second;
 }
 
-bool TCommandLine::Integer(std::string_view name, int64_t low, int64_t high, std::optional<int64_t>& out) {
+namespace {
+
+// Reads option `name` of `line` with `parse`; an absent option leaves `out` empty and is no error.
+template <typename T, typename Parse>
+bool ReadNumber(const TCommandLine& line, std::string_view name, T low, T high, std::optional<T>& out,
+                std::string& error, Parse parse) {
   out.reset();
-  if (!Has(name)) return true;
-  int64_t v = 0;
+  if (!line.Has(name)) return true;
+  T v{};
   std::string problem;
-  if (!ParseIntegerArg(Value(name), low, high, v, problem)) {
-    Error_ = "--" + std::string(name) + ": " + problem;
+  if (!parse(line.Value(name), low, high, v, problem)) {
+    error = "--" + std::string(name) + ": " + problem;
     return false;
   }
   out = v;
   return true;
 }
 
+}  // namespace
+
+bool TCommandLine::Integer(std::string_view name, int64_t low, int64_t high, std::optional<int64_t>& out) {
+  return ReadNumber(*this, name, low, high, out, Error_, ParseIntegerArg);
+}
+
 bool TCommandLine::Decimal(std::string_view name, double low, double high, std::optional<double>& out) {
-  out.reset();
-  if (!Has(name)) return true;
-  double v = 0;
-  std::string problem;
-  if (!ParseDecimalArg(Value(name), low, high, v, problem)) {
-    Error_ = "--" + std::string(name) + ": " + problem;
-    return false;
-  }
-  out = v;
-  return true;
+  return ReadNumber(*this, name, low, high, out, Error_, ParseDecimalArg);
 }
 
 bool ParseIntegerArg(std::string_view text, int64_t low, int64_t high, int64_t& out, std::string& error) {

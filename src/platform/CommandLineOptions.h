@@ -16,7 +16,7 @@ enum class TOptionKind {
   Repeated,  // "--set A=1 --set B=2": every value kept in order
 };
 
-struct TOptionSpec {
+struct TOptionDef {
   std::string Name;  // without the leading dashes
   TOptionKind Kind = TOptionKind::Flag;
 };
@@ -25,7 +25,7 @@ struct TOptionSpec {
 // usage wherever they stand. Every other word is positional, in order.
 class TCommandLine {
  public:
-  explicit TCommandLine(std::vector<TOptionSpec> specs);
+  explicit TCommandLine(std::vector<TOptionDef> options);
 
   // False with Error() set on an unknown option, a missing value, a value given to a flag or a single
   // option given twice.
@@ -44,9 +44,9 @@ class TCommandLine {
   bool Decimal(std::string_view name, double low, double high, std::optional<double>& out);
 
  private:
-  const TOptionSpec* Find(std::string_view name) const;
+  const TOptionDef* Find(std::string_view name) const;
 
-  std::vector<TOptionSpec> Specs_;
+  std::vector<TOptionDef> Options_;
   std::map<std::string, std::vector<std::string>, std::less<>> Given_;  // name -> values ("" for a flag)
   std::vector<std::string> Positionals_;
   std::string Error_;

@@ -31,7 +31,7 @@ inline std::string NoPrice() {
   return Money("USD", TCurrencyMap::kNoPrice);
 }
 
-struct TResultSpec {
+struct TSampleResult {
   std::string Title;
   std::optional<std::string> Price;  // a money string; none: no PRICE field at all
   std::optional<int64_t> Score;
@@ -81,29 +81,29 @@ class PresentationTest : public ::testing::Test {
   }
 
   // Fields stand at the positions of their definitions (money handling goes by position); a field the
-  // spec leaves out is written under another name, so that looking it up by name finds nothing.
-  TResultStorageItem* Add(const TResultSpec& spec) {
+  // sample leaves out is written under another name, so that looking it up by name finds nothing.
+  TResultStorageItem* Add(const TSampleResult& sample) {
     const bool own = !Results.InTransaction();
     if (own) Results.BeginTransaction(lsAdding);
     TResultStorageItem* item = Results.NewResult();
     auto* fields = item->ResultFields();
-    fields->AddResultField("TITLE", TDynamicValue(spec.Title), spec.Title);
-    if (spec.Price)
-      fields->AddResultField("PRICE", TDynamicValue(*spec.Price));
+    fields->AddResultField("TITLE", TDynamicValue(sample.Title), sample.Title);
+    if (sample.Price)
+      fields->AddResultField("PRICE", TDynamicValue(*sample.Price));
     else
       fields->AddResultField("-PRICE", TDynamicValue(std::string()));
-    if (spec.Score)
-      fields->AddResultField("SCORE", TDynamicValue(*spec.Score), std::to_string(*spec.Score));
+    if (sample.Score)
+      fields->AddResultField("SCORE", TDynamicValue(*sample.Score), std::to_string(*sample.Score));
     else
       fields->AddResultField("-SCORE", TDynamicValue());
-    if (spec.Shipping)
-      fields->AddResultField("SHIPPINGATTRIBUTE", TDynamicValue(*spec.Shipping));
+    if (sample.Shipping)
+      fields->AddResultField("SHIPPINGATTRIBUTE", TDynamicValue(*sample.Shipping));
     else
       fields->AddResultField("-SHIPPINGATTRIBUTE", TDynamicValue());
-    fields->AddResultField("ADDRESS", TDynamicValue(spec.Address), spec.Address);
-    fields->AddResultField("SUMMARY", TDynamicValue(spec.Summary), spec.Summary);
-    item->FoundBy.Lines = spec.FoundBy;
-    item->Checked = spec.Checked;
+    fields->AddResultField("ADDRESS", TDynamicValue(sample.Address), sample.Address);
+    fields->AddResultField("SUMMARY", TDynamicValue(sample.Summary), sample.Summary);
+    item->FoundBy.Lines = sample.FoundBy;
+    item->Checked = sample.Checked;
     if (own) Results.EndTransaction();
     return item;
   }
