@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "currency/CurrencyConverters.h"
+#include "presentation/DesktopPorts.h"
 #include "storage/StorageDataViews.h"
 
 namespace vandrel {
@@ -104,17 +105,6 @@ F* FindFilter(TStorageDataListView& view) {
 
 // The price and delivery descriptions joined by "; ", leaving out empty ones.
 std::string FilterDescription(TStorageDataListView& view);
-
-// Timers for controllers that wait before acting; the desktop fills it from its event loop, tests with a
-// manual clock. Main thread only.
-class IScheduler {
- public:
-  using TTimerId = uint64_t;
-  virtual ~IScheduler() = default;
-  // Runs `task` once after `delayMs`; the returned id cancels it.
-  virtual TTimerId Schedule(int delayMs, std::function<void()> task) = 0;
-  virtual void Cancel(TTimerId id) = 0;
-};
 
 // One row of the panel: a track bar, a number field and an up-down that always show the same value.
 struct TPriceControlRow {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "presentation/FakeDesktopPorts.h"
 #include "presentation/PresentationTestSupport.h"
 #include "search/SearchHistory.h"
 #include "storage/MemoryBackend.h"
@@ -16,33 +17,7 @@ using presentationtest::Money;
 using presentationtest::NoPrice;
 using presentationtest::PresentationTest;
 
-// Timers that run only when the test moves the clock.
-class TManualScheduler : public IScheduler {
- public:
-  TTimerId Schedule(int delayMs, std::function<void()> task) override {
-    Timers_[++Next_] = {Now_ + delayMs, std::move(task)};
-    return Next_;
-  }
-  void Cancel(TTimerId id) override { Timers_.erase(id); }
-  void Advance(int ms) {
-    Now_ += ms;
-    for (auto it = Timers_.begin(); it != Timers_.end();) {
-      if (it->second.first > Now_) {
-        ++it;
-        continue;
-      }
-      auto task = std::move(it->second.second);
-      it = Timers_.erase(it);
-      task();
-    }
-  }
-  size_t Pending() const { return Timers_.size(); }
-
- private:
-  std::map<TTimerId, std::pair<int64_t, std::function<void()>>> Timers_;
-  int64_t Now_ = 0;
-  TTimerId Next_ = 0;
-};
+using test::TManualScheduler;
 
 class TRefilterCounter : public IStorageDataListViewObserver {
  public:
