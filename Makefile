@@ -3,7 +3,7 @@ JOBS ?= 2
 DEPS := tools/install-deps.sh
 CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: deps build run check check-layers check-asan check-tsan bench fuzz format clean package install
+.PHONY: deps build run screenshots check check-layers check-asan check-tsan bench fuzz format clean package install
 
 deps:
 	@bash $(DEPS)
@@ -14,6 +14,13 @@ build: deps
 
 run: build
 	@bash tools/run.sh build/release
+
+# PNG pictures of the real windows, taken by the GUI tests under a virtual display, in build/screenshots/.
+screenshots: build
+	@rm -rf build/screenshots && mkdir -p build/screenshots
+	@cmake --build build/release -j$(JOBS) --target vandrel_gui_tests
+	@VANDREL_SCREENSHOT_DIR=$(CURDIR)/build/screenshots bash tools/run-gui-test.sh build/release/vandrel_gui_tests
+	@ls build/screenshots
 
 # A .deb of the release build (build/release/vandrel-shopper_VERSION_ARCH.deb); `make install` puts the
 # release build under PREFIX (default /usr/local).

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+#include "gui/Screenshots.h"
 #include "ui/ExceptionForm.h"
 
 namespace {
@@ -110,12 +111,7 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return Log().contains("# home page loaded"); }, 90000))
         << "log: " << Log().join(" | ").toStdString();
   }
-  static QImage Screenshot(const QString& name) {
-    QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    QDir().mkpath(VANDREL_BIN_DIR "/artifacts");
-    image.save(VANDREL_BIN_DIR "/artifacts/" + name);
-    return image;
-  }
+  static QImage Screenshot(const QString& name) { return vandrel::test::SaveScreenshot(name); }
   static int DistinctColours(const QImage& image) {
     QSet<QRgb> colours;
     for (int y = 0; y < image.height(); y += 7)
