@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "integration/WebBrowse.h"
 #include "kernel/AppName.h"
 
 namespace vandrel {
@@ -180,6 +181,15 @@ bool TCategoryFrm::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void ExecuteCategoryForm(const TCategoryList& categories, ISearchCatalogue& catalogue,
+                         const std::string& category, bool reviews, QWidget* parent) {
+  TCategoryFrm form(
+      CategoryEntries(categories), catalogue,
+      [](const std::string& address) { WebBrowse().OpenUrl(address); }, parent);
+  form.ShowCategory(category, reviews);
+  form.exec();
 }
 
 }  // namespace vandrel

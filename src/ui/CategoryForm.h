@@ -52,4 +52,9 @@ class TCategoryFrm : public QDialog {
   QTreeWidget* engines_ = nullptr;
 };
 
+// The category window over the kernel's category list and catalogue, opened on `category` (base or stored
+// name; empty: the first) and its reviews or prices tab; home pages open in the user's browser.
+void ExecuteCategoryForm(const TCategoryList& categories, ISearchCatalogue& catalogue,
+                         const std::string& category, bool reviews, QWidget* parent);
+
 }  // namespace vandrel

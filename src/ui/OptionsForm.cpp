@@ -14,9 +14,14 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "http/ProxyDetectTools.h"
+#include "integration/WebBrowse.h"
+#include "kernel/AppConfig.h"
 #include "kernel/AppName.h"
+#include "kernel/DesktopSettingsStore.h"
 #include "ui/CurrencyDropDownFrame.h"
 #include "ui/LANSettingsForm.h"
+#include "ui/SetupWizForm.h"
 
 namespace vandrel {
 namespace {
@@ -268,6 +273,20 @@ void TOptionsFrm::accept() {
     controller_.Accept();
   }
   QDialog::accept();
+}
+
+bool ExecuteOptionsForm(TAppConfig& config, TCurrencyConverter& converter, TOptionsHooks hooks,
+                        QWidget* parent) {
+  TDesktopSettingsStore settings(config);
+  if (!hooks.RewriteIntegration) hooks.RewriteIntegration = [&config] { RewriteDesktopIntegration(config); };
+  if (!hooks.SetForcedBrowser)
+    hooks.SetForcedBrowser = [](bool force, const std::string& program) {
+      WebBrowse().SetForcedBrowser(force, program);
+    };
+  if (!hooks.InstalledNavigatorPath)
+    hooks.InstalledNavigatorPath = [] { return WebBrowse().GetNavigatorPath(); };
+  TOptionsFrm form(settings, converter, std::move(hooks), TProxyDetect(&DetectProxy), parent);
+  return form.exec() == QDialog::Accepted;
 }
 
 }  // namespace vandrel

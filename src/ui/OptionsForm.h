@@ -66,4 +66,12 @@ class TOptionsFrm : public QDialog {
   QSpinBox* daysToKeep_ = nullptr;
 };
 
+class TAppConfig;
+
+// Tools -> Options over the program's configuration: runs the window modally, true after OK. Hooks left
+// empty get the program's own: the integration rewrite, the browser launcher's forced browser and the
+// installed Navigator's path; ApplyHints, ReloadPriceResults and Changed are the main window's.
+bool ExecuteOptionsForm(TAppConfig& config, TCurrencyConverter& converter, TOptionsHooks hooks,
+                        QWidget* parent);
+
 }  // namespace vandrel
