@@ -1,0 +1,338 @@
+#include "ui/SetupWizForm.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "http/ProxyDetectTools.h"
+#include "integration/ExplorerIntegration.h"
+#include "kernel/AppConfig.h"
+#include "kernel/AppName.h"
+#include "kernel/DesktopSettingsStore.h"
+#include "platform/RegistryStore.h"
+#include "ui/CurrencyDropDownFrame.h"
+
+namespace vandrel {
+namespace {
+
+QString Text(std::string_view text) {
+  return QString::fromStdString(ExpandAppName(text));
+}
+
+QVBoxLayout* PageLayout(QWidget* page, std::string_view question = {}) {
+  auto* layout = new QVBoxLayout(page);
+  layout->setAlignment(Qt::AlignTop);
+  if (!question.empty()) layout->addWidget(new QLabel(Text(question), page));
+  return layout;
+}
+
+QRadioButton* Radio(QWidget* page, const char* name, std::string_view caption) {
+  auto* button = new QRadioButton(Text(caption), page);
+  button->setObjectName(name);
+  page->layout()->addWidget(button);
+  return button;
+}
+
+QCheckBox* Box(QWidget* page, const char* name, std::string_view caption) {
+  auto* box = new QCheckBox(Text(caption), page);
+  box->setObjectName(name);
+  page->layout()->addWidget(box);
+  return box;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+
+TSetupCancelForm::TSetupCancelForm(QWidget* parent) : QDialog(parent) {
+  setObjectName("SetupCancelForm");
+  setWindowTitle(Text(setup_text::kLeaveCaption));
+  auto* layout = new QVBoxLayout(this);
+  auto* row = new QHBoxLayout;
+  auto* icon = new QLabel(this);
+  icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+  row->addWidget(icon, 0, Qt::AlignTop);
+  QString text = Text(setup_text::kLeaveText);
+  text.replace("\r\n", "\n");
+  row->addWidget(new QLabel(text, this), 1);
+  layout->addLayout(row);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* keep = buttons->addButton(Text(setup_text::kContinue), QDialogButtonBox::AcceptRole);
+  QPushButton* exit = buttons->addButton(Text(setup_text::kExit), QDialogButtonBox::DestructiveRole);
+  keep->setObjectName("ContinueBtn");
+  exit->setObjectName("ExitBtn");
+  keep->setDefault(true);
+  connect(keep, &QPushButton::clicked, this, [this] { done(static_cast<int>(TLeaveChoice::lcContinue)); });
+  connect(exit, &QPushButton::clicked, this, [this] { done(static_cast<int>(TLeaveChoice::lcExit)); });
+  layout->addWidget(buttons);
+}
+
+TLeaveChoice TSetupCancelForm::Ask(QWidget* parent) {
+  TSetupCancelForm form(parent);
+  // Esc and the close button reject, which counts as Continue.
+  return form.exec() == static_cast<int>(TLeaveChoice::lcExit) ? TLeaveChoice::lcExit
+                                                               : TLeaveChoice::lcContinue;
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TSetupWizFrm::TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& converter, TProxyDetect detect,
+                           TSetupWizardHooks hooks, QWidget* parent)
+    : QDialog(parent), prompts_(this) {
+  setObjectName("SetupWizFrm");
+  setWindowTitle(Text(setup_text::kCaption));
+  auto runUpdate = std::move(hooks.RunEngineUpdate);
+  hooks.RunEngineUpdate = [runUpdate]() {
+    QCoreApplication::processEvents();  // the page says what is going on before the update window opens
+    return runUpdate ? runUpdate() : true;
+  };
+  hooks.AskLeave = [this] { return TSetupCancelForm::Ask(this); };
+  hooks.Changed = [this] { ShowModel(); };
+  hooks.Closed = [this](bool finished) { done(finished ? QDialog::Accepted : QDialog::Rejected); };
+  controller_ = std::make_unique<TSetupWizardController>(settings, converter, prompts_, scheduler_,
+                                                         std::move(detect), std::move(hooks));
+
+  auto* layout = new QVBoxLayout(this);
+  auto* header = new QLabel(Text("%APPNAME%"), this);
+  header->setObjectName("SetupWizHeader");
+  header->setFixedHeight(56);
+  header->setIndent(16);
+  header->setStyleSheet(
+      "QLabel { color: white; font-size: 18pt; font-weight: bold;"
+      " background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #1d4f91, stop:1 #6fa3dc); }");
+  layout->addWidget(header);
+  title_ = new QLabel(this);
+  title_->setObjectName("TitleLabel");
+  QFont bold = title_->font();
+  bold.setBold(true);
+  bold.setPointSizeF(bold.pointSizeF() * 1.2);
+  title_->setFont(bold);
+  layout->addWidget(title_);
+  pages_ = new QStackedWidget(this);
+  pages_->addWidget(ConnectionPage());
+  pages_->addWidget(NetworkPage());
+  pages_->addWidget(AddOnsPage());
+  pages_->addWidget(RegionalPage());
+  pages_->addWidget(UpdatesPage());
+  pages_->addWidget(UpdatingPage());
+  pages_->addWidget(ReadyPage());
+  layout->addWidget(pages_, 1);
+
+  auto* buttons = new QHBoxLayout;
+  back_ = new QPushButton(Text(setup_text::kBack), this);
+  back_->setObjectName("BackBtn");
+  next_ = new QPushButton(Text(setup_text::kNext), this);
+  next_->setObjectName("NextBtn");
+  next_->setDefault(true);
+  cancel_ = new QPushButton(Text(setup_text::kCancel), this);
+  cancel_->setObjectName("CancelBtn");
+  buttons->addStretch();
+  buttons->addWidget(back_);
+  buttons->addWidget(next_);
+  buttons->addSpacing(12);
+  buttons->addWidget(cancel_);
+  layout->addLayout(buttons);
+  connect(next_, &QPushButton::clicked, this, &TSetupWizFrm::NextClicked);
+  connect(back_, &QPushButton::clicked, this, &TSetupWizFrm::BackClicked);
+  connect(cancel_, &QPushButton::clicked, this, &TSetupWizFrm::reject);
+  resize(520, 400);
+
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  controller_->Load();
+  QApplication::restoreOverrideCursor();
+}
+
+QWidget* TSetupWizFrm::ConnectionPage() {
+  auto* page = new QWidget;
+  PageLayout(page, setup_text::kConnectionQuestion);
+  modem_ = Radio(page, "ModemConnectionBtn", setup_text::kModem);
+  lan_ = Radio(page, "LANConnectionBtn", setup_text::kLan);
+  return page;
+}
+
+QWidget* TSetupWizFrm::NetworkPage() {
+  auto* page = new QWidget;
+  auto* layout = PageLayout(page, setup_text::kProxyQuestion);
+  direct_ = Radio(page, "UseDirectConnectBtn", setup_text::kDirect);
+  proxy_ = Radio(page, "UseProxyBtn", setup_text::kUseProxy);
+  proxyFields_ = new QWidget(page);
+  auto* fields = new QVBoxLayout(proxyFields_);
+  auto* row = new QHBoxLayout;
+  proxyType_ = new QComboBox(proxyFields_);
+  proxyType_->setObjectName("ProxyTypeList");
+  proxyType_->addItems({"HTTP", "Socks"});
+  address_ = new QLineEdit(proxyFields_);
+  address_->setObjectName("AddressEdit");
+  port_ = new QSpinBox(proxyFields_);
+  port_->setObjectName("PortEdit");
+  port_->setRange(0, kMaxPort);
+  row->addWidget(proxyType_);
+  row->addWidget(address_, 1);
+  row->addWidget(new QLabel(":", proxyFields_));
+  row->addWidget(port_);
+  fields->addLayout(row);
+  auto* note = new QLabel(Text(setup_text::kProxyNote), proxyFields_);
+  note->setWordWrap(true);
+  fields->addWidget(note);
+  layout->addWidget(proxyFields_);
+  connect(proxy_, &QRadioButton::toggled, this, [this](bool on) {
+    controller_->UseProxy = on;
+    proxyFields_->setVisible(controller_->ProxyFieldsVisible());
+  });
+  return page;
+}
+
+QWidget* TSetupWizFrm::AddOnsPage() {
+  auto* page = new QWidget;
+  PageLayout(page);
+  browserExt_ = Box(page, "IEBrowserExtBtn", options_text::kBrowserExt);
+  contextMenu_ = Box(page, "IEContextMenuBtn", options_text::kContextMenu);
+  quickLaunch_ = Box(page, "IEQuickLaunchBtn", options_text::kQuickLaunch);
+  return page;
+}
+
+QWidget* TSetupWizFrm::RegionalPage() {
+  auto* page = new QWidget;
+  auto* layout = PageLayout(page, setup_text::kCurrencyQuestion);
+  currency_ = new TCurrencyDropDownFrm(controller_->Currency, page);
+  layout->addWidget(currency_);
+  showConverted_ = Box(page, "ShowConvertedValuesBtn", setup_text::kUseCurrency);
+  return page;
+}
+
+QWidget* TSetupWizFrm::UpdatesPage() {
+  auto* page = new QWidget;
+  PageLayout(page, setup_text::kUpdateQuestion);
+  updateYes_ = Radio(page, "UpdateYesBtn", setup_text::kUpdateYes);
+  updateNo_ = Radio(page, "UpdateNoBtn", setup_text::kUpdateNo);
+  return page;
+}
+
+QWidget* TSetupWizFrm::UpdatingPage() {
+  auto* page = new QWidget;
+  PageLayout(page, "Checking for search engine updates...");
+  return page;
+}
+
+QWidget* TSetupWizFrm::ReadyPage() {
+  auto* page = new QWidget;
+  auto* layout = PageLayout(page);
+  QString text = Text(setup_text::kReady);
+  text.replace("\r\n", "\n");
+  auto* label = new QLabel(text, page);
+  label->setWordWrap(true);
+  layout->addWidget(label);
+  return page;
+}
+
+void TSetupWizFrm::ShowModel() {
+  const TSetupWizardController& c = *controller_;
+  title_->setText(Text(c.Title()));
+  pages_->setCurrentIndex(static_cast<int>(c.Page()));
+  (c.Lan ? lan_ : modem_)->setChecked(true);
+  (c.UseProxy ? proxy_ : direct_)->setChecked(true);
+  proxyFields_->setVisible(c.ProxyFieldsVisible());
+  proxyType_->setCurrentIndex(c.ProxyType == TProxyType::ptSocks ? 1 : 0);
+  address_->setText(QString::fromStdString(c.ProxyAddress));
+  port_->setValue(c.ProxyPort);
+  browserExt_->setChecked(c.UseBrowserExtensions);
+  contextMenu_->setChecked(c.UseContextMenu);
+  quickLaunch_->setChecked(c.UseQuickLaunch);
+  currency_->Reload();
+  showConverted_->setChecked(c.ShowConverted);
+  (c.UpdateNow ? updateYes_ : updateNo_)->setChecked(true);
+  back_->setEnabled(c.BackEnabled());
+  next_->setEnabled(c.NextEnabled());
+  cancel_->setEnabled(c.CancelEnabled());
+  next_->setText(Text(c.NextCaption()));
+  if (c.AddressNeedsFocus()) {
+    address_->setFocus();
+  } else if (c.Page() == TSetupPage::spReady) {
+    next_->setFocus();
+  } else if (c.Page() == TSetupPage::spConnection) {
+    (c.Lan ? lan_ : modem_)->setFocus();
+  }
+}
+
+void TSetupWizFrm::TakeView() {
+  TSetupWizardController& c = *controller_;
+  c.Lan = lan_->isChecked();
+  c.UseProxy = proxy_->isChecked();
+  c.ProxyType = proxyType_->currentIndex() == 1 ? TProxyType::ptSocks : TProxyType::ptHttp;
+  c.ProxyAddress = address_->text().toStdString();
+  c.SetProxyPort(port_->value());
+  c.UseBrowserExtensions = browserExt_->isChecked();
+  c.UseContextMenu = contextMenu_->isChecked();
+  c.UseQuickLaunch = quickLaunch_->isChecked();
+  c.ShowConverted = showConverted_->isChecked();
+  c.UpdateNow = updateYes_->isChecked();
+}
+
+void TSetupWizFrm::NextClicked() {
+  TakeView();
+  controller_->Next();
+}
+
+void TSetupWizFrm::BackClicked() {
+  TakeView();
+  controller_->Back();
+}
+
+void TSetupWizFrm::reject() {
+  if (controller_->Closed()) {
+    QDialog::reject();
+    return;
+  }
+  TakeView();
+  controller_->Cancel();
+}
+
+void TSetupWizFrm::closeEvent(QCloseEvent* event) {
+  if (controller_->Closed()) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  reject();
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+void RewriteDesktopIntegration(TAppConfig& config) {
+  TIETools tools(SystemRegistry(), DefaultDesktopPlaces());
+  TIntegrationInputs inputs;
+  inputs.ProgramPath = QCoreApplication::applicationFilePath().toStdString();
+  inputs.RootFolder = config.RootFolder();
+  inputs.UseQuickLaunch = config.Preferences().UseExplorerQuickLaunch();
+  inputs.UseContextMenu = config.Preferences().UseExplorerContextMenu();
+  inputs.UseBrowser = config.Preferences().UseExplorerBrowser();
+  inputs.IEVersion = config.IEVersion();
+  ReportIntegrationOutcome(UpdateExplorerIntegration(false, inputs, tools));
+}
+
+bool ExecuteSetupWizard(TAppConfig& config, TCurrencyConverter& converter, TSetupWizardRun run) {
+  TDesktopSettingsStore settings(config);
+  TSetupWizardHooks hooks;
+  hooks.RunEngineUpdate = std::move(run.RunEngineUpdate);
+  hooks.RewriteIntegration = run.RewriteIntegration
+                                 ? std::move(run.RewriteIntegration)
+                                 : std::function<void()>([&config] { RewriteDesktopIntegration(config); });
+  hooks.ReloadPriceResults = std::move(run.ReloadPriceResults);
+  TProxyDetect detect = run.Detect ? std::move(run.Detect) : TProxyDetect(&DetectProxy);
+  TSetupWizFrm wizard(settings, converter, std::move(detect), std::move(hooks), run.Parent);
+  return wizard.exec() == QDialog::Accepted;
+}
+
+}  // namespace vandrel

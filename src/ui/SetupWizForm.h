@@ -1,0 +1,98 @@
+// The first-run setup wizard and the window that asks before it is left unfinished.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "presentation/SetupWizardController.h"
+#include "ui/QtDesktopPorts.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QStackedWidget;
+
+namespace vandrel {
+
+class TAppConfig;
+class TCurrencyDropDownFrm;
+
+// "configuration is not complete": Continue (the default, also Esc) or Exit.
+class TSetupCancelForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TSetupCancelForm(QWidget* parent = nullptr);
+  static TLeaveChoice Ask(QWidget* parent);
+};
+
+class TSetupWizFrm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `settings` and `converter` must outlive the window. The hooks' Changed and Closed are the window's own.
+  TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& converter, TProxyDetect detect,
+               TSetupWizardHooks hooks, QWidget* parent = nullptr);
+
+  TSetupWizardController& Controller() { return *controller_; }
+  QLabel* TitleLabel() const { return title_; }
+
+  void reject() override;  // Esc: as "Cancel"
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QWidget* ConnectionPage();
+  QWidget* NetworkPage();
+  QWidget* AddOnsPage();
+  QWidget* RegionalPage();
+  QWidget* UpdatesPage();
+  QWidget* UpdatingPage();
+  QWidget* ReadyPage();
+  void ShowModel();
+  void TakeView();
+  void NextClicked();
+  void BackClicked();
+
+  TQtUserPrompts prompts_;
+  TQtScheduler scheduler_;
+  std::unique_ptr<TSetupWizardController> controller_;
+  QLabel* title_ = nullptr;
+  QStackedWidget* pages_ = nullptr;
+  QPushButton *back_ = nullptr, *next_ = nullptr, *cancel_ = nullptr;
+  QRadioButton *modem_ = nullptr, *lan_ = nullptr;
+  QRadioButton *direct_ = nullptr, *proxy_ = nullptr;
+  QWidget* proxyFields_ = nullptr;
+  QComboBox* proxyType_ = nullptr;
+  QLineEdit* address_ = nullptr;
+  QSpinBox* port_ = nullptr;
+  QCheckBox *browserExt_ = nullptr, *contextMenu_ = nullptr, *quickLaunch_ = nullptr;
+  TCurrencyDropDownFrm* currency_ = nullptr;
+  QCheckBox* showConverted_ = nullptr;
+  QRadioButton *updateYes_ = nullptr, *updateNo_ = nullptr;
+};
+
+// What a run of the wizard needs besides the configuration.
+struct TSetupWizardRun {
+  // Shows the engine update window over every category; false when the user canceled the update.
+  std::function<bool()> RunEngineUpdate;
+  // Rebuilds the browser and desktop integration; empty: RewriteDesktopIntegration(config).
+  std::function<void()> RewriteIntegration;
+  std::function<void()> ReloadPriceResults;  // the prices history's results, shown in the new currency
+  TProxyDetect Detect;                       // empty: the user's environment and browser
+  QWidget* Parent = nullptr;
+};
+
+// Runs the wizard modally; true when it was finished (then AppConfigured is set).
+bool ExecuteSetupWizard(TAppConfig& config, TCurrencyConverter& converter, TSetupWizardRun run);
+
+// Rewrites the program's browser and desktop integration from the stored preferences, telling the user
+// about a failure.
+void RewriteDesktopIntegration(TAppConfig& config);
+
+}  // namespace vandrel
