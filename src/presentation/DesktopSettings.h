@@ -18,14 +18,14 @@ inline constexpr int kMaxDaysToKeep = 100;
 inline constexpr int kMaxPort = 65535;
 
 // VALUES: stored as the proxy type.
-enum class TProxyType : int32_t { ptHttp = 0, ptSocks = 1 };
+enum class TProxyChoice : int32_t { ptHttp = 0, ptSocks = 1 };
 
 struct TNetworkSettings {
   bool LANConnection = false;
   bool ModemConnection = false;
   bool UseDirectConnection = false;
   bool UseProxyConnection = false;
-  TProxyType ProxyType = TProxyType::ptHttp;
+  TProxyChoice ProxyType = TProxyChoice::ptHttp;
   std::string ProxyAddress;  // the HTTP proxy
   int32_t ProxyPort = 8080;
   std::string SocksAddress;
