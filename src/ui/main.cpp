@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "actions/AppErrors.h"
 #include "actions/QuorinActions.h"
@@ -158,11 +160,14 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
     log.Write("# restore");
     if (form) form->BringToFront();
   };
-  hooks.RunForwardedCommand = [&form, &processor](const std::string& line) {
+  // Lines that arrive before the window has registered its commands (a start's modal window pumps
+  // events) wait for it.
+  std::vector<std::string> earlyLines;
+  hooks.RunForwardedCommand = [&form, &earlyLines](const std::string& line) {
     if (form) {
       form->RunCommandLine(line);
     } else {
-      processor.Execute(line);
+      earlyLines.push_back(line);
     }
   };
   hooks.ShowSplash = [&splash] {
@@ -251,6 +256,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
     } else {
       form->RunCommandLine(kernel.StartCommandLine());
     }
+    for (const std::string& line : std::exchange(earlyLines, {})) form->RunCommandLine(line);
     dispatcher.ProcessPending();
   });
 

@@ -11,6 +11,7 @@
 #include <QToolBar>
 #include <memory>
 
+#include "currency/CurrencyConverters.h"
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
 #include "presentation/FakeDesktopPorts.h"
@@ -221,6 +222,23 @@ TEST_F(MainFormTest, CommandLineWaitsWhileAModalWindowIsOpen) {
   modal.exec();
   EXPECT_FALSE(ranDuringModal);
   QTRY_COMPARE_WITH_TIMEOUT(form_->CurrentPage(), TPageKind::pkPrices, 2000);
+}
+
+TEST_F(MainFormTest, DoubleClickOnTheCurrencyPanelTogglesConversionOnThePricesPageOnly) {
+  auto* panel = form_->findChild<QLabel*>("LocalCurrency");
+  ASSERT_NE(panel, nullptr);
+  TCurrencyConverter& converter = CurrencyConverter();
+  const bool before = converter.ShowConverted;
+  EXPECT_EQ(panel->text().toStdString(), "Local Currency (" + converter.TargetCode + ")");
+  QTest::mouseDClick(panel, Qt::LeftButton);
+  EXPECT_EQ(converter.ShowConverted, before);  // home page: nothing happens
+  form_->ShowPage(TPageKind::pkPrices);
+  QTest::mouseDClick(panel, Qt::LeftButton);
+  EXPECT_NE(converter.ShowConverted, before);
+  EXPECT_EQ(panel->isEnabled(), converter.ShowConverted);  // greyed while conversion is off
+  EXPECT_EQ(form_->Action(TMainCommand::mcUseLocalCurrency)->isChecked(), converter.ShowConverted);
+  form_->Action(TMainCommand::mcUseLocalCurrency)->trigger();
+  EXPECT_EQ(converter.ShowConverted, before);
 }
 
 TEST_F(MainFormTest, ClosedWindowLeavesNoCommandsBehind) {
