@@ -117,7 +117,10 @@ class TVandrelShopperForm::TRunnerEar : public IQuorinApplicationObserver {
     form_.SetLoadProgress(percent);
     const bool loading = ShowsLoadProgress(percent);
     if (loading && !busyCursor_) QApplication::setOverrideCursor(Qt::BusyCursor);
-    if (!loading && busyCursor_) QApplication::restoreOverrideCursor();
+    if (!loading && busyCursor_) {
+      QApplication::restoreOverrideCursor();
+      if (form_.StatusText() == Text(kLoadingResultsText)) form_.SetStatusText(QString());
+    }
     busyCursor_ = loading;
     if (loading) form_.SetStatusText(Text(kLoadingResultsText));
   }
@@ -177,6 +180,8 @@ class TVandrelShopperForm::TRunnerEar : public IQuorinApplicationObserver {
     config->Prompts().SetPromptNoResultFoundMsg(ask);
     if (answer != TPromptAnswer::paYes) return;
     history->SetCurrentSearch(search);
+    // The wizard works on the current search of the page shown.
+    form_.ShowPage(form_.noResultsReviews_ ? TPageKind::pkReviews : TPageKind::pkPrices);
     form_.Dispatch(TMainCommand::mcModifySearch);
   }
   void Error(TQuorinActionResult code) override {
