@@ -357,6 +357,14 @@ void ConfigureSearchAction(TQuorinSearchAction& action, const TSearchRunSettings
   searcher->Downloader().SetSettings(download);
 }
 
+std::optional<size_t> HomeEntryIndex(std::string_view text, size_t count) {
+  size_t number = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < 1 || number > count)
+    return std::nullopt;
+  return number - 1;
+}
+
 std::pair<std::string, std::string> SplitCategoryAndQuery(const std::string& argument) {
   const size_t start = argument.find_first_not_of(' ');
   if (start == std::string::npos) return {};

@@ -206,6 +206,18 @@ struct TSearchRunSettings {
 // Called while the runner announces the action as starting.
 void ConfigureSearchAction(TQuorinSearchAction& action, const TSearchRunSettings& settings);
 
+// The links of the home page, by their number. VALUES: the page's script sends these numbers.
+enum class THomeLinkKind : int {
+  hkNewReviewsInCategory = 0,  // the text names a category
+  hkNewReviews = 1,            // the text is the query
+  hkNewPrices = 2,             // the text is the query
+  hkOpenReviews = 3,           // the text is a 1-based entry number
+  hkOpenPrices = 4,
+  hkCategoryWindow = 6,  // the text names a category
+};
+// The 0-based entry a link's 1-based number stands for; nothing for text that is not a number in 1..count.
+std::optional<size_t> HomeEntryIndex(std::string_view text, size_t count);
+
 // "books harry potter" -> {"books", "harry potter"}: a category word, then the query.
 std::pair<std::string, std::string> SplitCategoryAndQuery(const std::string& argument);
 

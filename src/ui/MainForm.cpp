@@ -21,6 +21,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "actions/AppErrors.h"
 #include "actions/QuorinApplications.h"
@@ -82,6 +84,19 @@ TSearchStorageItem* NewestSearch(TAppSearchHistory* history) {
     if (!newest || search->CreationDate > newest->CreationDate) newest = search;
   }
   return newest;
+}
+
+// The order the home page lists a history in: newest access first.
+std::vector<TSearchStorageItem*> SearchesByAccess(TAppSearchHistory* history) {
+  std::vector<TSearchStorageItem*> searches;
+  if (!history || !history->Item()) return searches;
+  TSearchStorageList& list = history->Item()->GetSearches();
+  for (size_t i = 0; i < list.Count(); ++i)
+    searches.push_back(static_cast<TSearchStorageItem*>(list.Item(i)));
+  std::stable_sort(
+      searches.begin(), searches.end(),
+      [](const TSearchStorageItem* a, const TSearchStorageItem* b) { return a->AccessDate > b->AccessDate; });
+  return searches;
 }
 
 bool HoldsSearch(TAppSearchHistory* history, const TSearchStorageItem* search) {
@@ -756,6 +771,37 @@ void TVandrelShopperForm::BringToFront() {
   show();
   raise();
   activateWindow();
+}
+
+void TVandrelShopperForm::HomeLink(THomeLinkKind kind, const std::string& text) {
+  switch (kind) {
+    case THomeLinkKind::hkNewReviewsInCategory: {
+      // An unknown category opens the wizard on no category.
+      TCategoryList* categories = kernel_.CategoryList();
+      NewSearch(categories && categories->Find(text) ? text : std::string(), true, "");
+      break;
+    }
+    case THomeLinkKind::hkNewReviews:
+      NewSearch("", true, text);
+      break;
+    case THomeLinkKind::hkNewPrices:
+      NewSearch("", false, text);
+      break;
+    case THomeLinkKind::hkOpenReviews:
+    case THomeLinkKind::hkOpenPrices: {
+      const bool reviews = kind == THomeLinkKind::hkOpenReviews;
+      TAppSearchHistory* history = kernel_.History(reviews);
+      std::vector<TSearchStorageItem*> searches = SearchesByAccess(history);
+      const std::optional<size_t> index = HomeEntryIndex(text, searches.size());
+      if (!index || !RunnerIdle()) return;
+      history->SetCurrentSearch(searches[*index]);
+      ShowPage(reviews ? TPageKind::pkReviews : TPageKind::pkPrices);
+      break;
+    }
+    case THomeLinkKind::hkCategoryWindow:
+      Dispatch(TMainCommand::mcCategories);
+      break;
+  }
 }
 
 void TVandrelShopperForm::RunCommandLine(const std::string& line) {

@@ -58,6 +58,9 @@ class TVandrelShopperForm : public QMainWindow {
   TPageKind CurrentPage() const { return page_; }
   // Restores the window when minimised, else raises it to the front.
   void BringToFront();
+  // A link of the home page: a new search, a stored search opened by its 1-based number in the page's
+  // list (newest access first; numbers outside the list are ignored), or the category window.
+  void HomeLink(THomeLinkKind kind, const std::string& text);
   // A later start's command line: run now, or once no modal window is open.
   void RunCommandLine(const std::string& line);
   // File -> Exit without the stop question: a running search is stopped (the session ends, a signal).

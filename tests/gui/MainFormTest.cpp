@@ -241,6 +241,20 @@ TEST_F(MainFormTest, DoubleClickOnTheCurrencyPanelTogglesConversionOnThePricesPa
   EXPECT_EQ(converter.ShowConverted, before);
 }
 
+TEST_F(MainFormTest, HomeLinksStartSearchesAndIgnoreEntriesOutsideTheList) {
+  std::vector<std::string> requests;
+  form_->SetSearchWizardRequest([&](const std::string& c, bool r, const std::string& q) {
+    requests.push_back(c + "|" + (r ? "reviews" : "prices") + "|" + q);
+  });
+  form_->HomeLink(THomeLinkKind::hkNewPrices, "digital camera");
+  form_->HomeLink(THomeLinkKind::hkNewReviews, "tv");
+  form_->HomeLink(THomeLinkKind::hkNewReviewsInCategory, "nosuchcategory");
+  EXPECT_EQ(requests, (std::vector<std::string>{"|prices|digital camera", "|reviews|tv", "|reviews|"}));
+  form_->HomeLink(THomeLinkKind::hkOpenPrices, "1");  // an empty list: nothing to open
+  form_->HomeLink(THomeLinkKind::hkOpenReviews, "-3");
+  EXPECT_EQ(form_->CurrentPage(), TPageKind::pkHome);
+}
+
 TEST_F(MainFormTest, ClosedWindowLeavesNoCommandsBehind) {
   form_.reset();
   EXPECT_FALSE(processor_.Execute("prices"));

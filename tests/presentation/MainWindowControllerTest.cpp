@@ -159,6 +159,11 @@ TEST(MainWindowTexts, AddressesAndArguments) {
             "https://vandrelsoft.example/go?dest=shopperhome&edition=ED&language=ENG&buildnumber=0957");
   EXPECT_EQ(AboutVersionText("0.95", "0957"), "Version 0.95 Build 0957");
   EXPECT_EQ(AboutVersionHint("ED", "ENG", "0957"), "ED (ENG) Build 0957");
+  EXPECT_EQ(HomeEntryIndex("1", 3), 0u);
+  EXPECT_EQ(HomeEntryIndex("3", 3), 2u);
+  for (std::string_view bad : {"0", "4", "-1", "", "2x", " 2", "99999999999999999999999"})
+    EXPECT_FALSE(HomeEntryIndex(bad, 3)) << bad;
+  EXPECT_FALSE(HomeEntryIndex("1", 0));
   using P = std::pair<std::string, std::string>;
   EXPECT_EQ(SplitCategoryAndQuery("books harry potter"), P("books", "harry potter"));
   EXPECT_EQ(SplitCategoryAndQuery("  music   "), P("music", ""));
