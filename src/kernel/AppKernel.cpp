@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
+#include "search/CategoryList.h"
 #include "storage/CodebaseStorageManager.h"
 
 namespace vandrel {
@@ -55,6 +57,21 @@ TAppError CheckDisplay(const TDisplayInfo& display) {
   if (display.Width < 640 || display.Height < 480 || display.BitsPerPixel < 8) return aeScreenTooSmall;
   if (display.Width < 800 || display.Height < 600) return aeLowResolution;
   return aeNoError;
+}
+
+std::string NewGuidText() {
+  std::random_device device;
+  std::uniform_int_distribution<int> nibble(0, 15);
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text = "{";
+  for (int group : {8, 4, 4, 4, 12}) {
+    if (text.size() > 1) text += '-';
+    for (int i = 0; i < group; ++i) text += kDigits[nibble(device)];
+  }
+  // A version 4 identifier: the version nibble and the variant bits are fixed.
+  text[15] = '4';
+  text[20] = kDigits[8 + nibble(device) % 4];
+  return text + "}";
 }
 
 TAppKernel& TAppKernel::Instance() {
@@ -112,9 +129,12 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     if (!CheckDisplayOfHook()) return TStartResult::srFailed;
   }
 
+  if (hooks_.ShowSplash) hooks_.ShowSplash();
   folders_ = TAppFolders(ResolveRootFolder(options.RootFolder), hooks_.UserName);
   folders_.SetDataFolder(hooks_.DataFolder);
   if (hooks_.RootFolderChosen) hooks_.RootFolderChosen(folders_.Root());
+  Progress(5, "Starting up...");
+  TakeInstallMode();
 
   if (!hooks_.InstallationFolder.empty() &&
       SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root(), hooks_.BuiltDataFolder) < 0)
@@ -124,6 +144,7 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     ShowAppError(folders);
     return TStartResult::srFailed;
   }
+  RemoveSoftwareUpdateProgram();
   // Nothing can be kept without the database, so a start that cannot open it ends here.
   Progress(20, "Opening database...");
   storage_ = std::make_unique<TCodebaseStorageManager>(folders_.UserData());
@@ -133,8 +154,18 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     return TStartResult::srFailed;
   }
   OpenCatalogueAndHistories();
+  if (!hooks_.Headless) LoadCategoryList();
   LoadCurrencyTable();
+  if (!hooks_.Headless) {
+    RunSetupWhenUnconfigured();
+    EnsureInstallationGuid();
+    const bool shift = hooks_.ShiftHeld && hooks_.ShiftHeld();
+    if (shift || (!CheckEngines(true) && !debugMode_)) WithoutSplash(hooks_.RunEngineUpdateWindow);
+  }
+  OpenHistories();
   if (!hooks_.Headless) CompactWhenDue();
+  Progress(60, "Loading user interface...");
+  ApplyBrowserLauncherSettings();
   return TStartResult::srRun;
 }
 
@@ -171,7 +202,18 @@ void TAppKernel::HandleRequest(const TForwardedRequest& request) {
     if (hooks_.RestoreMainWindow) hooks_.RestoreMainWindow();
     return;
   }
+  if (hooks_.RunForwardedCommand) {
+    hooks_.RunForwardedCommand(request.CommandLine);
+    return;
+  }
   processor_.Execute(request.CommandLine);
+}
+
+void TAppKernel::WithoutSplash(const std::function<bool()>& window) {
+  if (!window) return;
+  if (hooks_.HideSplash) hooks_.HideSplash();
+  window();
+  if (hooks_.ShowSplash) hooks_.ShowSplash();
 }
 
 }  // namespace vandrel

@@ -16,6 +16,8 @@
 
 namespace vandrel {
 
+class IRegistryStore;
+class TCategoryList;
 class ISearchCatalogue;
 class TCodebaseStorageManager;
 class TAppConfig;
@@ -67,6 +69,13 @@ struct TDisplayInfo {
 // aeScreenTooSmall below 640x480 or 8 bits per pixel, aeLowResolution below 800x600, else aeNoError.
 TAppError CheckDisplay(const TDisplayInfo& display);
 
+// A new random identifier in braced form, "{8-4-4-4-12}" upper-case hexadecimal digits.
+std::string NewGuidText();
+
+// Copies the network settings of an older sibling product found in `store` into `networkKey`; the first
+// sibling with a root folder wins. False when none was found or the copy failed.
+bool ImportSiblingNetworkSettings(IRegistryStore& store, const std::string& networkKey);
+
 enum class TStartResult {
   srRun,            // this is the running instance; go on and show the main window
   srForwarded,      // another instance runs and took this start's command line: exit with 0
@@ -100,6 +109,22 @@ class TAppKernel {
     bool Headless = false;
     std::string DataFolder;    // the definitions, when not in Root/Data/
     std::string CurrencyCode;  // prices shown in this currency; empty: as the configuration says
+
+    // The splash window; a modal window of the start hides it first and shows it again afterwards.
+    std::function<void()> ShowSplash;
+    std::function<void()> HideSplash;
+    // Whether the Shift key is held: the catalogue is read again and the engine update window is offered.
+    std::function<bool()> ShiftHeld;
+    // The first-start setup wizard and the engine update window (full mode), modal. Each answers whether
+    // the window finished; unset answers as a cancelled window would.
+    std::function<bool()> RunSetupWizard;
+    std::function<bool()> RunEngineUpdateWindow;
+    // Writes the browser and desktop integration again; run on the first start after an installation
+    // of a program that was configured before.
+    std::function<void()> RewriteIntegration;
+    // A later start's command line; unset runs it through the processor at once. The desktop holds it back
+    // while a modal window is open.
+    std::function<void(const std::string& line)> RunForwardedCommand;
   };
 
   static TAppKernel& Instance();
@@ -130,13 +155,25 @@ class TAppKernel {
   ISearchCatalogue* Catalogue() const;
   // Packs the catalogue's lists and both histories now; false (after telling the user) when one failed.
   bool CompactDatabase();
+  // True when there is a category (or in debug mode) and every category has an engine. Otherwise false,
+  // after application error 3 (no category) or 11 (the first category without engines) unless `silent`.
+  bool CheckEngines(bool silent);
+  // The categories paired for the windows; null in a program without windows and before a start.
+  TCategoryList* CategoryList() const { return categoryList_.get(); }
+  // The first start after an installation: the catalogue was read from the files again.
+  bool FreshInstall() const { return freshInstall_; }
 
   // Searches. `runner` and `config` are not owned; the kernel owns the two histories from here on.
   void SetSearchContext(TQuorinApplication* runner, TAppConfig* config, TAppSearchHistoryPtr compare,
                         TAppSearchHistoryPtr reviews);
   void SetSearchHooks(TSearchHooks hooks) { searchHooks_ = std::move(hooks); }
+  // Only the stop question of the hooks, for the window that asks it.
+  void SetStopQuestion(std::function<TStopAnswer()> ask) { searchHooks_.AskStop = std::move(ask); }
   // The updater's answer to whether an automatic engine update is due; empty: never.
   void SetUpdateDue(std::function<bool()> updateDue) { updateDue_ = std::move(updateDue); }
+  // The runner and configuration the start wired; null before a successful start (or without them).
+  TQuorinApplication* Runner() const { return runner_; }
+  TAppConfig* Config() const { return config_; }
   TAppSearchHistory* CompareHistory() const { return compareHistory_.get(); }
   TAppSearchHistory* ReviewsHistory() const { return reviewsHistory_.get(); }
   TAppSearchHistory* History(bool isReviews) const { return isReviews ? ReviewsHistory() : CompareHistory(); }
@@ -149,6 +186,8 @@ class TAppKernel {
   // Asks the runner to stop the current search and drop the queued ones; false when the user said no.
   bool StopSearch();
   bool Stopping() const { return stopping_; }
+  // A StartSearch call is running (the runner's error reports during it are its to tell).
+  bool InStartSearch() const { return inStartSearch_; }
   void AddObserver(IAppKernelObserver* observer);
   void RemoveObserver(IAppKernelObserver* observer);
 
@@ -164,6 +203,16 @@ class TAppKernel {
   void OpenCatalogueAndHistories();
   void CompactWhenDue();
   void CloseCatalogueAndHistories();
+  // Start-up steps that need the configuration; each does nothing without one.
+  void TakeInstallMode();
+  void RemoveSoftwareUpdateProgram();
+  void RunSetupWhenUnconfigured();
+  void EnsureInstallationGuid();
+  void ApplyBrowserLauncherSettings();
+  void OpenHistories();
+  void LoadCategoryList();
+  // Around a modal window of the start.
+  void WithoutSplash(const std::function<bool()>& window);
 
   TCommandLineProcessor& processor_;
   MainDispatcher& dispatcher_;
@@ -172,13 +221,15 @@ class TAppKernel {
   std::unique_ptr<TSingleInstance> instance_;  // holds the lock while this program runs
   std::unique_ptr<TCodebaseStorageManager> storage_;
   using TCataloguePtr = std::unique_ptr<TRepositorySearchCatalogue, void (*)(TRepositorySearchCatalogue*)>;
-  TCataloguePtr catalogue_{nullptr, nullptr};  // over the runner's repository
-  bool partsInstalled_ = false;                // the runner holds the repository and history made by Start
+  TCataloguePtr catalogue_{nullptr, nullptr};    // over the runner's repository
+  bool partsInstalled_ = false;                  // the runner holds the repository and history made by Start
+  std::unique_ptr<TCategoryList> categoryList_;  // over the repository's stored categories
   std::function<void()> immediate_;
   std::function<void()> orderly_;
   std::string startCommandLine_;
   bool debugMode_ = false;
   bool mainFormShown_ = false;  // decides between exiting at once and quitting in order
+  bool freshInstall_ = false;   // InstallMode was set at this start (and is cleared now)
 
   TQuorinApplication* runner_ = nullptr;
   TAppConfig* config_ = nullptr;
@@ -188,6 +239,7 @@ class TAppKernel {
   std::function<bool()> updateDue_;
   std::vector<IAppKernelObserver*> observers_;  // not owned, registration order
   bool stopping_ = false;  // the user confirmed a stop; cleared when the next search starts
+  bool inStartSearch_ = false;
   TAppError lastStartError_ = aeNoError;
 };
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "actions/AppErrors.h"
 #include "actions/QuorinApplications.h"
@@ -62,6 +63,11 @@ bool TAppKernel::StartSearch(TSearchStorageItem* search, bool isReviews, bool is
     ShowAppError(aeCategoryWithoutEngine);
     return false;
   }
+  struct TInside {
+    bool& Flag;
+    bool Was;
+    ~TInside() { Flag = Was; }
+  } inside{inStartSearch_, std::exchange(inStartSearch_, true)};
   auto operation = std::make_unique<TQuorinSearchOperation>();
   operation->Folder = history->Folder();
   operation->SrhNum = search->Index();

@@ -9,6 +9,7 @@
 #include "kernel/AppKernel.h"
 #include "kernel/KernelDatabase.h"
 #include "platform/DateTime.h"
+#include "search/CategoryList.h"
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"
 #include "search/SearchHistory.h"
@@ -49,8 +50,8 @@ void TAppKernel::OpenCatalogueAndHistories() {
   UseDatabaseForHistory(storage, *parts.History);
   parts.History->SetFolder(folders_.UserFolder());
 
-  const bool refresh =
-      hooks_.RefreshCatalogue || debugMode_ || (hooks_.Config && hooks_.Config->GlobalSystem().InstallMode());
+  const bool shift = !hooks_.Headless && hooks_.ShiftHeld && hooks_.ShiftHeld();
+  const bool refresh = hooks_.RefreshCatalogue || debugMode_ || freshInstall_ || shift;
   bool refreshShown = false;
   repository->Start(folders_.Data(), debugMode_, refresh, [this, &refreshShown](int) {
     if (refreshShown) return;
@@ -72,19 +73,22 @@ void TAppKernel::OpenCatalogueAndHistories() {
                                       [](TAppSearchHistory* h) { delete h; });
   auto reviews = TAppSearchHistoryPtr(new TAppSearchHistory(history, "Reviews", runner),
                                       [](TAppSearchHistory* h) { delete h; });
+  SetSearchContext(runner, hooks_.Config, std::move(compare), std::move(reviews));
+}
+
+void TAppKernel::OpenHistories() {
   int32_t days = hooks_.Config ? hooks_.Config->Preferences().DaysToKeepSearches() : 15;
   if (hooks_.Headless) days = std::numeric_limits<int32_t>::max();
   const TDateTime now = Now();
-  compare->Open(days, now);
-  reviews->Open(days, now);
-  SetSearchContext(runner, hooks_.Config, std::move(compare), std::move(reviews));
+  for (TAppSearchHistory* history : {compareHistory_.get(), reviewsHistory_.get()})
+    if (history) history->Open(days, now);
 }
 
 void TAppKernel::CompactWhenDue() {
   Progress(50, "Compacting database...");
   TAppConfig* config = hooks_.Config;
   if (config && !IsCompactionDue(config->GlobalSystem().LastCompactDatabase(), Now(),
-                                       config->GlobalSystem().CompactDatabaseDelay()))
+                                 config->GlobalSystem().CompactDatabaseDelay()))
     return;
   CompactDatabase();
 }
@@ -122,7 +126,15 @@ void TAppKernel::LoadCurrencyTable() {
   ReloadCurrencyTable(CurrencyConverter(), folders_.Data(), code, showConverted);
 }
 
+void TAppKernel::LoadCategoryList() {
+  TEngineRepository* repository = Repository();
+  if (!repository) return;
+  categoryList_ = std::make_unique<TCategoryList>(repository->Categories(), folders_.Data());
+  categoryList_->Load();
+}
+
 void TAppKernel::CloseCatalogueAndHistories() {
+  categoryList_.reset();  // it observes the stored categories
   compareHistory_.reset();
   reviewsHistory_.reset();
   TQuorinApplication* runner = hooks_.Runner;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -13,18 +14,24 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "actions/AppErrors.h"
 #include "actions/QuorinActions.h"
 #include "actions/QuorinApplications.h"
 #include "integration/ExplorerIntegration.h"
+#include "integration/IETools.h"
+#include "integration/WebBrowse.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
 #include "kernel/CommandLineProcessor.h"
 #include "platform/MainDispatcher.h"
+#include "presentation/MainWindowController.h"
 #include "ui/ExceptionForm.h"
 #include "ui/MainForm.h"
+#include "ui/SplashForm.h"
 
 namespace {
 using namespace vandrel;
@@ -68,7 +75,8 @@ class TCommandLog {
   std::string path_;
 };
 
-int gQuitPipe[2] = {-1, -1};  // written by the signal handler, read on the main thread
+int gQuitPipe[2] = {-1, -1};                    // written by the signal handler, read on the main thread
+vandrel::TVandrelShopperForm* gForm = nullptr;  // the main window while it exists
 
 void OnQuitSignal(int) {
   char byte = 1;
@@ -76,17 +84,33 @@ void OnQuitSignal(int) {
   (void)ignored;
 }
 
-// SIGTERM, SIGINT and SIGHUP end the event loop, so the program leaves its single-instance socket and
-// settings behind in order instead of dying mid-way.
+// SIGTERM, SIGINT and SIGHUP close the window as File -> Exit does (a running search is stopped without a
+// question), so a session that ends loses no settings and leaves the single-instance socket in order.
 void QuitOnSignals(QObject* owner) {
   if (pipe2(gQuitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto* notifier = new QSocketNotifier(gQuitPipe[0], QSocketNotifier::Read, owner);
-  QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+  QObject::connect(notifier, &QSocketNotifier::activated, [] {
+    char bytes[16];
+    while (read(gQuitPipe[0], bytes, sizeof(bytes)) > 0) {
+    }
+    if (gForm && gForm->isVisible()) {
+      gForm->CloseWithoutAsking();
+    } else {
+      QCoreApplication::quit();
+    }
+  });
   struct sigaction action {};
   action.sa_handler = OnQuitSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The splash's progress after the kernel's start: the main window's creation goes on with it.
+void ContinueSplash(std::unique_ptr<TSplashFrm>& splash, int percent, const char* text) {
+  if (!splash) return;
+  splash->SetProgress(percent, QString::fromUtf8(text));
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 // Everything from start-up to the end of the event loop. `app` belongs to the caller, so an exception that
@@ -105,10 +129,20 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
 
   TCommandLog log;
   std::unique_ptr<TVandrelShopperForm> form;
+  std::unique_ptr<TSplashFrm> splash;
   TAppKernel::THooks hooks;
   // The application comes up only after the single-instance check, so a later start without a display
   // can still hand its command line over, and does so fast.
   hooks.PrepareDisplay = [&]() -> std::optional<TDisplayInfo> {
+    const char* disable = std::getenv("QTWEBENGINE_DISABLE_SANDBOX");
+    const char* flags = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (BrowserSandboxMustBeSwitchedOff(geteuid() == 0, disable ? disable : "", flags ? flags : "")) {
+      std::fprintf(stderr,
+                   "%s: running as root: the embedded browser's sandbox is switched off "
+                   "(QTWEBENGINE_DISABLE_SANDBOX=1); run the program as a normal user to keep it\n",
+                   AppName().c_str());
+      setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     app = std::make_unique<TVandrelApplication>(argc, argv);
     QApplication::setApplicationName(QString::fromStdString(AppName()));
@@ -125,6 +159,50 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   hooks.RestoreMainWindow = [&form, &log] {
     log.Write("# restore");
     if (form) form->BringToFront();
+  };
+  // Lines that arrive before the window has registered its commands (a start's modal window pumps
+  // events) wait for it.
+  std::vector<std::string> earlyLines;
+  hooks.RunForwardedCommand = [&form, &earlyLines](const std::string& line) {
+    if (form) {
+      form->RunCommandLine(line);
+    } else {
+      earlyLines.push_back(line);
+    }
+  };
+  hooks.ShowSplash = [&splash] {
+    if (!QApplication::instance()) return;
+    if (!splash) splash = std::make_unique<TSplashFrm>();
+    if (splash->isVisible()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    splash->show();
+    QCoreApplication::processEvents();
+  };
+  hooks.HideSplash = [&splash] {
+    if (!splash) return;
+    splash.reset();
+    QApplication::restoreOverrideCursor();
+  };
+  hooks.ShowProgress = [&splash](int percent, const std::string& text) {
+    if (!splash) return;
+    splash->SetProgress(percent, QString::fromStdString(text));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  };
+  hooks.ShiftHeld = [] {
+    return QApplication::instance() && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+  };
+  const std::string program = ExecutablePath(argv[0]);
+  hooks.RewriteIntegration = [program] {
+    TAppConfig& config = AppConfig();
+    TIntegrationInputs inputs;
+    inputs.ProgramPath = program;
+    inputs.RootFolder = config.RootFolder();
+    inputs.UseQuickLaunch = config.Preferences().UseExplorerQuickLaunch();
+    inputs.UseContextMenu = config.Preferences().UseExplorerContextMenu();
+    inputs.UseBrowser = config.Preferences().UseExplorerBrowser();
+    inputs.IEVersion = config.IEVersion();
+    TIETools tools(SystemRegistry(), DefaultDesktopPlaces());
+    ReportIntegrationOutcome(UpdateExplorerIntegration(false, inputs, tools));
   };
   hooks.InstallationFolder = FindInstallationFolder(ExecutablePath(argv[0]));
   hooks.BuiltDataFolder = FindBuiltDataFolder(ExecutablePath(argv[0]));
@@ -149,20 +227,36 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
       log.Write(argument.empty() ? command : command + " " + argument);
     });
 
+  ContinueSplash(splash, 70, "Loading views...");
   form = std::make_unique<TVandrelShopperForm>(kernel, processor);
+  gForm = form.get();
+  ContinueSplash(splash, 80, "Loading skin...");
+  ContinueSplash(splash, 100, "Setting up...");
   if (log.Enabled()) {
     QObject::connect(form.get(), &TVandrelShopperForm::PageChanged,
                      [&log](int page) { log.Write("# page " + std::to_string(page)); });
     QObject::connect(form.get(), &TVandrelShopperForm::HomePageLoaded,
                      [&log](bool ok) { log.Write(ok ? "# home page loaded" : "# home page failed"); });
   }
-  // No stored placement yet: the window starts maximised.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) form->setGeometry(screen->availableGeometry());
-  form->showMaximized();
+  form->SetSplashDone(!splash);
+  form->show();
 
-  // Once the window is up: the start's own command line, and what later starts sent meanwhile.
-  QTimer::singleShot(0, form.get(), [&] {
-    if (!kernel.StartCommandLine().empty()) processor.Execute(kernel.StartCommandLine());
+  // Once the window is up: the splash goes, then the getting-started file on a first start, or the start's
+  // own command line; what later starts sent meanwhile follows.
+  QTimer::singleShot(10, form.get(), [&] {
+    splash.reset();
+    QApplication::restoreOverrideCursor();
+    form->SetSplashDone(true);
+    TAppConfig& config = AppConfig();
+    if (kernel.StartCommandLine().empty()) {
+      const std::string help = kernel.Folders().GettingStarted();
+      if (!config.Preferences().SkipWelcomeDialog() && QFileInfo::exists(QString::fromStdString(help)) &&
+          WebBrowse().ShellOpen(help))
+        config.Preferences().SetSkipWelcomeDialog(true);
+    } else {
+      form->RunCommandLine(kernel.StartCommandLine());
+    }
+    for (const std::string& line : std::exchange(earlyLines, {})) form->RunCommandLine(line);
     dispatcher.ProcessPending();
   });
 
@@ -170,6 +264,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   kernel.ShutDown();  // no later start is taken from here on
   dispatcher.SetWakeHandler(nullptr);
   processor.SetExecuteObserver(nullptr);
+  gForm = nullptr;
   form.reset();
   return status;
 }

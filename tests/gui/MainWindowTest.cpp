@@ -170,17 +170,26 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {
   // Only one window: the later starts never opened their own.
   EXPECT_EQ(TopLevelTitles().count(kTitle), 1);
 
-  // An orderly end removes the socket, so the next start becomes the first instance again.
+  // SIGTERM closes the window as File -> Exit does: the layout is written and the socket removed, so the
+  // next start becomes the first instance again.
   first_->terminate();
   ASSERT_TRUE(first_->waitForFinished(15000));
+  EXPECT_EQ(first_->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(first_->exitCode(), 0);
   EXPECT_FALSE(QFile::exists(RuntimeDir() + "/VandrelShopper.sock"));
+  QFile settings(temp_.filePath("config/VandrelSoft/user.reg"));
+  ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+  const QString stored = QString::fromUtf8(settings.readAll());
+  EXPECT_TRUE(stored.contains("\"WindowPos\"=")) << stored.toStdString();
+  EXPECT_TRUE(stored.contains("\"GUID\"=\"{")) << stored.toStdString();
 }
 
 TEST_F(ProgramTest, FirstStartRunsItsOwnCommandLineOnceTheWindowIsUp) {
   StartFirst({"shop:reviews"});
   EXPECT_TRUE(WaitFor([&] { return Log().contains("reviews") && Log().contains("# page 2"); }, 5000))
       << "log: " << Log().join(" | ").toStdString();
+  QTest::qWait(500);
+  Screenshot("main-window-reviews.png");
 }
 
 }  // namespace
