@@ -175,9 +175,12 @@ void BM_StartupToHomePage(benchmark::State& state) {
   const std::vector<std::string> program = {VANDREL_BENCH_GUI_EXE, "--root", root};
   // The same page the program shows, from the root it fills at its first start.
   const std::vector<std::string> peer = {VANDREL_BENCH_WEBVIEW_PEER, root + "/Web/Welcome.htm"};
-  // Untimed first starts: the program fills its root, and both warm the file cache.
-  if (!Start(program, scratch + "/program", display.Name).Ok ||
-      !Start(peer, scratch + "/peer", display.Name).Ok) {
+  // Untimed first starts: the program fills its root, and both warm the file cache. A fresh display can
+  // refuse the very first client, so each gets a second chance.
+  auto warm = [&](const std::vector<std::string>& argv, const std::string& folder) {
+    return Start(argv, folder, display.Name).Ok || Start(argv, folder, display.Name).Ok;
+  };
+  if (!warm(program, scratch + "/program") || !warm(peer, scratch + "/peer")) {
     state.SkipWithError("a first start did not reach its page");
     return;
   }
