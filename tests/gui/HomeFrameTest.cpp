@@ -117,7 +117,9 @@ TEST_F(HomeFrameTest, ShowsCategoriesAndStoredSearchesAndTheirClicksReachTheProg
 }
 
 TEST_F(HomeFrameTest, MenusOfEntriesAndCategories) {
-  ASSERT_NE(AddSearch("volta", 1), nullptr);
+  TSearchStorageItem* search = AddSearch("volta", 1);
+  ASSERT_NE(search, nullptr);
+  kernel_.History(false).SetCurrentSearch(search);  // the prices page shows it
   ShowFilled();
   const QPoint at = frame_->mapToGlobal(QPoint(50, 50));
 
@@ -141,6 +143,7 @@ TEST_F(HomeFrameTest, MenusOfEntriesAndCategories) {
   ASSERT_TRUE(items[1]->isEnabled());
   items[1]->trigger();  // "&Delete": gone from the history and from the page
   EXPECT_EQ(kernel_.History(false).Item()->GetSearches().Count(), 0u);
+  EXPECT_EQ(kernel_.History(false).CurrentSearch(), nullptr) << "the prices page would show a deleted search";
   EXPECT_TRUE(test::WaitForScript(Engine(), "document.querySelectorAll('#compare a').length", 0));
 }
 
