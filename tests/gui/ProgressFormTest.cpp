@@ -112,23 +112,6 @@ TEST_F(ProgressFormTest, TheTickerScrollsTheBundledTipsAndTheRowsFollowTheirEngi
   EXPECT_TRUE(Prompts.Asked.empty());
 }
 
-TEST_F(ProgressFormTest, EveryEngineFailingAlikeIsSummarisedAtTheEnd) {
-  auto form = Form(test::CompiledDataDir());
-  ISearchActionObserver& o = form->AttachSearch(First(2), "Books", "dune");
-  for (size_t i = 0; i < 2; ++i) {
-    o.EngineStarted(Engines[i].get());
-    o.EngineError(Engines[i].get(), "Time-out");
-    o.EngineDone(Engines[i].get());
-  }
-  EXPECT_EQ(form->findChild<QLabel*>("ProgressLbl")->text(), kProgressCompleted);
-  EXPECT_FALSE(form->StopButton()->isEnabled());
-  o.ActionFinished();
-  QTRY_COMPARE_WITH_TIMEOUT(Prompts.Asked.size(), size_t{1}, 5000);
-  EXPECT_EQ(Prompts.Asked[0].Text,
-            "The following error occurred while searching on 2 engine(s):\r\nTime-out.");
-  EXPECT_FALSE(form->isVisible());
-}
-
 TEST_F(ProgressFormTest, ABrokenTickerScriptHidesTheBarForGoodAndManyEnginesScroll) {
   test::TempFolder data;
   std::ofstream(data.Path() + "/ticker.ccs")

@@ -227,5 +227,31 @@ TEST_F(SearchWizFormTest, TheReviewFormOffersTheOperatorsAndTakesAQuotedPhrase) 
   EXPECT_EQ(wizard.ResultSearch()->CatName, "reviewelectronics");
 }
 
+TEST_F(SearchWizFormTest, EveryStoreUnreachableEndsWithOneSummaryNamingTheError) {
+  // Nothing listens on port 1: every store fails the same way.
+  World.Kernel.Repository().Constants().SetString("DemoStoreAddress", "http://127.0.0.1:1/");
+  TKernelSearchStarter starter(World.Kernel.Kernel(), World.Kernel.Runner());
+  TSearchWizard wizard = Wizard({.CategoryName = "electronics",
+                                 .InitialText = "volta",
+                                 .SkipChoice = true,
+                                 .StartPastCategories = true,
+                                 .MayRunUnseen = true},
+                                starter);
+  TQtScheduler scheduler;
+  TProgressForm progress({&World.Kernel.Runner(), &World.Kernel.Kernel(), World.Config.get(), &scheduler,
+                          &Prompts, World.Kernel.Repository().DataFolder(), [](const std::string&) {},
+                          nullptr});
+  TProgressOpener opener(World.Kernel.Runner(), progress);
+  ASSERT_TRUE(RunSearchWizard(wizard, starter, Prompts, [] { return false; })) << "runs unseen";
+  QTRY_VERIFY_WITH_TIMEOUT(World.RunnerIdle(), 20000);
+  QTRY_COMPARE_WITH_TIMEOUT(Prompts.Asked.size(), size_t{1}, 5000);
+  const std::string& summary = Prompts.Asked[0].Text;
+  EXPECT_EQ(summary.rfind("The following error occurred while searching on 6 engine(s):\r\n", 0), 0u)
+      << summary;
+  EXPECT_TRUE(Prompts.Asked[0].OfferDontAskAgain);
+  EXPECT_FALSE(progress.isVisible());
+  for (const TEngineProgressRow& row : progress.Model().Rows()) EXPECT_TRUE(row.HasErrors) << row.Caption;
+}
+
 }  // namespace
 }  // namespace vandrel
