@@ -92,7 +92,9 @@ TGifError DecodeGif(std::string_view bytes, TGifPicture& out) {
   TGifPicture picture;
   picture.Width = width;
   picture.Height = height;
-  std::vector<uint32_t> canvas(canvasPixels, 0);
+  // Allocated with the first frame, so a header alone costs nothing whatever size it claims.
+  std::vector<uint32_t> canvas;
+  int64_t decodedPixels = 0;
   TFrameControl control;
   std::vector<GifPixelType> line;
   for (;;) {
@@ -115,11 +117,16 @@ TGifError DecodeGif(std::string_view bytes, TGifPicture& out) {
     const GifImageDesc& desc = gif->Image;
     if (desc.Width <= 0 || desc.Height <= 0 || desc.Left < 0 || desc.Top < 0) return TGifError::geDamaged;
     if (desc.Width > kGifMaxSide || desc.Height > kGifMaxSide) return TGifError::geTooLarge;
+    // Both what is kept (composed canvases) and what is decoded (each frame's own area, which may lie
+    // mostly off the canvas) count against the budget, so a tiny file cannot buy minutes of work.
+    decodedPixels += int64_t(desc.Width) * desc.Height;
     if (int(picture.Frames.size()) >= kGifMaxFrames ||
-        canvasPixels * int64_t(picture.Frames.size() + 1) > kGifMaxTotalPixels)
+        canvasPixels * int64_t(picture.Frames.size() + 1) > kGifMaxTotalPixels ||
+        decodedPixels > kGifMaxTotalPixels)
       return TGifError::geTooLarge;
     const ColorMapObject* colors = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
     if (!colors || !colors->Colors || colors->ColorCount <= 0) return TGifError::geDamaged;
+    if (canvas.empty()) canvas.assign(canvasPixels, 0);
 
     // "Restore to previous" needs the canvas as it was before this frame drew.
     std::vector<uint32_t> before;

@@ -31,7 +31,7 @@ enum class TGifError {
 // Limits that keep a hostile banner from taking the memory.
 inline constexpr int kGifMaxSide = 4096;
 inline constexpr int kGifMaxFrames = 1000;
-inline constexpr int64_t kGifMaxTotalPixels = 16 << 20;  // summed over every composed frame
+inline constexpr int64_t kGifMaxTotalPixels = 4 << 20;  // summed over the frames, composed and decoded
 
 // Decodes `bytes`; on failure `out` is left empty. Frames outside the canvas are clipped to it.
 TGifError DecodeGif(std::string_view bytes, TGifPicture& out);

@@ -100,6 +100,14 @@ TEST(GifDecoder, RefusesDamagedAndHostileFilesCleanly) {
   std::string huge = good;
   huge[6] = huge[7] = huge[8] = huge[9] = '\xff';
   EXPECT_EQ(DecodeGif(huge, picture), TGifError::geTooLarge);
+  // A tiny canvas with a frame far larger than it: the frame's own area counts, and the whole file is
+  // small enough to arrive as a banner.
+  TGifSourceFrame vast = Fill(2100, 2100, 0, 0);
+  vast.Width = vast.Height = 2100;
+  const std::string bomb = EncodeGif(1, 1, {0xFF0000, 0x00FF00}, {vast});
+  ASSERT_FALSE(bomb.empty());
+  EXPECT_LT(bomb.size(), 100000u);
+  EXPECT_EQ(DecodeGif(bomb, picture), TGifError::geTooLarge);
   // A zero-sized canvas.
   std::string empty = good;
   empty[6] = empty[7] = 0;

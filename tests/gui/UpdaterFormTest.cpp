@@ -1,0 +1,138 @@
+// The engine update window over a real update site: "Check Updates Now" installs a changed engine.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "gui/Screenshots.h"
+#include "kernel/AppName.h"
+#include "search/DefinitionFiles.h"
+#include "ui/UpdaterForm.h"
+#include "update/UpdateTestWorld.h"
+
+namespace vandrel {
+namespace {
+
+using updatetest::TSiteProcess;
+using updatetest::TUpdateClient;
+
+TEngineUpdaterFrm* OpenUpdater() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* form = qobject_cast<TEngineUpdaterFrm*>(w); form && form->isVisible()) return form;
+  return nullptr;
+}
+
+// Records the window's last status and button while it is open; takes a picture of the final status.
+struct TWatch {
+  explicit TWatch(const QString& picture) : Picture(picture) {
+    Poll.setInterval(10);
+    QObject::connect(&Poll, &QTimer::timeout, [this] {
+      TEngineUpdaterFrm* form = OpenUpdater();
+      if (!form) return;
+      Seen = true;
+      Button = form->CancelBtn().text();
+      const QString status = form->UpdaterFrm().StatusText();
+      if (status != Status && (status == "Update completed." || status == "No changes detected.")) {
+        Progress = form->UpdaterFrm().ProgressValue();
+        if (!Picture.isEmpty()) test::SaveScreenshot(*form, Picture);
+      }
+      Status = status;
+    });
+    Poll.start();
+  }
+  QTimer Poll;
+  QString Picture;
+  bool Seen = false;
+  QString Status;
+  QString Button;
+  int Progress = 0;
+};
+
+TEST(UpdaterForm, CheckUpdatesNowInstallsAChangedEngine) {
+  RegisterAppName("Vandrel Shopper");
+  testing::TDataFolder site;
+  updatetest::WriteSmallSite(site, 1);
+  TSiteProcess process(site.Path());
+  ASSERT_GT(process.Port, 0) << process.Log();
+  TUpdateClient client;
+  client.Settings.Address = process.Url();
+
+  {
+    TWatch watch("update-window.png");
+    EXPECT_TRUE(ExecuteEngineUpdate(nullptr, client.Updater));
+    EXPECT_TRUE(watch.Seen);
+    EXPECT_EQ(watch.Button, "Cancel");
+    EXPECT_EQ(watch.Status, "Update completed.");
+    EXPECT_EQ(watch.Progress, 100);
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
+  EXPECT_EQ(ReadDefinitionVersion(client.Data.Path() + "buybooks/bookbarn.cen"), 1);
+
+  // The site changes one engine: the next run installs it.
+  ASSERT_TRUE(site.WriteCompiledEngine("buybooks/bookbarn.cen", updatetest::EngineBody("Book Barn II"), 2));
+  TSiteProcess changed(site.Path());
+  ASSERT_GT(changed.Port, 0) << changed.Log();
+  client.Settings.Address = changed.Url();
+  {
+    TWatch watch("");
+    EXPECT_TRUE(ExecuteEngineUpdate(nullptr, client.Updater));
+    EXPECT_EQ(watch.Status, "Update completed.");
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
+  EXPECT_EQ(ReadDefinitionVersion(client.Data.Path() + "buybooks/bookbarn.cen"), 2);
+
+  // Nothing new: the window says so, in the automatic mode's dress.
+  {
+    TWatch watch("");
+    TEngineUpdateOptions automatic;
+    automatic.FullMode = false;
+    EXPECT_TRUE(ExecuteEngineUpdate(nullptr, client.Updater, automatic));
+    EXPECT_EQ(watch.Status, "No changes detected.");
+    EXPECT_EQ(watch.Button, "&Skip");
+  }
+  EXPECT_EQ(client.Settings.LastChannelWrites, 3);
+}
+
+TEST(UpdaterForm, SkipEndsTheWindowWithoutRecordingAnything) {
+  RegisterAppName("Vandrel Shopper");
+  TUpdateClient client;
+  // A listener that never answers: the update waits on it until skipped.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  client.Settings.Address =
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/update-info/013";
+
+  bool skipped = false;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    TEngineUpdaterFrm* form = OpenUpdater();
+    if (!form || skipped || form->UpdaterFrm().StatusText() != "Checking for engine updates...") return;
+    skipped = true;
+    QTest::keyClick(form, Qt::Key_Escape);
+  });
+  poll.start();
+  TEngineUpdateOptions automatic;
+  automatic.FullMode = false;
+  automatic.AllCategories = false;
+  EXPECT_FALSE(ExecuteEngineUpdate(nullptr, client.Updater, automatic));
+  EXPECT_TRUE(skipped);
+  EXPECT_EQ(client.Settings.LastChannelWrites, 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
+  close(fd);
+}
+
+}  // namespace
+}  // namespace vandrel
