@@ -1,5 +1,7 @@
 #include "cli/DemoStoreCatalog.h"
 
+#include "cli/DemoBanners.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -658,6 +660,7 @@ std::vector<size_t> AllDepartments() {
 }  // namespace
 
 TDemoResponse DemoStoreResponse(std::string_view target) {
+  if (auto banner = DemoBannerResponse(target)) return *banner;
   const size_t question = target.find('?');
   const std::string_view path = target.substr(0, question);
   const std::string_view query =

@@ -10,6 +10,7 @@ struct TDemoResponse {
   int Status = 200;
   std::string ContentType = "text/html; charset=utf-8";
   std::string Body;
+  std::string Location{};  // sent as the Location header when not empty (redirections)
 };
 
 // Answers a request target ("/store/search?q=words&page=2"). Pure and deterministic: the same target always

@@ -22,6 +22,8 @@ const char* ReasonPhrase(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 302:
+      return "Found";
     case 400:
       return "Bad Request";
     case 404:
@@ -51,6 +53,7 @@ void SendAll(int fd, std::string_view data) {
 void SendResponse(int fd, const TDemoResponse& response, bool withBody) {
   std::string head = "HTTP/1.1 " + std::to_string(response.Status) + " " + ReasonPhrase(response.Status) +
                      "\r\nServer: vandrel-demo-stores\r\nContent-Type: " + response.ContentType +
+                     (response.Location.empty() ? "" : "\r\nLocation: " + response.Location) +
                      "\r\nContent-Length: " + std::to_string(response.Body.size()) +
                      "\r\nConnection: close\r\n\r\n";
   SendAll(fd, withBody ? head + response.Body : head);

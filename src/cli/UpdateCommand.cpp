@@ -9,6 +9,7 @@
 #include "kernel/AppConfig.h"
 #include "kernel/AppFolders.h"
 #include "kernel/AppKernel.h"
+#include "kernel/AppUpdaterSettings.h"
 #include "platform/CommandLineOptions.h"
 #include "platform/JsonWriter.h"
 #include "platform/RegistryFileStore.h"
@@ -26,46 +27,6 @@ int Usage(const std::string& problem) {
   std::fprintf(stderr, "vandrel-shopper-cli update: %s\n%s", problem.c_str(), kUsage);
   return 2;
 }
-
-// The configuration's update values; --site stands in for the stored address during this run.
-class TConfigUpdaterSettings : public IUpdaterSettings {
- public:
-  TConfigUpdaterSettings(TAppConfig& config, std::string site) : Config_(config), Site_(std::move(site)) {}
-  std::string UpdateAddress() const override {
-    return Site_.empty() ? Config_.GlobalSystem().UpdateAddress() : Site_;
-  }
-  void SetUpdateAddress(const std::string& address) override {
-    Config_.GlobalSystem().SetUpdateAddress(address);
-  }
-  TDateTime LastChannelUpdate() const override { return Config_.GlobalSystem().LastChannelUpdate(); }
-  void SetLastChannelUpdate(TDateTime when) override { Config_.GlobalSystem().SetLastChannelUpdate(when); }
-  void SetSoftwareUpdateAddress(const std::string& address) override {
-    Config_.GlobalSystem().SetSoftwareUpdateAddress(address);
-  }
-  void ConfigureDownloader(THttpDownloaderSettings& s) const override {
-    const TNetworkSection& network = Config_.Network();
-    s.MaxDownloadThreads = Config_.Preferences().MaxTransfers();
-    s.UseProxy = network.UseProxyConnection();
-    s.ProxyType = network.ProxyType() == 1 ? ptSocks : ptHttp;
-    if (s.ProxyType == ptSocks) {
-      s.ProxyAddress = network.SocksAddress();
-      s.ProxyPort = network.SocksPort();
-      s.ProxyUserName.clear();
-      s.ProxyPassword.clear();
-      s.UseProxyAuthenticate = false;
-    } else {
-      s.ProxyAddress = network.ProxyAddress();
-      s.ProxyPort = network.ProxyPort();
-      s.ProxyUserName = network.ProxyUserName();
-      s.ProxyPassword = network.ProxyPassword();
-      s.UseProxyAuthenticate = network.UseProxyAuthenticate();
-    }
-  }
-
- private:
-  TAppConfig& Config_;
-  std::string Site_;
-};
 
 const char* ActionName(TQuorinUpdateItemAction action) {
   switch (action) {
@@ -139,7 +100,7 @@ int RunUpdate(const Args& args) {
   }
   RegisterUpdateAction(actions, runner, dispatcher);
 
-  TConfigUpdaterSettings settings(config, options.Value("site"));
+  TAppConfigUpdaterSettings settings(config, options.Value("site"));
   TAppUpdater updater(runner, settings);
   TUpdateRun run(updater, dispatcher);
   run.CheckOnly = checkOnly;

@@ -5,6 +5,7 @@
 #include "engines/SearchTypeCompiler.h"
 #include "platform/DateTime.h"
 #include "platform/TextUtils.h"
+#include "search/EngineValidation.h"
 #include "search/SearchConverters.h"
 #include "search/SearchHistory.h"
 #include "storage/CategoryStorage.h"
@@ -159,19 +160,7 @@ TEngineStorageItem* TQuorinSearchAction::EngineItem(const TSearchEngine& engine)
 }
 
 bool TQuorinSearchAction::Validates(TEngineStorageItem& engine, TSearchTypeReader& validationType) {
-  TSearchTypeInstance instance(&validationType);
-  try {
-    Convert(instance, *Search_);
-  } catch (const ESearchConvertError&) {
-    return false;
-  }
-  instance.InputFields.RecomputeFields();
-  TEngineReader reader;
-  if (!reader.Load(Catalogue_.EngineFile(Search_->CatName, engine.EngName), &instance)) return false;
-  TEngineCompiler& compiler = reader.Compiler();
-  compiler.Variables().SetBoolean("Valid", true);
-  if (compiler.ExecuteProcedure("ValidateInputFields") != 0) return false;
-  return compiler.Variables().GetBoolean("Valid", false);
+  return EngineAcceptsSearch(Catalogue_, validationType, *Search_, engine);
 }
 
 void TQuorinSearchAction::SelectEngines() {

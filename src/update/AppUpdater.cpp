@@ -118,6 +118,15 @@ const char* TUpdateRun::StepText(TUpdateStep step) {
 }
 
 void TUpdateRun::Run(bool all, std::chrono::milliseconds limit) {
+  Begin(all);
+  if (!Dispatcher_.RunUntil([this] { return Done_; }, limit)) {
+    ErrorText_ = "the update did not end in time";
+    Cancel();
+  }
+  End();
+}
+
+void TUpdateRun::Begin(bool all) {
   Installing_ = Canceled_ = Done_ = Installed_ = Disabled_ = false;
   LastStep_ = TUpdateStep::None;
   Report_.Clear();
@@ -130,10 +139,9 @@ void TUpdateRun::Run(bool all, std::chrono::milliseconds limit) {
     ErrorText_ = "the update could not be started";
     Done_ = true;
   }
-  if (!Dispatcher_.RunUntil([this] { return Done_; }, limit)) {
-    ErrorText_ = "the update did not end in time";
-    Cancel();
-  }
+}
+
+void TUpdateRun::End() {
   if (!Canceled_) {
     Progress_ = 100;
     Status_ = LastStep_ <= TUpdateStep::CheckVersions ? "No changes detected." : "Update completed.";

@@ -83,6 +83,10 @@ class TUpdateRun : public IQuorinApplicationObserver {
   // Blocks until the update ended (or `limit` passed, which counts as canceled). Unless canceled or only
   // checking, records LastChannelUpdate, also after a failed update.
   void Run(bool all, std::chrono::milliseconds limit = std::chrono::minutes(30));
+  // Run in two halves, for a window that waits in its own event loop: Begin starts the update, End
+  // (once Done) records the outcome.
+  void Begin(bool all);
+  void End();
   void Cancel();
 
   bool Canceled() const { return Canceled_; }
