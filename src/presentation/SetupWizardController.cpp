@@ -55,7 +55,7 @@ void TSetupWizardController::Load() {
   UseBrowserExtensions = options.UseExplorerBrowser;
   Currency.Select(options.CurrencyConvertCode);
   ShowConverted = options.ShowConvertedCurrencies;
-  saved_ = closed_ = finished_ = false;
+  saved_ = closed_ = finished_ = detectionDone_ = false;
   Enter(TSetupPage::spConnection);
 }
 
@@ -72,6 +72,9 @@ TSetupPage TSetupWizardController::AfterConnection() const {
 }
 
 void TSetupWizardController::ProposeDetectedProxy() {
+  // Once per run: coming back to the first page must not undo what the user chose since.
+  if (detectionDone_) return;
+  detectionDone_ = true;
   if (network_.ModemConnection || network_.UseDirectConnection || !ProxyAddress.empty() || !detect_) return;
   bool anyEnabled = false;
   for (int kind : {0, 1}) {

@@ -145,6 +145,7 @@ class TSetupWizardController {
   bool saved_ = false;
   bool closed_ = false;
   bool finished_ = false;
+  bool detectionDone_ = false;      // the browser's proxy was looked up in this run
   IScheduler::TTimerId pause_ = 0;  // the wait after a finished update; 0 when none
 };
 

@@ -2,57 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "presentation/FakeDesktopPorts.h"
+#include "presentation/MemoryCatalogue.h"
 
 namespace vandrel {
 namespace {
 
-// Two categories, each with its stores and review sites in memory.
-class TTwoCategoryCatalogue : public ISearchCatalogue {
- public:
-  TTwoCategoryCatalogue() {
-    Fill("buybooks", {"pageturner", "bookbarn", "inkwell"});
-    Fill("reviewbooks", {"critic"});
-    Fill("buymusic", {"vinylvault"});
-  }
-  void Fill(const std::string& category, std::vector<std::string> names) {
-    TEngineStorageList& list = Lists[category];
-    list.BeginTransaction(lsAdding);
-    for (const std::string& name : names) {
-      TEngineStorageItem* engine = list.NewEngine();
-      engine->EngName = name;
-      engine->DisplayName = name + " site";
-      engine->HomePage = "http://127.0.0.1/" + name;
-    }
-    list.EndTransaction();
-  }
-  std::string SearchTypeFile(const std::string&) const override { return {}; }
-  std::string EngineFile(const std::string&, const std::string&) const override { return {}; }
-  TVariableList* Constants() override { return nullptr; }
-  TSearchTypeStorageItem* FindSearchType(const std::string&) override { return nullptr; }
-  TCategoryStorageItem* FindCategory(const std::string&) override { return nullptr; }
-  TEngineStorageList* CategoryEngines(const std::string& catName) override {
-    auto it = Lists.find(catName);
-    return it == Lists.end() || it->second.Count() == 0 ? nullptr : &it->second;
-  }
-  void SaveCategory(TCategoryStorageItem&) override {}
-  std::map<std::string, TEngineStorageList> Lists;
-};
-
 class CategoryWindowTest : public ::testing::Test {
  protected:
-  CategoryWindowTest()
-      : window(
-            {{"books", "Books", "buybooks", "reviewbooks", ""}, {"music", "Music", "buymusic", "", ""}},
-            catalogue, prompts, [this](const std::string& a) { opened.push_back(a); },
-            [this](TEngineStorageItem& e) { saved.push_back(e.EngName + (e.Enabled ? "+" : "-")); }) {}
+  CategoryWindowTest() {
+    catalogue.Fill("buybooks", {"pageturner", "bookbarn", "inkwell"});
+    catalogue.Fill("reviewbooks", {"critic"});
+    catalogue.Fill("buymusic", {"vinylvault"});
+  }
 
-  TTwoCategoryCatalogue catalogue;
+  test::TMemoryCatalogue catalogue;
   test::TScriptedPrompts prompts;
   std::vector<std::string> opened, saved;
-  TCategoryWindowController window;
+  TCategoryWindowController window{
+      {{"books", "Books", "buybooks", "reviewbooks", ""}, {"music", "Music", "buymusic", "", ""}},
+      catalogue,
+      prompts,
+      [this](const std::string& a) { opened.push_back(a); },
+      [this](TEngineStorageItem& e) { saved.push_back(e.EngName + (e.Enabled ? "+" : "-")); }};
 };
 
 // With three enabled stores, two can be switched off, each saved at once; the third is refused.
@@ -103,7 +75,7 @@ TEST_F(CategoryWindowTest, HomePageOfOneRowAndCategoriesByName) {
   EXPECT_FALSE(window.CanOpenHomePage({0, 1}));
   window.OpenHomePage({0, 1});
   window.OpenHomePage({1});
-  EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1/bookbarn"});
+  EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1:9/bookbarn"});
 
   ASSERT_TRUE(window.SelectCategory(std::string("BuyMusic")));
   EXPECT_EQ(window.CategoryIndex(), 1);

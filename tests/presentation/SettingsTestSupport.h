@@ -31,7 +31,7 @@ class TTestSettingsStore : public TDesktopSettingsStore {
 // The real proxy detection, seeing only `vars` as its environment and no desktop or browser settings.
 class TEnvironmentProxy {
  public:
-  explicit TEnvironmentProxy(std::initializer_list<std::pair<const std::string, std::string>> vars)
+  explicit TEnvironmentProxy(std::initializer_list<std::pair<const std::string, std::string>> vars = {})
       : vars_(vars) {
     detector_.GetEnv = [this](const char* name) -> const char* {
       auto it = vars_.find(name);

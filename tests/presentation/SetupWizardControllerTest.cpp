@@ -99,6 +99,27 @@ TEST_F(SetupWizardTest, FullRunWithTheProxyProposedFromTheEnvironment) {
   EXPECT_TRUE(Config.GlobalSystem().AppConfigured());
 }
 
+// A proxy switched on but not complete selects the LAN and the proxy, once: going back to the first page
+// keeps what the user chose since.
+TEST_F(SetupWizardTest, AnIncompleteProxyIsProposedOnlyOnce) {
+  int lookups = 0;
+  auto wizard = Make([&](int, std::string&, int&, bool& enabled) {
+    ++lookups;
+    enabled = true;
+    return false;
+  });
+  wizard->Load();
+  EXPECT_TRUE(wizard->Lan && wizard->UseProxy);
+  EXPECT_EQ(wizard->ProxyAddress, "");
+  EXPECT_EQ(lookups, 2);  // HTTP, then SOCKS
+  wizard->Next();
+  wizard->UseProxy = false;
+  wizard->Back();
+  EXPECT_EQ(wizard->Page(), P::spConnection);
+  EXPECT_FALSE(wizard->UseProxy);
+  EXPECT_EQ(lookups, 2);
+}
+
 // Leaving before the settings were stored stores nothing, so the wizard comes back; Continue stays.
 TEST_F(SetupWizardTest, LeavingEarlyStoresNothing) {
   auto wizard = Make();
