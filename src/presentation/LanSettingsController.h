@@ -37,7 +37,7 @@ class TLanSettingsController {
 
   // The fields as the dialog shows them.
   bool UseProxy = false;
-  TProxyType Type = TProxyType::ptHttp;
+  TProxyType Type = ptHttp;
   std::string Address;
   int Port = 0;
   bool UseAuthorization = false;
@@ -49,7 +49,7 @@ class TLanSettingsController {
   void SetPort(int port);
 
   bool TypeEnabled() const { return UseProxy; }
-  bool AuthorizationEnabled() const { return UseProxy && Type == TProxyType::ptHttp; }
+  bool AuthorizationEnabled() const { return UseProxy && Type == ptHttp; }
   bool CredentialsEnabled() const { return UseAuthorization && AuthorizationEnabled(); }
   // The last Load proposed a detected proxy.
   bool Proposed() const { return proposed_; }
