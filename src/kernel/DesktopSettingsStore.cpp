@@ -57,7 +57,7 @@ TNetworkSettings TDesktopSettingsStore::ReadNetwork() const {
   s.ModemConnection = net.ModemConnection();
   s.UseDirectConnection = net.UseDirectConnection();
   s.UseProxyConnection = net.UseProxyConnection();
-  s.ProxyType = net.ProxyType() == 1 ? TProxyChoice::ptSocks : TProxyChoice::ptHttp;
+  s.ProxyType = net.ProxyType() == 1 ? ptSocks : ptHttp;
   s.ProxyAddress = net.ProxyAddress();
   s.ProxyPort = net.ProxyPort();
   s.SocksAddress = net.SocksAddress();

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "http/HttpDownloader.h"  // TProxyType: stored by value as the proxy type
+
 namespace vandrel {
 
 // Limits of the editable settings.
@@ -17,15 +19,12 @@ inline constexpr int kMinDaysToKeep = 1;
 inline constexpr int kMaxDaysToKeep = 100;
 inline constexpr int kMaxPort = 65535;
 
-// VALUES: stored as the proxy type.
-enum class TProxyChoice : int32_t { ptHttp = 0, ptSocks = 1 };
-
 struct TNetworkSettings {
   bool LANConnection = false;
   bool ModemConnection = false;
   bool UseDirectConnection = false;
   bool UseProxyConnection = false;
-  TProxyChoice ProxyType = TProxyChoice::ptHttp;
+  TProxyType ProxyType = ptHttp;
   std::string ProxyAddress;  // the HTTP proxy
   int32_t ProxyPort = 8080;
   std::string SocksAddress;

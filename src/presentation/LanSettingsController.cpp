@@ -21,10 +21,10 @@ void TLanSettingsController::Load() {
       int port = 0;
       bool enabled = false;
       if (!detect_(kind, host, port, enabled)) continue;
-      const TProxyChoice type = kind == 0 ? TProxyChoice::ptHttp : TProxyChoice::ptSocks;
+      const TProxyType type = kind == 0 ? ptHttp : ptSocks;
       loaded_.ProxyType = type;
-      (type == TProxyChoice::ptHttp ? loaded_.ProxyAddress : loaded_.SocksAddress) = host;
-      (type == TProxyChoice::ptHttp ? loaded_.ProxyPort : loaded_.SocksPort) = std::clamp(port, 0, kMaxPort);
+      (type == ptHttp ? loaded_.ProxyAddress : loaded_.SocksAddress) = host;
+      (type == ptHttp ? loaded_.ProxyPort : loaded_.SocksPort) = std::clamp(port, 0, kMaxPort);
       loaded_.UseProxyConnection = enabled;
       proposed_ = true;
       break;
@@ -36,7 +36,7 @@ void TLanSettingsController::Load() {
 }
 
 void TLanSettingsController::ShowType() {
-  if (Type == TProxyChoice::ptSocks) {
+  if (Type == ptSocks) {
     Address = loaded_.SocksAddress;
     Port = loaded_.SocksPort;
     UseAuthorization = false;
@@ -52,7 +52,7 @@ void TLanSettingsController::ShowType() {
   SetPort(Port);
 }
 
-void TLanSettingsController::SetType(TProxyChoice type) {
+void TLanSettingsController::SetType(TProxyType type) {
   if (type == Type) return;
   Type = type;
   ShowType();
@@ -76,7 +76,7 @@ bool TLanSettingsController::Accept() {
   TNetworkSettings s = settings_.ReadNetwork();
   s.UseProxyConnection = UseProxy;
   s.ProxyType = Type;
-  if (Type == TProxyChoice::ptSocks) {
+  if (Type == ptSocks) {
     s.SocksAddress = address;
     s.SocksPort = Port;
   } else {

@@ -37,7 +37,7 @@ class TLanSettingsController {
 
   // The fields as the dialog shows them.
   bool UseProxy = false;
-  TProxyChoice Type = TProxyChoice::ptHttp;
+  TProxyType Type = ptHttp;
   std::string Address;
   int Port = 0;
   bool UseAuthorization = false;
@@ -45,11 +45,11 @@ class TLanSettingsController {
   std::string Password;
 
   // Reloads address, port and authorization for `type` from what was loaded.
-  void SetType(TProxyChoice type);
+  void SetType(TProxyType type);
   void SetPort(int port);
 
   bool TypeEnabled() const { return UseProxy; }
-  bool AuthorizationEnabled() const { return UseProxy && Type == TProxyChoice::ptHttp; }
+  bool AuthorizationEnabled() const { return UseProxy && Type == ptHttp; }
   bool CredentialsEnabled() const { return UseAuthorization && AuthorizationEnabled(); }
   // The last Load proposed a detected proxy.
   bool Proposed() const { return proposed_; }

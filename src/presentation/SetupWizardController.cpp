@@ -46,7 +46,7 @@ void TSetupWizardController::Load() {
   Lan = network_.LANConnection;
   UseProxy = network_.UseProxyConnection;
   ProxyType = network_.ProxyType;
-  const bool socks = ProxyType == TProxyChoice::ptSocks;
+  const bool socks = ProxyType == ptSocks;
   ProxyAddress = socks ? network_.SocksAddress : network_.ProxyAddress;
   SetProxyPort(socks ? network_.SocksPort : network_.ProxyPort);
   const TOptionsSettings options = settings_.ReadOptions();
@@ -83,7 +83,7 @@ void TSetupWizardController::ProposeDetectedProxy() {
     bool enabled = false;
     if (detect_(kind, host, port, enabled)) {
       Lan = UseProxy = true;
-      ProxyType = kind == 0 ? TProxyChoice::ptHttp : TProxyChoice::ptSocks;
+      ProxyType = kind == 0 ? ptHttp : ptSocks;
       ProxyAddress = host;
       SetProxyPort(port);
       return;
@@ -230,7 +230,7 @@ void TSetupWizardController::StoreSettings() {
   const std::string address(Trim(ProxyAddress));
   if (!address.empty()) {
     net.ProxyType = ProxyType;
-    if (ProxyType == TProxyChoice::ptSocks) {
+    if (ProxyType == ptSocks) {
       net.SocksAddress = address;
       net.SocksPort = ProxyPort;
     } else {

@@ -90,7 +90,7 @@ class TSetupWizardController {
   // What the pages show and the user edits.
   bool Lan = false;  // else modem
   bool UseProxy = false;
-  TProxyChoice ProxyType = TProxyChoice::ptHttp;
+  TProxyType ProxyType = ptHttp;
   std::string ProxyAddress;
   int ProxyPort = 8080;
   bool UseQuickLaunch = true;

@@ -74,7 +74,7 @@ TLANSettingsFrm::TLANSettingsFrm(IDesktopSettings& settings, TProxyDetect detect
     UpdateEnabling();
   });
   connect(type_, &QComboBox::currentIndexChanged, this, [this](int index) {
-    controller_.SetType(index == 1 ? TProxyChoice::ptSocks : TProxyChoice::ptHttp);
+    controller_.SetType(index == 1 ? ptSocks : ptHttp);
     ShowModel();
   });
 
@@ -85,7 +85,7 @@ TLANSettingsFrm::TLANSettingsFrm(IDesktopSettings& settings, TProxyDetect detect
 void TLANSettingsFrm::ShowModel() {
   const QSignalBlocker b1(useProxy_), b2(type_), b3(useAuth_);
   useProxy_->setChecked(controller_.UseProxy);
-  type_->setCurrentIndex(controller_.Type == TProxyChoice::ptSocks ? 1 : 0);
+  type_->setCurrentIndex(controller_.Type == ptSocks ? 1 : 0);
   address_->setText(QString::fromStdString(controller_.Address));
   port_->setValue(controller_.Port);
   useAuth_->setChecked(controller_.UseAuthorization);

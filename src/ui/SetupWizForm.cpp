@@ -244,7 +244,7 @@ void TSetupWizFrm::ShowModel() {
   (c.Lan ? lan_ : modem_)->setChecked(true);
   (c.UseProxy ? proxy_ : direct_)->setChecked(true);
   proxyFields_->setVisible(c.ProxyFieldsVisible());
-  proxyType_->setCurrentIndex(c.ProxyType == TProxyChoice::ptSocks ? 1 : 0);
+  proxyType_->setCurrentIndex(c.ProxyType == ptSocks ? 1 : 0);
   address_->setText(QString::fromStdString(c.ProxyAddress));
   port_->setValue(c.ProxyPort);
   browserExt_->setChecked(c.UseBrowserExtensions);
@@ -270,7 +270,7 @@ void TSetupWizFrm::TakeView() {
   TSetupWizardController& c = *controller_;
   c.Lan = lan_->isChecked();
   c.UseProxy = proxy_->isChecked();
-  c.ProxyType = proxyType_->currentIndex() == 1 ? TProxyChoice::ptSocks : TProxyChoice::ptHttp;
+  c.ProxyType = proxyType_->currentIndex() == 1 ? ptSocks : ptHttp;
   c.ProxyAddress = address_->text().toStdString();
   c.SetProxyPort(port_->value());
   c.UseBrowserExtensions = browserExt_->isChecked();

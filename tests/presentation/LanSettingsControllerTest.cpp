@@ -16,7 +16,7 @@ TEST_F(LanSettingsTest, ProposesTheEnvironmentsProxyAndStoresItOnlyOnOk) {
   lan.Load();
   EXPECT_TRUE(lan.Proposed());
   EXPECT_TRUE(lan.UseProxy);
-  EXPECT_EQ(lan.Type, TProxyChoice::ptSocks);
+  EXPECT_EQ(lan.Type, ptSocks);
   EXPECT_EQ(lan.Address, "s.lan");
   EXPECT_EQ(lan.Port, 1081);
   EXPECT_FALSE(lan.AuthorizationEnabled());  // SOCKS has none
@@ -25,7 +25,7 @@ TEST_F(LanSettingsTest, ProposesTheEnvironmentsProxyAndStoresItOnlyOnOk) {
   test::TEnvironmentProxy http({{"http_proxy", "http://proxy.lan:3128/"}});
   TLanSettingsController second(Settings, Prompts, http.Detect());
   second.Load();
-  EXPECT_EQ(second.Type, TProxyChoice::ptHttp);
+  EXPECT_EQ(second.Type, ptHttp);
   EXPECT_EQ(second.Address, "proxy.lan");
   EXPECT_EQ(second.Port, 3128);
   ASSERT_TRUE(second.Accept());
@@ -59,7 +59,7 @@ TEST_F(LanSettingsTest, TypeSwitchShowsThatTypesFieldsAndOkStoresOnlyThem) {
   lan.UseProxy = true;
   EXPECT_TRUE(lan.CredentialsEnabled());
 
-  lan.SetType(TProxyChoice::ptSocks);
+  lan.SetType(ptSocks);
   EXPECT_EQ(lan.Address, "s.lan");
   EXPECT_EQ(lan.Port, 1080);
   EXPECT_FALSE(lan.UseAuthorization);
@@ -77,7 +77,7 @@ TEST_F(LanSettingsTest, TypeSwitchShowsThatTypesFieldsAndOkStoresOnlyThem) {
   EXPECT_TRUE(Config.Network().UseProxyAuthenticate());
   EXPECT_EQ(Config.Network().ProxyPassword(), "secret");
 
-  lan.SetType(TProxyChoice::ptHttp);
+  lan.SetType(ptHttp);
   EXPECT_EQ(lan.Address, "web.lan");
   EXPECT_EQ(lan.Password, "secret");
 }

@@ -187,7 +187,7 @@ TEST_F(SetupWizardTest, ProxyAddressRules) {
   EXPECT_TRUE(wizard->AddressNeedsFocus());
   ASSERT_EQ(Prompts.Asked.size(), 1u);
   EXPECT_EQ(Prompts.Asked[0].Text, "Please enter valid proxy settings.");
-  wizard->ProxyType = TProxyChoice::ptSocks;
+  wizard->ProxyType = ptSocks;
   wizard->ProxyAddress = "s.lan";
   wizard->SetProxyPort(1085);
   wizard->UseProxy = false;

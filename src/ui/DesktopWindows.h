@@ -1,0 +1,60 @@
+// The program's windows hooked up to the main window and to the kernel's start-up: the home page, the
+// search wizard and progress window, options, categories, engine updates and the advertisement strip.
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+#include "kernel/AppKernel.h"
+
+namespace vandrel {
+
+class IHomePageSource;
+class TAdFrm;
+class THistoryHomeSource;
+class THomeFrm;
+class TProgressForm;
+class TQtScheduler;
+class TQtUserPrompts;
+class TVandrelShopperForm;
+
+// The start-up's windows: the setup wizard on a first start and the engine update window when no engines
+// exist. Before the kernel starts.
+void AddStartWindows(TAppKernel::THooks& hooks);
+
+// The automatic engine update before a search, when one is due. Before the main window exists.
+void AddSearchUpdate(TAppKernel& kernel, std::function<QWidget*()> parent);
+
+// Everything the main window hosts or opens; goes before the window does.
+class TDesktopWindows : public QObject {
+ public:
+  TDesktopWindows(TAppKernel& kernel, TVandrelShopperForm& form);
+  ~TDesktopWindows() override;
+
+  THomeFrm* Home() const { return home_; }
+  TProgressForm* Progress() const { return progress_.get(); }
+  TAdFrm* Ads() const { return ads_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class TRunnerEar;
+  void HostHomePage();
+  void HostProgress();
+  void HostAds();
+  void RegisterWindows();
+  void NewSearch(const std::string& category, bool isReviews, const std::string& query);
+
+  TAppKernel& kernel_;
+  TVandrelShopperForm& form_;
+  std::unique_ptr<TQtScheduler> scheduler_;
+  std::unique_ptr<TQtUserPrompts> prompts_;
+  std::unique_ptr<THistoryHomeSource> homeSource_;
+  THomeFrm* home_ = nullptr;  // owned by the main window
+  std::unique_ptr<TProgressForm> progress_;
+  TAdFrm* ads_ = nullptr;  // owned by the main window
+  std::unique_ptr<TRunnerEar> runnerEar_;
+};
+
+}  // namespace vandrel
