@@ -46,6 +46,11 @@ class IUserPrompts {
   virtual TPromptReply Ask(const TPrompt& prompt) = 0;
 };
 
+// The window of every feature this version does not offer.
+inline constexpr char kNotAvailableCaption[] = "Feature not available";
+inline constexpr char kNotAvailableText[] =
+    "This feature is not available in the beta version of Vandrel Shopper.";
+
 // A question asked under a configuration flag: shown only while `askFlag` is set, the check box's state
 // stored inverted into it; while the flag is clear the answer is `answerWhenSilent`.
 inline TPromptAnswer AskUnderFlag(IUserPrompts& prompts, bool& askFlag, TPrompt prompt,

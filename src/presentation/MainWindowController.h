@@ -151,8 +151,6 @@ inline constexpr std::string_view kLoadingResultsText = "Loading results...";
 TPrompt StopSearchPrompt();
 TPrompt NoResultsPrompt();
 TPrompt SoftwareUpdatePrompt();
-inline constexpr std::string_view kNotAvailableText =
-    "This feature is not available in the beta version of Vandrel Shopper.";
 inline constexpr std::string_view kProductName = "Vandrel Shopper Beta 2";
 
 // The maker's pages. `dest` names the page; the software-update page also carries the version keys.

@@ -86,8 +86,8 @@ void TOptionsController::SetDaysToKeepSearches(int days) {
 
 bool TOptionsController::FixedBoxClicked() {
   TPrompt prompt;
-  prompt.Caption = options_text::kNotAvailableCaption;
-  prompt.Text = options_text::kNotAvailableText;
+  prompt.Caption = kNotAvailableCaption;
+  prompt.Text = kNotAvailableText;
   prompts_.Ask(prompt);
   return true;
 }

@@ -75,9 +75,6 @@ inline constexpr std::string_view kShowConverted = "&Convert prices to local cur
 inline constexpr std::string_view kSearchDeletion = "&Automatically delete searches";
 inline constexpr std::string_view kDeleteAfter = "&Delete searches after:";
 inline constexpr std::string_view kDays = "days";
-inline constexpr std::string_view kNotAvailableCaption = "Feature not available";
-inline constexpr std::string_view kNotAvailableText =
-    "This feature is not available in the beta version of Vandrel Shopper.";
 }  // namespace options_text
 
 // What storing the options asks of the rest of the program; each may be empty.

@@ -72,9 +72,6 @@ inline constexpr char kMsgInvalidIsbn[] = "Invalid ISBN.";
 inline constexpr char kMsgBooleanOperators[] =
     "You do not have to use Boolean operators (and, or) since Vandrel Shopper automatically manages "
     "them.\n\r\n\rDo you want to continue anyway?";
-inline constexpr char kNotAvailableCaption[] = "Feature not available";
-inline constexpr char kNotAvailableText[] =
-    "This feature is not available in the beta version of Vandrel Shopper.";
 
 // An ISBN-10 with or without hyphens whose check digit is right.
 bool IsValidIsbn(const std::string& text);

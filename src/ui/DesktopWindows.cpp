@@ -6,6 +6,7 @@
 #include "actions/QuorinApplications.h"
 #include "currency/CurrencyConverters.h"
 #include "kernel/AppConfig.h"
+#include "kernel/AppUpdaterSettings.h"
 #include "presentation/HomePageSource.h"
 #include "presentation/SearchWizard.h"
 #include "search/SearchAction.h"
@@ -27,6 +28,9 @@ void AddStartWindows(TAppKernel::THooks& hooks) {
   hooks.RunSetupWizard = [] {
     TSetupWizardRun run;
     run.RunEngineUpdate = [] { return ExecuteEngineUpdate(nullptr); };
+    run.ReloadPriceResults = [] {
+      if (TAppSearchHistory* prices = TAppKernel::Instance().CompareHistory()) prices->ReloadResults();
+    };
     return ExecuteSetupWizard(AppConfig(), CurrencyConverter(), std::move(run));
   };
   hooks.RunEngineUpdateWindow = [] { return ExecuteEngineUpdate(nullptr); };
@@ -149,6 +153,9 @@ void TDesktopWindows::RegisterWindows() {
   form_.SetCommandHandler(TMainCommand::mcOptions, [this] {
     TOptionsHooks hooks;
     hooks.Changed = [this] { form_.RefreshCommands(); };
+    hooks.ReloadPriceResults = [this] {
+      if (kernel_.CompareHistory()) kernel_.CompareHistory()->ReloadResults();
+    };
     ExecuteOptionsForm(AppConfig(), CurrencyConverter(), std::move(hooks), &form_);
   });
   form_.SetCommandHandler(TMainCommand::mcCategories, [this] {

@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -395,7 +396,11 @@ void TVandrelShopperForm::BuildPages() {
             if (status == QWebEnginePage::NormalTerminationStatus) return;
             ShowBrowserFailure(Text("The embedded web browser stopped (exit code %1).").arg(exitCode));
           });
-  homeView_->load(QUrl::fromLocalFile(QString::fromStdString(kernel_.Folders().HomePage())));
+  // Loaded from the event loop, so a home page frame placed right after construction replaces the view
+  // before it starts a page of its own.
+  QTimer::singleShot(0, this, [this] {
+    if (homeView_) homeView_->load(QUrl::fromLocalFile(QString::fromStdString(kernel_.Folders().HomePage())));
+  });
 }
 
 void TVandrelShopperForm::ShowBrowserFailure(const QString& reason) {
@@ -423,6 +428,12 @@ void TVandrelShopperForm::SetHomePage(QWidget* page) {
   homeView_ = nullptr;
   home_ = page;
   if (current) pages_->setCurrentWidget(home_);
+}
+
+void TVandrelShopperForm::AddBottomStrip(QWidget* strip) {
+  if (!strip || !centralWidget() || !centralWidget()->layout()) return;
+  strip->setParent(centralWidget());
+  centralWidget()->layout()->addWidget(strip);
 }
 
 void TVandrelShopperForm::SetResultFrame(TPageKind page, QWidget* frame) {

@@ -49,6 +49,8 @@ class TVandrelShopperForm : public QMainWindow {
   void SetHomePage(QWidget* page);
   // Places a result frame on the reviews or prices page; the window owns it.
   void SetResultFrame(TPageKind page, QWidget* frame);
+  // A strip below the pages (the advertisements); the window owns it.
+  void AddBottomStrip(QWidget* strip);
   // The progress window, for "Search Progress" (not owned; may go away).
   void SetProgressWindow(QWidget* window) { progressWindow_ = window; }
   // Question boxes go here instead of the window's own (tests script the answers). Not owned.

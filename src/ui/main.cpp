@@ -29,6 +29,7 @@
 #include "kernel/CommandLineProcessor.h"
 #include "platform/MainDispatcher.h"
 #include "presentation/MainWindowController.h"
+#include "ui/DesktopWindows.h"
 #include "ui/ExceptionForm.h"
 #include "ui/MainForm.h"
 #include "ui/SplashForm.h"
@@ -212,6 +213,9 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   hooks.Actions = &TQuorinActionRepository::Instance();
   hooks.Config = &AppConfig();
 
+  AddStartWindows(hooks);
+  AddSearchUpdate(kernel, [&form]() -> QWidget* { return form.get(); });
+
   switch (kernel.Start(options, std::move(hooks))) {
     case TStartResult::srRun:
       break;
@@ -230,6 +234,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   ContinueSplash(splash, 70, "Loading views...");
   form = std::make_unique<TVandrelShopperForm>(kernel, processor);
   gForm = form.get();
+  auto windows = std::make_unique<TDesktopWindows>(kernel, *form);
   ContinueSplash(splash, 80, "Loading skin...");
   ContinueSplash(splash, 100, "Setting up...");
   if (log.Enabled()) {
@@ -261,6 +266,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   });
 
   int status = app->exec();
+  windows.reset();    // they hold the histories the shut-down frees
   kernel.ShutDown();  // no later start is taken from here on
   dispatcher.SetWakeHandler(nullptr);
   processor.SetExecuteObserver(nullptr);

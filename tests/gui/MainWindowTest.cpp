@@ -75,6 +75,12 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(temp_.isValid());
     ASSERT_TRUE(QDir(temp_.path()).mkpath("runtime"));
     chmod(QFile::encodeName(RuntimeDir()).constData(), 0700);
+    // An installation set up already: a first start on an empty configuration would open the setup wizard.
+    QProcess config;
+    config.setProcessEnvironment(Environment());
+    config.start(VANDREL_BIN_DIR "/vandrel-shopper-cli", {"config", "set", "AppConfigured", "1"});
+    ASSERT_TRUE(config.waitForFinished(30000));
+    ASSERT_EQ(config.exitCode(), 0);
   }
   void TearDown() override {
     if (first_ && first_->state() != QProcess::NotRunning) {
