@@ -16,6 +16,8 @@ packages=(
   desktop-file-utils appstream lintian dpkg-dev nodejs
   # benchmark peers
   libgumbo-dev liblua5.4-dev libsqlite3-dev libcurl4-openssl-dev curl
+  # profiling the benchmarks (perf record / perf report)
+  linux-perf
   # a German locale, under which tests check that numbers never follow the C locale
   locales
 )

@@ -313,8 +313,25 @@ void TBaseEvaluator::SetTypeError(uint8_t actual, uint8_t expected) {
            Format("Incompatible data types: '%s' and '%s'", {DataTypeName(actual), DataTypeName(expected)}));
 }
 
+namespace {
+// TValueStack::CheckSignature from the top, inlined: operators and functions check their operands at
+// every run.
+inline bool Compatible(uint8_t actual, uint8_t expected) {
+  if (actual == expected || actual == dtVariant || expected == dtVariant) return true;
+  return !(actual == dtUnknown || expected == dtUnknown || actual == dtString || expected == dtString);
+}
+
+inline int CheckFromTop(const TValueStack& stack, const uint8_t* types, int highIndex) {
+  const size_t count = stack.Count();
+  if (count == 0 || static_cast<int64_t>(count) <= highIndex) return -1;
+  for (int i = 0; i <= highIndex; ++i)
+    if (!Compatible(stack.At(count - 1 - static_cast<size_t>(i)).DataType, types[i])) return i + 1;
+  return 0;
+}
+}  // namespace
+
 bool TBaseEvaluator::CheckTop(std::initializer_list<uint8_t> topFirst) {
-  int r = Stack.CheckSignature(topFirst, true);
+  int r = CheckFromTop(Stack, topFirst.begin(), static_cast<int>(topFirst.size()) - 1);
   if (r == 0) return true;
   if (r < 0)
     SetError(kErrMissingParameter, "Missing parameter");
@@ -743,6 +760,11 @@ int64_t CheckedInt(double x) {
   return i;
 }
 
+// IsNumericType, inlined for the operators' hot path.
+inline bool Numeric(uint8_t code) {
+  return code == dtFloat || code == dtInteger || code == dtBoolean || code == dtByte || code == dtMoney;
+}
+
 bool TruthOf(const TStackItem& it) {
   return it.DataType == dtString ? !it.Text.empty() : it.AsBoolean();
 }
@@ -768,7 +790,7 @@ void TBaseEvaluator::RunToken(TToken& t) {
     case tkFunction: {
       const TFunctionItem& f = *t.Func;
       if (!f.CheckTypes.empty()) {
-        int r = Stack.CheckSignature(f.CheckTypes.data(), static_cast<int>(f.CheckTypes.size()) - 1, true);
+        int r = CheckFromTop(Stack, f.CheckTypes.data(), static_cast<int>(f.CheckTypes.size()) - 1);
         if (r < 0) return SetError(kErrMissingParameter, "Missing parameter");
         if (r > 0)
           return SetTypeError(Stack.PeekType(static_cast<size_t>(r)),
@@ -796,7 +818,7 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
       if (Stack.Count() < 2) return SetError(kErrMissingParameter, "Missing parameter");
       TStackItem& r = Stack.Top();
       TStackItem& l = Stack.At(Stack.Count() - 2);
-      if (IsNumericType(l.DataType) && IsNumericType(r.DataType)) {
+      if (Numeric(l.DataType) && Numeric(r.DataType)) {
         double v = CheckedFloat(l.Number + r.Number);
         Stack.Pop();
         Stack.Top().SetFloat(v);
@@ -855,7 +877,7 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
       TStackItem& r = Stack.Top();
       TStackItem& l = Stack.At(Stack.Count() - 2);
       bool eq;
-      if (IsNumericType(l.DataType) && IsNumericType(r.DataType)) {
+      if (Numeric(l.DataType) && Numeric(r.DataType)) {
         eq = l.Number == r.Number;
       } else if (l.DataType == dtString && r.DataType == dtString) {
         eq = l.Text == r.Text;

@@ -1,7 +1,9 @@
 #include "storage/ResultStorage.h"
 
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <typeinfo>
 
 #include "currency/CurrencyConverters.h"
 #include "platform/Format.h"
@@ -27,8 +29,16 @@ int CompareDisplayText(std::string_view a, std::string_view b) {
   return tie;
 }
 
+// dynamic_cast to Base, without its cost when the object is exactly an Exact (as the items of a result
+// list are).
+template <class Base, class Exact, class U>
+Base* CastVia(U* object) {
+  if (object && typeid(*object) == typeid(Exact)) return static_cast<Exact*>(object);
+  return dynamic_cast<Base*>(object);
+}
+
 const TStorageFieldItem* FieldAt(TStorageDataItem* item, int index) {
-  auto* fieldItem = dynamic_cast<TStorageDataFieldItem*>(item);
+  auto* fieldItem = CastVia<TStorageDataFieldItem, TResultStorageItem>(item);
   if (!fieldItem || index < 0) return nullptr;
   TStorageFieldList* fields = fieldItem->GetFields();
   return static_cast<size_t>(index) < fields->Count() ? fields->Field(static_cast<size_t>(index)) : nullptr;
@@ -53,14 +63,16 @@ const TClassInfo& TResultStorageFieldItem::StaticClass() {
 }
 
 TResultStorageItem* TResultStorageFieldItem::Owner() const {
-  auto* list = dynamic_cast<TResultStorageFieldList*>(Collection());
+  auto* list = CastVia<TResultStorageFieldList, TResultStorageFieldList>(Collection());
   return list ? list->Owner : nullptr;
 }
 
 const TSearchTypeStorageOutputFieldDefinitionItem* TResultStorageFieldItem::Definition() const {
   TResultStorageItem* item = Owner();
   TStorageDataList* list = item ? item->Owner() : nullptr;
-  auto* transaction = list ? dynamic_cast<TResultStorageTransactionList*>(&list->Transaction()) : nullptr;
+  auto* transaction =
+      list ? CastVia<TResultStorageTransactionList, TResultStorageTransactionList>(&list->Transaction())
+           : nullptr;
   if (!transaction) return nullptr;
   int index = Index();
   const auto& definitions = transaction->OutputFieldDefinitions;
@@ -291,34 +303,238 @@ int TResultStorageCompare::Combine(F&& compareOn) const {
   return Ascending_ ? r : -r;
 }
 
+namespace {
+
+// Rows by item, open addressing over the item addresses: a sort looks up thousands of items, and a
+// node-based map would allocate once per item.
+class TItemRows {
+ public:
+  void Reset(size_t count) {
+    size_t capacity = 16;
+    while (capacity < count * 2) capacity *= 2;
+    slots_.assign(capacity, TSlot{nullptr, 0});
+    mask_ = capacity - 1;
+  }
+  // An item already indexed keeps its first row.
+  void Insert(const TStorageDataItem* item, uint32_t row) {
+    for (size_t i = Home(item);; i = (i + 1) & mask_) {
+      if (slots_[i].Item == item) return;
+      if (!slots_[i].Item) {
+        slots_[i] = {item, row};
+        return;
+      }
+    }
+  }
+  const uint32_t* Find(const TStorageDataItem* item) const {
+    for (size_t i = Home(item);; i = (i + 1) & mask_) {
+      if (slots_[i].Item == item) return &slots_[i].Row;
+      if (!slots_[i].Item) return nullptr;
+    }
+  }
+
+ private:
+  struct TSlot {
+    const TStorageDataItem* Item;
+    uint32_t Row;
+  };
+  size_t Home(const TStorageDataItem* item) const {
+    return static_cast<size_t>((reinterpret_cast<uintptr_t>(item) >> 4) * 0x9E3779B97F4A7C15ull >> 20) &
+           mask_;
+  }
+  std::vector<TSlot> slots_;
+  size_t mask_ = 0;
+};
+
+// AxisValue of canonical money texts, read in place, with each currency's rate looked up once: a sort
+// reads thousands of prices. Texts of any other form go through AxisValue itself.
+class TAxisReader {
+ public:
+  TAxisReader() : converter_(CurrencyConverter()), axis_(converter_.AxisCode) {}
+  double Value(std::string_view s) {
+    if (s.empty()) return 0;
+    TRead amounts[3];
+    size_t pos = 0;
+    for (TRead& amount : amounts) {
+      if (pos >= s.size() || s[pos] == 0) {
+        ++pos;
+        continue;
+      }
+      if (s.size() - pos < 8) return TCurrencyMap::kNoPrice;  // cut inside an amount: no price
+      uint32_t bits = 0;
+      for (int i = 0; i < 4; ++i)
+        bits |= static_cast<uint32_t>(static_cast<uint8_t>(s[pos + 1 + i])) << (8 * i);
+      amount.Value = std::bit_cast<float>(bits);
+      amount.Code = s.substr(pos + 5, 3);
+      while (!amount.Code.empty() && amount.Code.back() == '\0') amount.Code.remove_suffix(1);
+      pos += 8;
+    }
+    const TRead& from = amounts[0];
+    if (from.Code == axis_) return from.Value;
+    if (!amounts[1].Code.empty()) return amounts[1].Value;
+    if (!from.Code.empty())
+      if (const float* rate = RateOf(from.Code))
+        return static_cast<double>(from.Value) / static_cast<double>(*rate);
+    return from.Value;
+  }
+
+ private:
+  struct TRead {
+    std::string_view Code;
+    float Value = 0;
+  };
+  struct TRate {
+    std::string Code;
+    bool Known;
+    float Rate;
+  };
+  const float* RateOf(std::string_view code) {
+    for (const TRate& r : rates_)
+      if (r.Code == code) return r.Known ? &r.Rate : nullptr;
+    const auto* definition = converter_.Definitions().Find(code);
+    rates_.push_back(
+        {std::string(code), definition != nullptr, definition ? definition->ExchangeRate : 0.0f});
+    return rates_.back().Known ? &rates_.back().Rate : nullptr;
+  }
+  const TCurrencyConverter& converter_;
+  const std::string& axis_;
+  std::vector<TRate> rates_;
+};
+
+}  // namespace
+
+// The values of the prepared items, in buffers kept from one sort to the next: a fresh table of ten
+// thousand results would fault in its memory page by page at every sort.
+struct TResultStorageCompare::TTable {
+  struct TBuffers {
+    std::vector<TKeyValue> Values;         // per row: the column, then each key
+    std::vector<TStorageDataItem*> Items;  // per row
+    TItemRows Rows;
+    bool Indexed = false;
+  };
+  TTable() {
+    std::swap(Data, Spare());
+    Data.Values.clear();
+    Data.Items.clear();
+    Data.Indexed = false;
+  }
+  ~TTable() {
+    Data.Values.clear();
+    std::swap(Data, Spare());
+  }
+  TTable(const TTable&) = delete;
+  TTable& operator=(const TTable&) = delete;
+  // Built on the first look-up: a full sort of the view needs none.
+  const TItemRows& Rows() {
+    if (!Data.Indexed) {
+      Data.Rows.Reset(Data.Items.size());
+      for (size_t i = 0; i < Data.Items.size(); ++i)
+        Data.Rows.Insert(Data.Items[i], static_cast<uint32_t>(i));
+      Data.Indexed = true;
+    }
+    return Data.Rows;
+  }
+  static TBuffers& Spare() {
+    thread_local TBuffers spare;
+    return spare;
+  }
+  TBuffers Data;
+};
+
 void TResultStorageCompare::Prepare(const std::vector<TStorageDataItem*>& items) {
   auto table = std::make_shared<TTable>();
   const size_t stride = Keys_.size() + 1;
-  table->Row.reserve(items.size());
-  table->Values.reserve(items.size() * stride);
+  table->Data.Values.reserve(items.size() * stride);
+  table->Data.Items.assign(items.begin(), items.end());
+  TAxisReader axis;
+  auto extract = [&](const TResolved& on, TStorageDataItem* item) {
+    if (on.Type == TStorageFieldType::ftMoney) {
+      const TStorageFieldItem* field = FieldAt(item, on.Index);
+      if (const std::string* text = field ? field->Value().StringPtr() : nullptr) {
+        TKeyValue value;
+        value.Number = axis.Value(*text);
+        // As Extract: no price sorts last both ways.
+        if (value.Number < 0) value.Number = Ascending_ ? 2147483647.0 : -1.0;
+        return value;
+      }
+    }
+    return Extract(on, item);
+  };
   for (TStorageDataItem* item : items) {
-    if (!table->Row.emplace(item, table->Values.size() / stride).second) continue;
-    table->Values.push_back(Column_.Index >= 0 ? Extract(Column_, item) : TKeyValue());
-    for (const TResolved& key : Keys_) table->Values.push_back(Extract(key, item));
+    table->Data.Values.push_back(Column_.Index >= 0 ? extract(Column_, item) : TKeyValue());
+    for (const TResolved& key : Keys_) table->Data.Values.push_back(extract(key, item));
   }
   Table_ = std::move(table);
 }
 
+int TResultStorageCompare::CompareRows(const TKeyValue* a, const TKeyValue* b) const {
+  return Combine([&](const TResolved& on, size_t slot) {
+    return on.Index < 0 ? 0 : CompareValues(on, a[slot], b[slot]);
+  });
+}
+
 int TResultStorageCompare::operator()(TStorageDataItem* a, TStorageDataItem* b) const {
   if (Table_) {
-    auto ia = Table_->Row.find(a), ib = Table_->Row.find(b);
-    if (ia != Table_->Row.end() && ib != Table_->Row.end()) {
+    const TItemRows& rows = Table_->Rows();
+    const uint32_t* ra = rows.Find(a);
+    const uint32_t* rb = ra ? rows.Find(b) : nullptr;
+    if (rb) {
       const size_t stride = Keys_.size() + 1;
-      const TKeyValue* ra = &Table_->Values[ia->second * stride];
-      const TKeyValue* rb = &Table_->Values[ib->second * stride];
-      return Combine([&](const TResolved& on, size_t slot) {
-        return on.Index < 0 ? 0 : CompareValues(on, ra[slot], rb[slot]);
-      });
+      return CompareRows(&Table_->Data.Values[*ra * stride], &Table_->Data.Values[*rb * stride]);
     }
   }
   return Combine([&](const TResolved& on, size_t) {
     return on.Index < 0 ? 0 : CompareValues(on, Extract(on, a), Extract(on, b));
   });
+}
+
+void TResultStorageCompare::SortPrepared(std::vector<TStorageDataItem*>& items) const {
+  if (items.size() < 2) return;
+  TTable* table = Table_.get();
+  std::vector<uint32_t> rows;
+  if (table) {
+    rows.reserve(items.size());
+    // A full sort hands back the very sequence that was prepared: its rows need no look-up.
+    if (items == table->Data.Items) {
+      for (size_t i = 0; i < items.size(); ++i) rows.push_back(static_cast<uint32_t>(i));
+    } else {
+      const TItemRows& index = table->Rows();
+      for (TStorageDataItem* item : items) {
+        const uint32_t* row = index.Find(item);
+        if (!row) break;
+        rows.push_back(*row);
+      }
+    }
+  }
+  if (rows.size() != items.size()) {
+    std::stable_sort(items.begin(), items.end(),
+                     [this](TStorageDataItem* a, TStorageDataItem* b) { return (*this)(a, b) < 0; });
+    return;
+  }
+  const size_t stride = Keys_.size() + 1;
+  const TKeyValue* values = table->Data.Values.data();
+  TStorageDataItem* const* rowItems = table->Data.Items.data();
+  if (Keys_.empty() && Column_.Index >= 0 && Column_.Type == TStorageFieldType::ftMoney) {
+    // Prices alone: the comparison is the plain order of the axis values, turned round when descending.
+    struct TKeyed {
+      double Value;
+      uint32_t Row;
+    };
+    std::vector<TKeyed> keyed;
+    keyed.reserve(rows.size());
+    for (uint32_t row : rows) keyed.push_back({values[row].Number, row});
+    if (Ascending_)
+      std::stable_sort(keyed.begin(), keyed.end(),
+                       [](const TKeyed& a, const TKeyed& b) { return a.Value < b.Value; });
+    else
+      std::stable_sort(keyed.begin(), keyed.end(),
+                       [](const TKeyed& a, const TKeyed& b) { return a.Value > b.Value; });
+    for (size_t i = 0; i < keyed.size(); ++i) items[i] = rowItems[keyed[i].Row];
+    return;
+  }
+  std::stable_sort(rows.begin(), rows.end(), [this, values, stride](uint32_t a, uint32_t b) {
+    return CompareRows(values + a * stride, values + b * stride) < 0;
+  });
+  for (size_t i = 0; i < rows.size(); ++i) items[i] = rowItems[rows[i]];
 }
 
 void TResultStorageListView::SortResults(const std::string& fieldName, bool ascending,
@@ -336,7 +552,15 @@ void TResultStorageListView::SortResults(const std::string& fieldName, bool asce
   items.reserve(Count());
   for (size_t i = 0; i < Count(); ++i) items.push_back(Item(i));
   compare.Prepare(items);
-  Sort(compare);
+  class TPrepared final : public IItemSequenceSorter {
+   public:
+    explicit TPrepared(const TResultStorageCompare& compare) : Compare_(compare) {}
+    void SortItems(std::vector<TStorageDataItem*>& items) const override { Compare_.SortPrepared(items); }
+
+   private:
+    const TResultStorageCompare& Compare_;
+  };
+  Sort(TPrepared(compare));
 }
 
 // ---- groups ----
@@ -350,7 +574,7 @@ const TClassInfo& TResultStorageGroupDefinition::StaticClass() {
 }
 
 bool TResultStorageGroupDefinition::ExactMatch(const TStorageFieldItem& field) const {
-  const auto* result = dynamic_cast<const TResultStorageFieldItem*>(&field);
+  const auto* result = CastVia<const TResultStorageFieldItem, const TResultStorageFieldItem>(&field);
   return result && result->IsMoney();
 }
 

@@ -103,6 +103,9 @@ class TResultStorageCompare {
   int operator()(TStorageDataItem* a, TStorageDataItem* b) const;
   // Reads every value the comparison needs from `items` once, so a full sort compares plain values.
   void Prepare(const std::vector<TStorageDataItem*>& items);
+  // A stable sort of `items` by this comparison, on the values Prepare read; items it did not read are
+  // compared one pair at a time.
+  void SortPrepared(std::vector<TStorageDataItem*>& items) const;
 
   // A price's value in the axis currency, or a negative value when there is no price.
   static double AxisValue(const std::string& moneyString);
@@ -118,12 +121,10 @@ class TResultStorageCompare {
     double Number = 0;
     std::string Text;
   };
-  struct TTable {
-    std::unordered_map<const TStorageDataItem*, size_t> Row;
-    std::vector<TKeyValue> Values;  // per row: the column, then each key
-  };
+  struct TTable;  // the values of each prepared item, and where each item's row is
   TKeyValue Extract(const TResolved& on, TStorageDataItem* item) const;
   int CompareValues(const TResolved& on, const TKeyValue& a, const TKeyValue& b) const;
+  int CompareRows(const TKeyValue* a, const TKeyValue* b) const;
   // Column, keys and direction around `compareOn` (definition, slot: 0 the column, 1.. the keys).
   template <class F>
   int Combine(F&& compareOn) const;

@@ -473,13 +473,24 @@ void TStorageDataListView::SetGroupDefinition(std::unique_ptr<TStorageDataGroupD
 }
 
 void TStorageDataListView::Sort(const TItemCompare& compare) {
-  auto less = [&compare](TStorageDataItem* a, TStorageDataItem* b) { return compare(a, b) < 0; };
-  std::stable_sort(Visible_.begin(), Visible_.end(), less);
-  if (Grouped_) {
-    for (size_t i = 0; i < Groups_->Count(); ++i) {
-      auto& items = Groups_->Group(i)->Items;
-      std::stable_sort(items.begin(), items.end(), less);
+  class TPairwise final : public IItemSequenceSorter {
+   public:
+    explicit TPairwise(const TItemCompare& compare) : Compare_(compare) {}
+    void SortItems(std::vector<TStorageDataItem*>& items) const override {
+      std::stable_sort(items.begin(), items.end(),
+                       [this](TStorageDataItem* a, TStorageDataItem* b) { return Compare_(a, b) < 0; });
     }
+
+   private:
+    const TItemCompare& Compare_;
+  };
+  Sort(TPairwise(compare));
+}
+
+void TStorageDataListView::Sort(const IItemSequenceSorter& sorter) {
+  sorter.SortItems(Visible_);
+  if (Grouped_) {
+    for (size_t i = 0; i < Groups_->Count(); ++i) sorter.SortItems(Groups_->Group(i)->Items);
     SortGroups();
   }
   Notify([&](auto* o) { o->ItemChanged(this, nullptr); });

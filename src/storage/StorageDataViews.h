@@ -164,6 +164,14 @@ class IStorageDataListViewObserver : public IStorageDataListItemObserver {
 // Negative when a sorts before b.
 using TItemCompare = std::function<int(TStorageDataItem* a, TStorageDataItem* b)>;
 
+// Orders a whole sequence at once, so that a sort can read each item's keys once rather than at every
+// comparison. Must be stable and give the order a stable sort by the matching TItemCompare would.
+class IItemSequenceSorter {
+ public:
+  virtual ~IItemSequenceSorter() = default;
+  virtual void SortItems(std::vector<TStorageDataItem*>& items) const = 0;
+};
+
 // The items of a list that pass the view's filters, optionally in groups. Main thread only.
 class TStorageDataListView : public TStorageNotifier {
  public:
@@ -206,6 +214,7 @@ class TStorageDataListView : public TStorageNotifier {
 
   // Sorting.
   void Sort(const TItemCompare& compare);
+  void Sort(const IItemSequenceSorter& sorter);
   void Reposition(TStorageDataItem* item, const TItemCompare& compare);
 
   // Rows: a grouped view shows each group as a header row followed, when expanded, by its items.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 namespace vandrel {
@@ -78,8 +79,17 @@ void TStorageDataFieldGroupDefinition::PrepareCompare() {
   Positions_.clear();
   TStorageDataListView* view = Manager ? Manager->View : nullptr;
   if (!view) return;
-  Positions_.reserve(view->Count());
-  for (size_t i = 0; i < view->Count(); ++i) Positions_.emplace(view->Item(i), static_cast<int>(i));
+  // Only the groups' first items are ever asked for: a thousand entries rather than every visible item.
+  Positions_.reserve(Manager->Count());
+  for (size_t i = 0; i < Manager->Count(); ++i)
+    if (const TStorageDataGroupItem* group = Manager->Group(i); group && !group->Items.empty())
+      Positions_.emplace(group->Items.front(), -1);
+  for (size_t i = 0; i < view->Count(); ++i)
+    if (auto it = Positions_.find(view->Item(i)); it != Positions_.end() && it->second < 0)
+      it->second = static_cast<int>(i);
+  // First items the view does not show are looked up as before.
+  for (auto it = Positions_.begin(); it != Positions_.end();)
+    it = it->second < 0 ? Positions_.erase(it) : std::next(it);
 }
 
 int TStorageDataFieldGroupDefinition::FirstPosition(const TStorageDataGroupItem& group) const {

@@ -23,25 +23,25 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
   std::string_view in = data.substr(kZsSignature.size());
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return TZsResult::BadStream;
-  // Deflate data rarely shrinks below a quarter, so most files inflate without a second allocation.
-  uint64_t capacity = std::min<uint64_t>(std::max<uint64_t>(in.size() * 4, 64 * 1024), limit);
+  // Room is reserved for a generous guess but only made usable a block at a time: memory is touched as
+  // the text arrives, where resizing to the guess would write (and fault in) every page of it up front.
+  constexpr size_t kBlock = 256 * 1024;
   std::string buffer;
-  buffer.resize(static_cast<size_t>(capacity));
+  buffer.reserve(
+      static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(in.size() * 8, 64 * 1024), limit)));
   size_t produced = 0;
   size_t consumed = 0;
   int rc = Z_OK;
   TZsResult result = TZsResult::Inflated;
   while (rc != Z_STREAM_END) {
-    if (produced == buffer.size()) {
-      if (buffer.size() >= limit) {
-        result = TZsResult::TooLarge;
-        break;
-      }
-      buffer.resize(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(buffer.size()) * 2, limit)));
+    if (produced >= limit) {
+      result = TZsResult::TooLarge;
+      break;
     }
-    // zlib counts in 32-bit units; feed and drain in pieces that fit.
+    // zlib counts in 32-bit units; feed in pieces that fit.
     const size_t inChunk = std::min<size_t>(in.size() - consumed, UINT_MAX);
-    const size_t outChunk = std::min<size_t>(buffer.size() - produced, UINT_MAX);
+    const size_t outChunk = static_cast<size_t>(std::min<uint64_t>(kBlock, limit - produced));
+    buffer.resize(produced + outChunk);
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + consumed));
     zs.avail_in = static_cast<uInt>(inChunk);
     zs.next_out = reinterpret_cast<Bytef*>(buffer.data() + produced);

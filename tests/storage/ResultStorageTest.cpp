@@ -1,8 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <map>
 
 #include "currency/CurrencyConverters.h"
 #include "storage/MemoryBackend.h"
@@ -220,6 +222,65 @@ TEST_F(ResultStorageTest, SortKeysBreakTiesAndFollowTheColumnDirection) {
       TStorageLayoutSortDirection::sdAscending;
   view->SortResults("price", true, &keys, true);
   EXPECT_THAT(Titles(*view), ElementsAre("alpha", "Beta", "Gamma"));
+}
+
+// A full sort reads each result's values once and sorts on them; it must order the view and every group
+// exactly as a stable sort asking the comparison about each pair would, ties included.
+TEST_F(ResultStorageTest, FullSortsMatchAStableSortByTheComparison) {
+  const char* codes[] = {"USD", "EUR", "CAD"};
+  const char* words[] = {"Lamp", "lamp", "Desk", "chair", "Chair", "shelf"};
+  uint32_t seed = 11;
+  Results.BeginTransaction(lsAdding);
+  for (int i = 0; i < 400; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const uint32_t r = seed >> 8;
+    std::string price = r % 17 == 0   ? Money("USD", TCurrencyMap::kNoPrice)
+                        : r % 23 == 0 ? std::string("xyz")
+                                      : Money(codes[r % 3], static_cast<float>((r >> 4) % 12));
+    Add(words[(r >> 9) % 6], price, static_cast<double>((r >> 12) % 5) / 2,
+        "Shop " + std::to_string((r >> 15) % 9));
+  }
+  Results.EndTransaction();
+  auto* view = Results.GetResultView("Default");
+  GroupBy(*view, "store");
+  storage::TSortKeyList keys;
+  keys.AddKey("title", TSortKeySortDirection::ksdDescending);
+  keys.AddKey("rating", TSortKeySortDirection::ksdAscending);
+
+  auto stable = [](std::vector<TStorageDataItem*> items, const TResultStorageCompare& compare) {
+    std::stable_sort(items.begin(), items.end(),
+                     [&compare](TStorageDataItem* a, TStorageDataItem* b) { return compare(a, b) < 0; });
+    return items;
+  };
+  for (const char* field : {"price", "title", "rating", "nothing"})
+    for (bool ascending : {true, false})
+      for (const storage::TSortKeyList* sortKeys :
+           std::initializer_list<const storage::TSortKeyList*>{nullptr, &keys})
+        for (bool keysFirst : {false, true}) {
+          SCOPED_TRACE(std::string(field) + (ascending ? " up" : " down") + (sortKeys ? " keys" : "") +
+                       (keysFirst ? " first" : ""));
+          // Not prepared: every comparison reads the two results afresh.
+          TResultStorageCompare compare(Results.OutputFieldDefinitions(), field, ascending, sortKeys,
+                                        keysFirst);
+          std::vector<TStorageDataItem*> visible;
+          for (size_t i = 0; i < view->Count(); ++i) visible.push_back(view->Item(i));
+          const std::vector<TStorageDataItem*> expected = stable(visible, compare);
+          std::map<const TStorageDataGroupItem*, std::vector<TStorageDataItem*>> groups;
+          for (size_t g = 0; g < view->GroupCount(); ++g)
+            groups[view->Group(g)] = stable(view->Group(g)->Items, compare);
+
+          view->SortResults(field, ascending, sortKeys, keysFirst);
+          std::vector<TStorageDataItem*> sorted;
+          for (size_t i = 0; i < view->Count(); ++i) sorted.push_back(view->Item(i));
+          EXPECT_TRUE(sorted == expected);
+          ASSERT_EQ(view->GroupCount(), groups.size());
+          for (size_t g = 0; g < view->GroupCount(); ++g)
+            EXPECT_TRUE(view->Group(g)->Items == groups[view->Group(g)]);
+          // The groups follow their first results in the view.
+          for (size_t g = 1; g < view->GroupCount(); ++g)
+            EXPECT_LT(view->IndexOf(view->Group(g - 1)->Items.front()),
+                      view->IndexOf(view->Group(g)->Items.front()));
+        }
 }
 
 TEST_F(ResultStorageTest, PricesInTheTargetCurrencyCompareInTheAxisCurrency) {

@@ -37,6 +37,28 @@ TEST(ZsWrapper, InflatesWrappedDataAndPassesPlainDataThrough) {
   EXPECT_EQ(out.size(), 100000u);
 }
 
+// Large texts inflate in several blocks: every byte comes back, and the size limit holds to the byte.
+TEST(ZsWrapper, LargeTextsInflateWholeAndTheLimitIsExact) {
+  std::string plain;
+  uint32_t seed = 1;
+  while (plain.size() < 3 * 1024 * 1024 + 17) {
+    seed = seed * 1103515245u + 12345u;
+    plain += "Procedure Register ";
+    plain += static_cast<char>('a' + (seed >> 16) % 26);
+  }
+  const std::string wrapped = ZsCompress(plain);
+  std::string out;
+  ASSERT_EQ(ZsDecompress(wrapped, out), TZsResult::Inflated);
+  EXPECT_TRUE(out == plain);
+  EXPECT_EQ(ZsDecompress(wrapped, out, plain.size()), TZsResult::Inflated);
+  EXPECT_EQ(out.size(), plain.size());
+  out = "kept";
+  EXPECT_EQ(ZsDecompress(wrapped, out, plain.size() - 1), TZsResult::TooLarge);
+  EXPECT_EQ(out, "kept");
+  EXPECT_EQ(ZsDecompress(wrapped.substr(0, wrapped.size() / 2), out), TZsResult::BadStream);
+  EXPECT_EQ(out, "kept");
+}
+
 TEST(VersionVUI, ReadsTheSectionsWrappedOrPlain) {
   const std::string text = "[VUI]\nUpdateDisabled=1\n";
   for (const std::string& bytes : {text, ZsCompress(text)}) {
