@@ -9,6 +9,7 @@
 #include "kernel/AppKernel.h"
 #include "kernel/KernelDatabase.h"
 #include "platform/DateTime.h"
+#include "presentation/ResultGroups.h"
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"
 #include "search/SearchHistory.h"
@@ -35,6 +36,9 @@ void TAppKernel::OpenCatalogueAndHistories() {
     return;
   }
   TCodebaseStorageManager& storage = *storage_;
+  // A stored search carries its groupings and filters; any command that loads and saves it again must
+  // be able to read them, or the save would drop them.
+  RegisterPresentationClasses();
 
   auto repository = NewEngineRepository();
   AttachDefinitionStorage(storage, DefinitionLists(*repository));
@@ -84,7 +88,7 @@ void TAppKernel::CompactWhenDue() {
   Progress(50, "Compacting database...");
   TAppConfig* config = hooks_.Config;
   if (config && !IsCompactionDue(config->GlobalSystem().LastCompactDatabase(), Now(),
-                                       config->GlobalSystem().CompactDatabaseDelay()))
+                                 config->GlobalSystem().CompactDatabaseDelay()))
     return;
   CompactDatabase();
 }
