@@ -1,52 +1,21 @@
 // Result groupings at search size: 10,000 results regrouped by price into about 1,000 groups and by
 // similar titles, refiltered and resorted, each side by side with the plain map-and-sort peer the storage
 // benchmark uses; similar titles at three sizes to show the regroup grows linearly.
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "currency/CurrencyConverters.h"
+#include "ResultViewBench.h"
 #include "platform/TextUtils.h"
 #include "presentation/ResultGroups.h"
-#include "storage/ResultStorage.h"
 
 namespace vandrel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kResults = 10000;
 constexpr int kPriceRange = 10;  // 10,000 prices below 10,000 dollars: about 1,000 groups
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// CPU time of this thread: on a shared machine the wall clock mostly measures the others.
-double CpuMs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-class TSkipEveryFilter : public TStorageDataFilterItem {
-  VANDREL_PERSISTENT(TSkipEveryFilter)
- public:
-  bool Accepts(const TStorageDataItem& item) const override { return item.Index() % 7 != 0; }
-};
-
-const TClassInfo& TSkipEveryFilter::StaticClass() {
-  static const TClassInfo info =
-      TClassBuilder<TSkipEveryFilter>("TPresentationSkipEveryFilter", TStorageDataFilterItem::StaticClass())
-          .Build();
-  return info;
-}
 
 struct TRow {
   std::string Title;
@@ -69,8 +38,6 @@ std::string TitleOf(uint32_t seed, int i) {
 }
 
 std::vector<TRow> MakeRows(int count) {
-  const char* codes[] = {"USD", "EUR", "CAD"};
-  const float rates[] = {1.0f, 0.9f, 1.35f};
   std::vector<TRow> rows;
   uint32_t seed = 12345;
   for (int i = 0; i < count; ++i) {
@@ -78,7 +45,7 @@ std::vector<TRow> MakeRows(int count) {
     const int c = static_cast<int>(seed >> 16) % 3;
     const float usd = static_cast<float>((seed >> 4) % 1000000) / 100.0f;
     TCurrencyMap map;
-    map.FromAmount = {codes[c], usd * rates[c]};
+    map.FromAmount = {bench::kBenchCurrencies[c], usd * bench::kBenchRates[c]};
     rows.push_back({TitleOf(seed >> 8, (i * 7919) % (count / 4 + 1)), map.Serialize(), usd});
   }
   return rows;
@@ -87,13 +54,7 @@ std::vector<TRow> MakeRows(int count) {
 struct TFixture {
   explicit TFixture(int count) {
     RegisterPresentationClasses();
-    TCurrencyConverter& converter = CurrencyConverter();
-    converter.Definitions().Clear();
-    converter.Definitions().Add({"USD", 1.0f, "USD", "$"});
-    converter.Definitions().Add({"EUR", 0.9f, "EUR", "E"});
-    converter.Definitions().Add({"CAD", 1.35f, "CAD", "C"});
-    converter.AxisCode = "USD";
-    converter.TargetCode = "USD";
+    bench::InstallBenchCurrencies("USD");
     auto& definitions = Results.OutputFieldDefinitions();
     definitions.AddOutput("title", TStorageFieldType::ftString);
     definitions.AddOutput("price", TStorageFieldType::ftMoney);
@@ -146,42 +107,26 @@ std::string SimilarKey(const TRow& row) {
 // peer on the same rows. Counters: both times, their ratio, and the group counts of both.
 template <class Make, class Key>
 void RunRegroup(benchmark::State& state, TFixture& f, Make make, Key key) {
-  double ours = 0, peer = 0, oursCpu = 0, peerCpu = 0;
-  int64_t n = 0;
+  bench::TSideBySide timer;
   size_t groups = 0, peerGroups = 0;
   for (auto _ : state) {
     f.View->SetGrouped(false);
-    const double ca = CpuMs();
-    const auto a = Clock::now();
+    timer.StartOurs();
     f.View->SetGroupDefinition(make());
     f.View->SetGrouped(true);
-    TStorageDataFilterItem* filter = f.View->AddFilter(std::make_unique<TSkipEveryFilter>());
+    TStorageDataFilterItem* filter = f.View->AddFilter(std::make_unique<bench::TSkipEveryFilter>());
     f.View->SortResults("price", true, &f.Keys, false);
-    const auto b = Clock::now();
-    const double cb = CpuMs();
+    timer.StartPeer();
     peerGroups = PeerRegroup(f.Rows, key);
-    const auto c = Clock::now();
-    const double cc = CpuMs();
+    timer.Stop(state);
     groups = f.View->GroupCount();
     f.View->RemoveFilter(filter);
-    ours += Ms(b - a);
-    peer += Ms(c - b);
-    oursCpu += cb - ca;
-    peerCpu += cc - cb;
-    ++n;
-    state.SetIterationTime(std::chrono::duration<double>(b - a).count());
   }
   if (groups != peerGroups) state.SkipWithError("the grouping and its peer disagree on the group count");
-  const double count = static_cast<double>(n);
+  timer.Report(state);
   state.counters["results"] = static_cast<double>(f.Rows.size());
   state.counters["groups"] = static_cast<double>(groups);
-  state.counters["ours_ms"] = ours / count;
-  state.counters["peer_ms"] = peer / count;
-  state.counters["ratio_ours_to_peer"] = peer > 0 ? ours / peer : 0;
-  state.counters["ours_cpu_ms"] = oursCpu / count;
-  state.counters["peer_cpu_ms"] = peerCpu / count;
-  state.counters["cpu_ratio_ours_to_peer"] = peerCpu > 0 ? oursCpu / peerCpu : 0;
-  state.counters["ours_us_per_result"] = ours / count * 1000.0 / static_cast<double>(f.Rows.size());
+  state.counters["ours_us_per_result"] = timer.OursMsPerRun() * 1000.0 / static_cast<double>(f.Rows.size());
 }
 
 void BM_PriceRegroupRefilterResort(benchmark::State& state) {

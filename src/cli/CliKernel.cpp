@@ -7,6 +7,7 @@
 #include "kernel/AppConfig.h"
 #include "platform/TextUtils.h"
 #include "search/QuorinEngineRepository.h"
+#include "search/SearchHistory.h"
 
 namespace vandrel::cli {
 
@@ -29,10 +30,15 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   options.RootFolder = arguments.Root;
   options.DebugMode = arguments.Debug;
   if (!kernel.Open(options, std::move(hooks))) {
-    PrintError(command,
-               "the program's data under " + ResolveRootFolder(arguments.Root) + " cannot be opened");
+    const std::string& refusal = kernel.Kernel().RefusalText();
+    PrintError(command, refusal.empty() ? "the program's data under " + ResolveRootFolder(arguments.Root) +
+                                              " cannot be opened"
+                                        : refusal);
     return false;
   }
+  // Tables set aside while the kernel opened are said whatever the command, or the next command that
+  // shows the history would be the first to mention a loss that happened now.
+  for (const std::string& notice : TakeStorageDamageNotices()) PrintError(command, notice);
   for (const auto& [name, value] : arguments.Defines) kernel.Repository().Constants().SetString(name, value);
   return true;
 }

@@ -225,8 +225,6 @@ int Rerun(THeadlessKernel& kernel, const THistoryArguments& o, TSearchStorageIte
 }  // namespace
 
 int RunHistory(const Args& args) {
-  // Before any result list loads: a stored grouping whose class is unknown would be dropped.
-  RegisterHistoryViewClasses();
   THistoryArguments o;
   std::string error;
   if (!ParseHistoryArguments(args, o, error)) return Usage(error);
@@ -236,7 +234,6 @@ int RunHistory(const Args& args) {
 
   THeadlessKernel kernel;
   if (!OpenKernel(kernel, o.Kernel, "history")) return 1;
-  for (const std::string& notice : TakeStorageDamageNotices()) PrintError("history", notice);
   TAppSearchHistory& history = kernel.History(o.Reviews);
   if (o.Action == THistoryAction::List) return List(history, o.Json);
 

@@ -225,14 +225,9 @@ bool ApplySort(TSearchTypeStorageItem& type, const std::string& sort, std::strin
 
 }  // namespace
 
-void RegisterHistoryViewClasses() {
-  RegisterPresentationClasses();
-}
-
 int ShowHistoryView(THeadlessKernel& kernel, TAppSearchHistory& history, TSearchStorageItem& search,
                     const THistoryViewOptions& o, bool json) {
   const std::string dataFolder = kernel.Kernel().Folders().Data();
-  RegisterPresentationClasses();
   if (!o.Currency.empty()) {
     ReloadCurrencyTable(CurrencyConverter(), dataFolder, o.Currency, true);
     if (!CurrencyConverter().Definitions().Find(o.Currency))
@@ -319,7 +314,6 @@ int ShowHistoryView(THeadlessKernel& kernel, TAppSearchHistory& history, TSearch
 
 int CheckHistoryResults(TAppSearchHistory& history, TSearchStorageItem& search,
                         const THistoryViewOptions& o) {
-  RegisterPresentationClasses();
   auto item = history.Item()->GetResultItem(&search);
   if (!item) return Fail("the results of search " + std::to_string(search.Index()) + " cannot be opened", 1);
   TResultStorageList& results = item->GetResults();

@@ -17,9 +17,6 @@ class TSearchStorageItem;
 
 namespace vandrel::cli {
 
-// Makes the stored groupings and filters of result views readable; before any result list loads.
-void RegisterHistoryViewClasses();
-
 // Prints the search's results in view order; 0 shown, 1 the results cannot be opened, 2 a bad option.
 int ShowHistoryView(THeadlessKernel& kernel, TAppSearchHistory& history, TSearchStorageItem& search,
                     const THistoryViewOptions& options, bool json);

@@ -72,6 +72,7 @@ class TEngineCompiler : public TBaseCompiler {
   TResultsParserEx ResultsParser;
   TEditionInfo* EditionInfo = nullptr;  // not owned; from the instance
   std::vector<int32_t> IgnoredStatusCodes;
+  bool Debug = false;  // the search runs in debug mode; set by the searcher before every run
   TZnQueryParserList QueryParsers;
 
  private:

@@ -148,7 +148,9 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   // Nothing can be kept without the database, so a start that cannot open it ends here.
   Progress(20, "Opening database...");
   storage_ = std::make_unique<TCodebaseStorageManager>(folders_.UserData());
+  refusal_.clear();
   if (!storage_->Open()) {
+    refusal_ = storage_->RefusalText();
     storage_.reset();
     ShowAppError(aeDatabaseAccess);
     return TStartResult::srFailed;

@@ -148,6 +148,9 @@ class TAppKernel {
   // The database's set-up from a successful start until ShutDown; null otherwise. The front end makes it
   // the action runner's first observer.
   TCodebaseStorageManager* StorageManager() const { return storage_.get(); }
+  // Why the last start could not open the database (in use, read-only or damaged), for the front end to
+  // say after the generic error; empty when it opened.
+  const std::string& RefusalText() const { return refusal_; }
   // The start's own command line, joined; the main window runs it once it is shown.
   const std::string& StartCommandLine() const { return startCommandLine_; }
   // The catalogue on the database, refreshed from the data folder; null before a successful start.
@@ -227,6 +230,7 @@ class TAppKernel {
   std::function<void()> immediate_;
   std::function<void()> orderly_;
   std::string startCommandLine_;
+  std::string refusal_;
   bool debugMode_ = false;
   bool mainFormShown_ = false;  // decides between exiting at once and quitting in order
   bool freshInstall_ = false;   // InstallMode was set at this start (and is cleared now)

@@ -9,6 +9,7 @@
 #include "kernel/AppKernel.h"
 #include "kernel/KernelDatabase.h"
 #include "platform/DateTime.h"
+#include "presentation/ResultGroups.h"
 #include "search/CategoryList.h"
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"
@@ -36,6 +37,9 @@ void TAppKernel::OpenCatalogueAndHistories() {
     return;
   }
   TCodebaseStorageManager& storage = *storage_;
+  // A stored search carries its groupings and filters; any command that loads and saves it again must
+  // be able to read them, or the save would drop them.
+  RegisterPresentationClasses();
 
   auto repository = NewEngineRepository();
   AttachDefinitionStorage(storage, DefinitionLists(*repository));

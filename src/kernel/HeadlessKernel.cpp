@@ -42,7 +42,10 @@ bool THeadlessKernel::RunnerIdle() const {
 }
 
 void THeadlessKernel::ActionStarting(TQuorinAction& action) {
-  if (auto* search = dynamic_cast<TQuorinSearchAction*>(&action); search && OnStarting) OnStarting(*search);
+  auto* search = dynamic_cast<TQuorinSearchAction*>(&action);
+  if (!search) return;
+  search->Debug = Kernel_.DebugMode();
+  if (OnStarting) OnStarting(*search);
 }
 
 void THeadlessKernel::ActionFinished(TQuorinAction& action) {

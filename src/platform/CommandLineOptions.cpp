@@ -107,44 +107,45 @@ bool TCommandLine::Decimal(std::string_view name, double low, double high, std::
   return ReadNumber(*this, name, low, high, out, Error_, ParseDecimalArg);
 }
 
-bool ParseIntegerArg(std::string_view text, int64_t low, int64_t high, int64_t& out, std::string& error) {
-  int64_t v = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, v);
-  if (ec == std::errc::result_out_of_range) {
+namespace {
+
+// What both readers say once from_chars has read `text`: the whole text must be the number, and
+// a number that does not fit is out of range as much as one outside [low, high].
+template <class T>
+bool TakeNumber(std::string_view text, std::from_chars_result read, T value, T low, T high, T& out,
+                std::string& error) {
+  if (read.ec == std::errc::result_out_of_range) {
     error = "out of range";
     return false;
   }
-  if (text.empty() || ec != std::errc() || ptr != end) {
+  if (text.empty() || read.ec != std::errc() || read.ptr != text.data() + text.size()) {
     error = "not a number";
     return false;
   }
-  if (v < low || v > high) {
+  if (value < low || value > high) {
     error = "out of range";
     return false;
   }
-  out = v;
+  out = value;
   return true;
+}
+
+}  // namespace
+
+bool ParseIntegerArg(std::string_view text, int64_t low, int64_t high, int64_t& out, std::string& error) {
+  int64_t v = 0;
+  const auto read = std::from_chars(text.data(), text.data() + text.size(), v);
+  return TakeNumber(text, read, v, low, high, out, error);
 }
 
 bool ParseDecimalArg(std::string_view text, double low, double high, double& out, std::string& error) {
   double v = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, v, std::chars_format::fixed);
-  if (ec == std::errc::result_out_of_range) {
-    error = "out of range";
-    return false;
-  }
-  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(v)) {
+  const auto read = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+  if (read.ec == std::errc() && !std::isfinite(v)) {
     error = "not a number";
     return false;
   }
-  if (v < low || v > high) {
-    error = "out of range";
-    return false;
-  }
-  out = v;
-  return true;
+  return TakeNumber(text, read, v, low, high, out, error);
 }
 
 }  // namespace vandrel

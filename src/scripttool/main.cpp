@@ -1,15 +1,16 @@
 // vandrel-script: compile, run and inspect script files for engine authors.
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engines/EngineCompiler.h"
 #include "engines/SearchTypeCompiler.h"
+#include "platform/CommandLineOptions.h"
 #include "platform/Format.h"
 #include "script/BaseCompiler.h"
 
@@ -36,10 +37,9 @@ int Usage() {
   return 2;
 }
 
-bool WantsHelp(int argc, char** argv) {
-  for (int i = 2; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
-  return false;
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "vandrel-script: %s\n", problem.c_str());
+  return Usage();
 }
 
 int CannotRead(const std::string& file, const std::string& reason) {
@@ -122,48 +122,22 @@ bool Load(TToolCompiler& tool, const std::string& file) {
   return true;
 }
 
-// Whole milliseconds from 0 to a day; false for anything else.
-bool ParseTimeLimit(const std::string& text, int& out) {
-  int v = 0;
-  auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v < 0 || v > 86400000)
-    return false;
-  out = v;
-  return true;
-}
-
-int Run(int argc, char** argv) {
-  if (argc < 4) return Usage();
-  std::string file = argv[2];
-  std::vector<std::string> procs;
-  std::vector<std::pair<std::string, std::string>> sets;
-  std::vector<std::string> dumps;
-  int timeLimit = kDefaultRunTimeLimitMs;
-  for (int i = 3; i < argc; ++i) {
-    std::string a = argv[i];
-    if ((a == "--set" || a == "--dump" || a == "--time-limit") && i + 1 < argc) {
-      std::string v = argv[++i];
-      if (a == "--time-limit") {
-        if (!ParseTimeLimit(v, timeLimit)) {
-          std::fprintf(stderr, "vandrel-script: --time-limit wants milliseconds from 0 to 86400000\n");
-          return 2;
-        }
-        continue;
-      }
-      if (a == "--dump") {
-        dumps.push_back(v);
-        continue;
-      }
-      size_t eq = v.find('=');
-      if (eq == std::string::npos || eq == 0) return Usage();
-      sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-    } else if (a.rfind("--", 0) == 0) {
-      return Usage();
-    } else {
-      procs.push_back(a);
-    }
+int Run(TCommandLine& line) {
+  const std::vector<std::string>& words = line.Positionals();
+  if (words.size() < 2) return UsageError("run needs a FILE and at least one procedure");
+  const std::string& file = words[0];
+  const std::vector<std::string> procs(words.begin() + 1, words.end());
+  std::optional<int64_t> timeLimit;
+  if (!line.Integer("time-limit", 0, 86400000, timeLimit)) {
+    std::fprintf(stderr, "vandrel-script: --time-limit wants milliseconds from 0 to 86400000\n");
+    return 2;
   }
-  if (procs.empty()) return Usage();
+  std::vector<std::pair<std::string, std::string>> sets;
+  for (const std::string& set : line.Values("set")) {
+    const size_t eq = set.find('=');
+    if (eq == std::string::npos || eq == 0) return UsageError("--set takes NAME=VALUE");
+    sets.emplace_back(set.substr(0, eq), set.substr(eq + 1));
+  }
   TToolCompiler tool(file);
   TBaseCompiler& c = *tool;
   c.OnOutput = [](TBaseCompiler&, const std::string& text) { std::cout << text << "\n"; };
@@ -181,7 +155,7 @@ int Run(int argc, char** argv) {
       return 2;
     }
   }
-  c.RunTimeLimit = timeLimit;
+  c.RunTimeLimit = static_cast<int>(timeLimit.value_or(kDefaultRunTimeLimitMs));
   for (const auto& [name, value] : sets) c.Variables().SetValue(name, ParseValue(value));
   int rc = 0;
   for (const std::string& p : procs) {
@@ -193,7 +167,7 @@ int Run(int argc, char** argv) {
     }
   }
   std::cout.flush();
-  for (const std::string& d : dumps) {
+  for (const std::string& d : line.Values("dump")) {
     TVariable* v = c.Variables().Find(d);
     std::string value = v ? RenderValue(*v) : "";
     std::cout << d << ": " << DataTypeName(v ? static_cast<int>(v->DataType) : 0)
@@ -202,27 +176,28 @@ int Run(int argc, char** argv) {
   return rc;
 }
 
-int Compile(int argc, char** argv) {
-  if (argc != 4) return Usage();
-  TToolCompiler tool(argv[2]);
+int Compile(TCommandLine& line) {
+  const std::vector<std::string>& words = line.Positionals();
+  if (words.size() != 2) return UsageError("compile needs a SOURCE and an OUT file");
+  TToolCompiler tool(words[0]);
   TBaseCompiler& c = *tool;
   c.OnOutput = [](TBaseCompiler&, const std::string& text) { std::cout << text << "\n"; };
-  if (!Load(tool, argv[2])) return 2;
+  if (!Load(tool, words[0])) return 2;
   if (c.Compile() != 0) {
     for (const auto& m : c.Errors) PrintError(m);
     return 2;
   }
   size_t before = c.Errors.size();
-  if (c.SaveToFile(argv[3]) != 0) {
+  if (c.SaveToFile(words[1]) != 0) {
     if (c.Errors.size() > before) PrintError(c.Errors[before]);
     return 1;
   }
   return 0;
 }
 
-int Show(int argc, char** argv) {
-  if (argc != 3) return Usage();
-  const std::string file = argv[2];
+int Show(TCommandLine& line) {
+  if (line.Positionals().size() != 1) return UsageError("show needs one COMPILED file");
+  const std::string& file = line.Positionals()[0];
   std::string bytes, reason;
   if (!ReadWholeFile(file, bytes, reason)) return CannotRead(file, reason);
   if (bytes.size() < 4 || UnscrambleBytes(bytes.substr(0, 4)) != "FF01") {
@@ -265,17 +240,25 @@ int Dispatch(int argc, char** argv) {
   struct TCommandEntry {
     const char* Name;
     const char* Usage;
-    int (*Run)(int, char**);
+    std::vector<TOptionDef> Options;
+    int (*Run)(TCommandLine& line);
   };
   static const TCommandEntry kCommands[] = {
-      {"run", kRunUsage, &Run}, {"compile", kCompileUsage, &Compile}, {"show", kShowUsage, &Show}};
+      {"run",
+       kRunUsage,
+       {{"set", TOptionKind::Repeated}, {"dump", TOptionKind::Repeated}, {"time-limit", TOptionKind::Value}},
+       &Run},
+      {"compile", kCompileUsage, {}, &Compile},
+      {"show", kShowUsage, {}, &Show}};
   for (const TCommandEntry& c : kCommands) {
     if (cmd != c.Name) continue;
-    if (WantsHelp(argc, argv)) {
+    TCommandLine line(c.Options);
+    if (!line.Parse(std::vector<std::string>(argv + 2, argv + argc))) return UsageError(line.Error());
+    if (line.HelpAsked()) {
       std::fputs(c.Usage, stdout);
       return 0;
     }
-    return c.Run(argc, argv);
+    return c.Run(line);
   }
   return Usage();
 }

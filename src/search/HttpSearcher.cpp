@@ -71,6 +71,7 @@ void TSearchEngine::Reset() {
   Page = 1;
   PageCount = 1;
   Done = Stopped = ErrorReported = errorPending_ = false;
+  scriptErrors_ = 0;
   Url.clear();
   PostData.clear();
   response_.reset();
@@ -86,7 +87,7 @@ bool TSearchEngine::Load() {
   if (loaded_) return true;
   if (loadFailed_) {
     // A definition that failed once fails the same way again; report it for this run too.
-    Fail(ErrorCode ? ErrorCode : 127, ErrorText, ErrorLine);
+    Fail(loadError_.Code, loadError_.Text, loadError_.Line);
     return false;
   }
   TSearchTypeInstance* instance = Searcher->instance_.get();
@@ -98,8 +99,11 @@ bool TSearchEngine::Load() {
       if (errors.empty())
         Fail(127, "Cannot open file " + FileName, 0);
       else
-        Fail(errors.back().Code, errors.back().Text, errors.back().Line);
+        Fail(errors.front().Code, errors.front().Text, errors.front().Line);
     }
+    loadError_.Code = ErrorCode ? ErrorCode : 127;
+    loadError_.Text = ErrorText;
+    loadError_.Line = ErrorLine;
     return false;
   }
   // Register may have changed what a run starts from.
@@ -357,6 +361,7 @@ void THttpSearcher::Prepare() {
   items_.clear();
   for (TSearchEngine* e : engines_.Items()) {
     e->Reset();
+    e->Compiler().Debug = Debug;
     pending_.Add(e);
     if (!e->Load()) {
       // Raised when the engine starts, so the owner hears of it inside the run.
@@ -700,10 +705,16 @@ void THttpSearcher::CheckCompletion() {
 }
 
 void THttpSearcher::EngineScriptError(TSearchEngine& engine, const TCompilerMsgItem& error) {
-  engine.Fail(error.Code, error.Text, error.Line);
+  // The first error is the cause; what a script reports after it (a compile going on past a bad line)
+  // follows from it, so it must not replace the text the user is shown.
+  const bool first = engine.scriptErrors_++ == 0;
+  if (first)
+    engine.Fail(error.Code, error.Text, error.Line);
+  else
+    engine.Done = true;
   // While preparing, the error is kept and raised when the engine starts.
   if (state_ != ssRunning && state_ != ssStopping) return;
-  engine.ErrorReported = true;
+  if (first) engine.ErrorReported = true;
   if (OnEngineError) OnEngineError(engine);
 }
 

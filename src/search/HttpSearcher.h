@@ -100,7 +100,9 @@ class TSearchEngine {
   std::unique_ptr<TEngineReader> reader_;
   bool loaded_ = false;
   bool loadFailed_ = false;
-  bool errorPending_ = false;  // an error found while preparing, raised when the engine starts
+  TCompilerMsgItem loadError_;  // why the load failed; a run resets the error fields, not this
+  bool errorPending_ = false;   // an error found while preparing, raised when the engine starts
+  int scriptErrors_ = 0;        // script errors reported since the last reset
   IHttpResultPtr response_;
 };
 

@@ -5,6 +5,7 @@
 #include "engines/SearchTypeCompiler.h"
 #include "platform/DateTime.h"
 #include "platform/TextUtils.h"
+#include "search/EngineListCache.h"
 #include "search/EngineValidation.h"
 #include "search/SearchConverters.h"
 #include "search/SearchHistory.h"
@@ -175,9 +176,14 @@ void TQuorinSearchAction::SelectEngines() {
     if (Validates(*engine, *validationType)) Selected_.push_back(engine);
   };
   for (const std::string& name : Search_->Engines.Lines) keep(CategoryEngines_->FindByName(name));
-  if (Selected_.empty())
-    for (size_t i = 0; i < CategoryEngines_->Count(); ++i)
-      if (CategoryEngines_->Engine(i)->Enabled) keep(CategoryEngines_->Engine(i));
+  // The fall-back takes the engines as the user sees them listed, whatever order they were stored in.
+  if (Selected_.empty()) {
+    TStorageDataListView& listed = TEngineListCache::Sorted(*CategoryEngines_);
+    for (size_t i = 0; i < listed.Count(); ++i) {
+      auto* engine = static_cast<TEngineStorageItem*>(listed.Item(i));
+      if (engine->Enabled) keep(engine);
+    }
+  }
 }
 
 bool TQuorinSearchAction::Start() {

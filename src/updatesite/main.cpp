@@ -1,18 +1,15 @@
 // vandrel-update-site: serves a folder of definitions as an update site, for publishers and for tests.
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <mutex>
 #include <optional>
 
 #include "platform/BuildInfo.h"
 #include "platform/CommandLineOptions.h"
+#include "platform/net/HttpServer.h"
 #include "updatesite/UpdateSiteContent.h"
-#include "updatesite/UpdateSiteServer.h"
 
 using namespace vandrel;
 
@@ -31,17 +28,15 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// Written through a rename so a waiting reader never sees a half-written port.
-bool WriteReadyFile(const std::string& path, uint16_t port) {
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << port << "\n";
-    if (!out.flush()) return false;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  return !ec;
+std::mutex LogLock;
+
+// One line per request on stdout: the publisher's access log.
+void LogRequest(const THttpServerRequest& request, const THttpServerResponse& response) {
+  std::lock_guard<std::mutex> guard(LogLock);
+  std::printf("%s %s %s %d %zu%s%s\n", request.Peer.c_str(), request.Method.c_str(), request.Target.c_str(),
+              response.Status, response.Body.size(), response.LogNote.empty() ? "" : " ",
+              response.LogNote.c_str());
+  std::fflush(stdout);
 }
 
 void PrintWarnings(site::TUpdateSiteContent& content) {
@@ -80,54 +75,43 @@ int main(int argc, char** argv) {
   const std::string scratch = scratchPattern;
   site::TUpdateSiteContent content(data, options.Value("edition", build::kEdition), scratch);
 
-  // Blocked before any worker starts so every thread inherits the mask and the signals reach only the fd.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  int status = 1;
-  if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) == 0) {
-    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    site::TUpdateSiteServer server([&content](const site::TSiteRequest& request) {
-      site::TSiteResponse response;
-      if (request.Method == "POST") {
-        size_t asked = 0, sent = 0;
-        response.Body = content.Answer(request.Body, asked, sent);
-        response.LogNote = "asked=" + std::to_string(asked) + " sent=" + std::to_string(sent);
-      } else {
-        // Anything else gets the list of what the site offers.
-        response.ContentType = "text/plain; charset=utf-8";
-        for (const std::string& name : content.Names()) response.Body += name + "\n";
-      }
-      PrintWarnings(content);
-      return response;
-    });
-    std::string error;
-    const std::string address = options.Value("listen", "127.0.0.1");
-    if (stopFd < 0) {
-      std::perror("vandrel-update-site: signalfd");
-    } else if (!server.Listen(address, static_cast<uint16_t>(*port), error)) {
-      std::fprintf(stderr, "vandrel-update-site: cannot listen on %s port %lld: %s\n", address.c_str(),
-                   static_cast<long long>(*port), error.c_str());
-    } else {
-      // Built once before the first request, so a publisher sees problems with the folder at once.
-      content.Names();
-      PrintWarnings(content);
-      const bool v6 = address.find(':') != std::string::npos;
-      std::printf("update site for %s at http://%s%s%s:%u/ (version file %s)\n", data.c_str(), v6 ? "[" : "",
-                  address.c_str(), v6 ? "]" : "", static_cast<unsigned>(server.Port()),
-                  content.VersionFileName().c_str());
-      std::fflush(stdout);
-      const std::string readyFile = options.Value("once-ready-file");
-      if (!readyFile.empty() && !WriteReadyFile(readyFile, server.Port())) {
-        std::fprintf(stderr, "vandrel-update-site: cannot write %s\n", readyFile.c_str());
-      } else {
-        server.Run(stopFd);
-        status = 0;
-      }
-    }
-    if (stopFd >= 0) close(stopFd);
-  }
+  THttpServerLimits limits;
+  limits.ServerName = "vandrel-update-site";
+  limits.MaxConnections = 32;
+  limits.MaxRequestBody = 1024 * 1024;
+  limits.IoTimeoutSeconds = 30;
+  THttpServer server(
+      [&content](const THttpServerRequest& request) {
+        THttpServerResponse response;
+        if (request.Method == "POST") {
+          size_t asked = 0, sent = 0;
+          response.ContentType = "application/octet-stream";
+          response.Body = content.Answer(request.Body, asked, sent);
+          response.LogNote = "asked=" + std::to_string(asked) + " sent=" + std::to_string(sent);
+        } else {
+          // Anything else gets the list of what the site offers.
+          for (const std::string& name : content.Names()) response.Body += name + "\n";
+        }
+        PrintWarnings(content);
+        return response;
+      },
+      limits, LogRequest);
+  TServeSettings settings;
+  settings.Program = "vandrel-update-site";
+  settings.Address = options.Value("listen", "127.0.0.1");
+  settings.Port = static_cast<uint16_t>(*port);
+  settings.ReadyFile = options.Value("once-ready-file");
+  settings.Announce = [&](uint16_t boundPort) {
+    // Built once before the first request, so a publisher sees problems with the folder at once.
+    content.Names();
+    PrintWarnings(content);
+    const bool v6 = settings.Address.find(':') != std::string::npos;
+    std::printf("update site for %s at http://%s%s%s:%u/ (version file %s)\n", data.c_str(), v6 ? "[" : "",
+                settings.Address.c_str(), v6 ? "]" : "", static_cast<unsigned>(boundPort),
+                content.VersionFileName().c_str());
+    std::fflush(stdout);
+  };
+  const int status = ServeUntilSignal(server, settings);
   std::filesystem::remove_all(scratch, ec);
   return status;
 }

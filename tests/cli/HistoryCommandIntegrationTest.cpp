@@ -2,6 +2,7 @@
 // site.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliTestSupport.h"
-#include "data/DemoSite.h"
+#include "cli/DemoHistoryFixture.h"
 #include "http/TestOriginServer.h"
 
 namespace vandrel {
@@ -28,9 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using clitest::Records;
 using clitest::RunCli;
 using clitest::TCliRun;
-using clitest::TJsonReader;
 using clitest::TJsonRecord;
 
 std::string Capture(const std::string& command) {
@@ -61,51 +61,19 @@ class TFilteringSite {
   test::TestOriginServer server_;
 };
 
-std::vector<TJsonRecord> Records(const TCliRun& run) {
-  std::vector<TJsonRecord> records;
-  EXPECT_TRUE(TJsonReader(run.Out).ReadArray(records)) << run.Out << run.Err;
-  return records;
-}
-
 std::set<std::string> Urls(const std::vector<TJsonRecord>& records) {
   std::set<std::string> urls;
   for (const auto& r : records) urls.insert(r.Text.at("url"));
   return urls;
 }
 
-class HistoryCommandIntegration : public ::testing::Test {
+class HistoryCommandIntegration : public clitest::TDemoHistoryTest {
  protected:
-  static void SetUpTestSuite() { Site = new test::TDemoSite(); }
-  static void TearDownTestSuite() {
-    delete Site;
-    Site = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_NE(Site->Port, 0) << "the demo store site did not start";
-    Root = test::ProcessTempDir() + "/history-root-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(Root);
-  }
-
-  TCliRun Search(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"search", "--root", Root, "--data", test::CompiledDataDir(), "--define",
-                               "DemoStoreAddress=" + Site->Address(), "--json"});
-    return RunCli(args);
-  }
-  TCliRun History(std::vector<std::string> args, const std::string& address = {}) const {
-    args.insert(args.begin(), {"history"});
-    args.insert(args.end(), {"--root", Root, "--data", test::CompiledDataDir(), "--define",
-                             "DemoStoreAddress=" + (address.empty() ? Site->Address() : address)});
-    return RunCli(args);
-  }
   std::string CompareFolder() const {
     for (const auto& e : fs::directory_iterator(Root + "/UserData"))
       if (fs::is_directory(e.path() / "Compare")) return (e.path() / "Compare").string() + "/";
     return {};
   }
-
-  static inline test::TDemoSite* Site = nullptr;
-  std::string Root;
 };
 
 TEST_F(HistoryCommandIntegration, AStoredSearchSurvivesARestartWithItsResultsStatesAndCounts) {
@@ -247,6 +215,94 @@ TEST_F(HistoryCommandIntegration, ADeletedSearchStaysDeletedAfterCompactionAndIn
   EXPECT_EQ(left[0].Number.at("Number"), 2);
   EXPECT_EQ(History({"show", "1"}).Status, 2);
   EXPECT_EQ(Records(History({"show", "2", "--json"})).size(), secondCount);
+}
+
+// Overwrites the search number of the first live row of search 1 in a result table with blanks-and-stars,
+// which an independent reader takes as no number; then prints one line per live row as that reader sees it.
+constexpr const char* kDamageResultRow = R"(import dbfread, struct, sys
+path = sys.argv[1]
+if sys.argv[2] == 'damage':
+    with open(path, 'r+b') as f:
+        head = f.read(32)
+        header_len, record_len = struct.unpack('<HH', head[8:12])
+        fields, offset = [], 1
+        while True:
+            d = f.read(32)
+            if d[0] == 0x0D:
+                break
+            fields.append((d[:11].split(b'\0')[0].decode(), offset, d[16]))
+            offset += d[16]
+        at, width = [(o, w) for n, o, w in fields if n == 'SRHNUM'][0]
+        count = struct.unpack('<I', head[4:8])[0]
+        for i in range(count):
+            f.seek(header_len + i * record_len)
+            row = f.read(record_len)
+            if row[:1] != b'*' and row[at:at + width].strip() == b'1':
+                f.seek(header_len + i * record_len + at)
+                f.write(b'*' * width)
+                break
+for r in dbfread.DBF(path, load=True, char_decode_errors='replace').records:
+    print('search=%s' % r['SRHNUM'])
+)";
+
+std::string FindFile(const std::string& root, const std::string& name) {
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.path().filename() == name) return e.path().string();
+  return {};
+}
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(HistoryCommandIntegration, AResultRowDamagedOnDiskIsCountedAndNamedAsAnIndependentReaderSeesIt) {
+  const TCliRun search = Search({"--category", "buybooks", "--set", "Title=glass", "--engines",
+                                 "pageturner,bookbarn", "--results-per-engine", "5"});
+  ASSERT_EQ(search.Status, 0) << search.Err;
+  const size_t found = Records(search).size();
+  ASSERT_GE(found, 3u);
+  const std::string script = test::ProcessTempDir() + "/damage-result-row.py";
+  test::WriteWholeFile(script, kDamageResultRow);
+  const std::string table = CompareFolder() + "Result.ctb";
+  EXPECT_EQ(CountOf(Capture("/usr/bin/python3 " + script + " " + table + " read 2>&1"), "search=1\n"), found);
+
+  const std::string afterDamage = Capture("/usr/bin/python3 " + script + " " + table + " damage 2>&1");
+  EXPECT_EQ(CountOf(afterDamage, "search=1\n"), found - 1) << afterDamage;
+  EXPECT_EQ(CountOf(afterDamage, "search=None\n"), 1u) << afterDamage;
+
+  // Our reader agrees: one result short, said with its count and the damaged file, and not a success.
+  const TCliRun show = History({"show", "1", "--json"});
+  EXPECT_EQ(show.Status, 1) << show.Err;
+  EXPECT_EQ(Records(show).size(), found - 1) << show.Err;
+  EXPECT_NE(show.Err.find("1 result(s) of search 1 could not be read"), std::string::npos) << show.Err;
+  EXPECT_NE(show.Err.find(table + " is damaged"), std::string::npos) << show.Err;
+}
+
+TEST_F(HistoryCommandIntegration, EveryCommandSaysWhatTheDatabaseLostOrWhyItIsRefused) {
+  ASSERT_EQ(Search({"--category", "buybooks", "--set", "Title=glass", "--engines", "pageturner"}).Status, 0);
+  const std::string searches = FindFile(Root, "Search.ctb");
+  ASSERT_FALSE(searches.empty());
+  test::WriteWholeFile(searches, "not a table");
+
+  // Not a history command: the loss is said by the first command that opens the database after it.
+  const TCliRun next = Search({"--category", "buybooks", "--set", "Title=harbour", "--engines", "bookbarn"});
+  EXPECT_EQ(next.Status, 0) << next.Err;
+  EXPECT_EQ(CountOf(next.Err, "Search.ctb could not be read"), 1u) << next.Err;
+  const TCliRun later = History({"list"});
+  EXPECT_EQ(later.Err.find("could not be read"), std::string::npos) << "said once: " << later.Err;
+
+  // Another process holding the database: the refusal says so instead of a generic failure.
+  const std::string dictionary = FindFile(Root, "DB.dbf");
+  ASSERT_FALSE(dictionary.empty());
+  const int held = ::open(dictionary.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const TCliRun refused = History({"list"});
+  ::close(held);
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find("is in use by another process"), std::string::npos) << refused.Err;
 }
 
 TEST_F(HistoryCommandIntegration, BadArgumentsAndUnknownSearchesExitWithTwo) {

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "cli/CliTestSupport.h"
-#include "data/DemoSite.h"
+#include "cli/DemoHistoryFixture.h"
 #include "platform/TextUtils.h"
 
 namespace vandrel {
@@ -18,18 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using clitest::Records;
 using clitest::RunCli;
 using clitest::TCliRun;
-using clitest::TJsonReader;
 using clitest::TJsonRecord;
 
 constexpr const char* kFinished = "Vandrel Shopper has finished searching through results.";
-
-std::vector<TJsonRecord> Records(const TCliRun& run) {
-  std::vector<TJsonRecord> records;
-  EXPECT_TRUE(TJsonReader(run.Out).ReadArray(records)) << run.Out << run.Err;
-  return records;
-}
 
 // The group captions in the order they appear; fails when a group's results are not next to each other.
 std::vector<std::string> GroupOrder(const std::vector<TJsonRecord>& records) {
@@ -48,39 +42,22 @@ std::vector<std::string> GroupOrder(const std::vector<TJsonRecord>& records) {
   return order;
 }
 
-class HistoryViewIntegration : public ::testing::Test {
+class HistoryViewIntegration : public clitest::TDemoHistoryTest {
  protected:
-  static void SetUpTestSuite() { Site = new test::TDemoSite(); }
-  static void TearDownTestSuite() {
-    delete Site;
-    Site = nullptr;
-  }
   void SetUp() override {
-    ASSERT_NE(Site->Port, 0) << "the demo store site did not start";
-    Root = test::ProcessTempDir() + "/history-view-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(Root);
-    const TCliRun search = RunCli({"search", "--root", Root, "--data", test::CompiledDataDir(), "--define",
-                                   "DemoStoreAddress=" + Site->Address(), "--json", "--category", "buybooks",
-                                   "--set", "Title=glass", "--engines", "pageturner,bookbarn,leafandspine",
-                                   "--results-per-engine", "10"});
+    TDemoHistoryTest::SetUp();
+    if (HasFatalFailure()) return;
+    const TCliRun search = Search({"--category", "buybooks", "--set", "Title=glass", "--engines",
+                                   "pageturner,bookbarn,leafandspine", "--results-per-engine", "10"});
     ASSERT_EQ(search.Status, 0) << search.Err;
     Found = Records(search).size();
     ASSERT_GE(Found, 4u);
   }
   TCliRun Show(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"history", "show", "1", "--json"});
-    args.insert(args.end(), {"--root", Root, "--data", test::CompiledDataDir()});
-    return RunCli(args);
-  }
-  TCliRun History(std::vector<std::string> args) const {
-    args.insert(args.begin(), "history");
-    args.insert(args.end(), {"--root", Root, "--data", test::CompiledDataDir()});
-    return RunCli(args);
+    args.insert(args.begin(), {"show", "1", "--json"});
+    return History(args);
   }
 
-  static inline test::TDemoSite* Site = nullptr;
-  std::string Root;
   size_t Found = 0;
 };
 
@@ -184,6 +161,30 @@ TEST_F(HistoryViewIntegration, CheckMarksAreStoredAndGroupTheResults) {
   groups = GroupOrder(Records(Show({})));
   EXPECT_EQ(std::count(groups.begin(), groups.end(), "Checked item (1 item)"), 1)
       << testing::PrintToString(groups);
+}
+
+// Every command opens the kernel, so a rerun loads the search with its stored view and saves it back whole.
+TEST_F(HistoryViewIntegration, TheStoredGroupingFilterAndSortSurviveARerun) {
+  const TCliRun set = Show({"--group-by", "price", "--sort", "title:desc", "--price-max", "12"});
+  ASSERT_EQ(set.Status, 0) << set.Err;
+  const TCliRun rerun = History({"rerun", "1"});
+  ASSERT_EQ(rerun.Status, 0) << rerun.Err;
+
+  const TCliRun shown = Show({});
+  ASSERT_EQ(shown.Status, 0) << shown.Err;
+  EXPECT_NE(shown.Err.find("Filter: Max "), std::string::npos) << shown.Err;
+  const std::vector<TJsonRecord> records = Records(shown);
+  ASSERT_FALSE(records.empty());
+  EXPECT_LT(records.size(), Found);
+  std::map<std::string, std::vector<std::string>> titlesByGroup;
+  for (const auto& r : records) {
+    ASSERT_EQ(r.Text.count("Group"), 1u) << "the grouping was lost";
+    titlesByGroup[r.Text.at("Group")].push_back(AsciiLowerCase(r.Text.at("title")));
+  }
+  for (const auto& [caption, titles] : titlesByGroup) {
+    EXPECT_TRUE(caption.find(" to ") != std::string::npos || caption.rfind("n/a", 0) == 0) << caption;
+    EXPECT_TRUE(std::is_sorted(titles.rbegin(), titles.rend())) << caption << " is not sorted descending";
+  }
 }
 
 TEST_F(HistoryViewIntegration, BadViewArgumentsExitWithTwo) {

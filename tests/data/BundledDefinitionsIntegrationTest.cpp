@@ -18,6 +18,7 @@
 #include "engines/SearchTypeCompiler.h"
 #include "platform/SourceDir.h"
 #include "platform/TextUtils.h"
+#include "search/DefinitionFiles.h"
 
 namespace vandrel {
 namespace {
@@ -43,13 +44,14 @@ std::vector<std::string> FilesWithExt(const std::string& dir, const std::string&
   return files;
 }
 
-// A search type loaded the way the program loads one: with the constants script's variables behind it.
+// A search type loaded the way the program loads one: with the constants script's variables behind it, run
+// by the program's own constants loader.
 struct TLoadedType {
   TVariableList Constants;
   TSearchTypeReader Reader;
   bool Ok = false;
   explicit TLoadedType(const std::string& name, const std::string& siteAddress = {}) {
-    if (!test::LoadConstants(CompiledDataDir() + "/constants.ccs", Constants)) return;
+    if (!RunConstantsScript(Constants, CompiledDataDir() + "/constants.ccs")) return;
     if (!siteAddress.empty()) Constants.SetString("DemoStoreAddress", siteAddress);
     Ok = Reader.Load(CompiledDataDir() + "/" + name + ".cst");
     Reader.Variables.SetParent(&Constants);
@@ -72,7 +74,7 @@ TEST(BundledDefinitions, EverySourceHasACompiledFormThatLoads) {
   EXPECT_GT(sources, 90u);
 
   TVariableList constants;
-  ASSERT_TRUE(test::LoadConstants(CompiledDataDir() + "/constants.ccs", constants));
+  ASSERT_TRUE(RunConstantsScript(constants, CompiledDataDir() + "/constants.ccs"));
   EXPECT_NE(constants.FindLocal("DemoStoreAddress"), nullptr);
 
   for (const std::string& file : FilesWithExt(CompiledDataDir(), ".cst")) {

@@ -1,5 +1,5 @@
 // Test helpers around the bundled data: the compiled data folder, the demo store site as a child process,
-// plain GETs against it, and the constants every definition is loaded with.
+// and plain GETs against it.
 #pragma once
 
 #include <arpa/inet.h>
@@ -18,8 +18,6 @@
 #include <vector>
 
 #include "TempFolder.h"
-#include "script/BaseCompiler.h"
-#include "script/Variables.h"
 
 namespace vandrel::test {
 
@@ -103,16 +101,6 @@ inline THttpAnswer HttpGet(const std::string& url) {
   answer.Status = std::stoi(raw.substr(9, 3));
   answer.Body = raw.substr(end + 4);
   return answer;
-}
-
-// Runs the constants script into `into` (its "Global" variables land there); false when it did not run.
-inline bool LoadConstants(const std::string& file, TVariableList& into) {
-  TBaseCompiler c;
-  c.ResetVariables();
-  c.Variables().SetParent(&into);
-  const bool ok = c.LoadFromFile(file) && c.Compile() == 0 && c.ExecuteProcedure("Register") == 0;
-  c.Variables().SetParent(nullptr);
-  return ok;
 }
 
 }  // namespace vandrel::test

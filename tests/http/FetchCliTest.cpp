@@ -32,12 +32,12 @@ std::string ReadFile(const std::string& path) {
 }
 
 // Runs the CLI with `args`, its output captured in files of `dir`.
-RunResult RunCli(const test::TTempDir& dir, std::vector<std::string> args) {
+RunResult RunCli(const test::TempFolder& dir, std::vector<std::string> args) {
   args.insert(args.begin(), {VANDREL_CLI, "fetch"});
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  auto out = dir.File("stdout"), err = dir.File("stderr");
+  auto out = dir / "stdout", err = dir / "stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -60,7 +60,7 @@ TEST(FetchCliIntegration, PrintsHeadersAndBodyAndExitsByTheResult) {
   std::string binary("\0\x01\xff page", 8);
   server.Route("/ok", TestOriginServer::Reply(200, binary, {"Content-Type: text/html", "X-Test: yes"}));
   server.Route("/form", TestOriginServer::Reply(201, "made", {"Content-Type: text/html"}));
-  test::TTempDir dir;
+  test::TempFolder dir;
 
   auto ok = RunCli(dir, {server.Url("/ok")});
   EXPECT_EQ(ok.exit, 0) << ok.err;
@@ -74,9 +74,9 @@ TEST(FetchCliIntegration, PrintsHeadersAndBodyAndExitsByTheResult) {
   EXPECT_EQ(missing.out, "not found");
   EXPECT_NE(missing.err.find("Not found"), std::string::npos);
 
-  auto posted = RunCli(dir, {"--post", "a=1&b=two words", server.Url("/form"), "-o", dir.File("body")});
+  auto posted = RunCli(dir, {"--post", "a=1&b=two words", server.Url("/form"), "-o", dir / "body"});
   EXPECT_EQ(posted.exit, 0) << posted.err;
-  EXPECT_EQ(ReadFile(dir.File("body")), "made");
+  EXPECT_EQ(ReadFile(dir / "body"), "made");
   auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[2].Method, "POST");
@@ -94,7 +94,7 @@ TEST(FetchCliIntegration, CookiesSetByARedirectionAreSentOn) {
                TestOriginServer::Reply(
                    302, "", {"Set-Cookie: a=1; path=/", "Set-Cookie: b=2; path=/", "Location: /home"}));
   server.Route("/home", TestOriginServer::Reply(200, "home", {"Content-Type: text/html"}));
-  test::TTempDir dir;
+  test::TempFolder dir;
   auto run = RunCli(dir, {server.Url("/login")});
   EXPECT_EQ(run.exit, 0) << run.err;
   EXPECT_EQ(run.out, "home");
@@ -107,7 +107,7 @@ TEST(FetchCliIntegration, CookiesSetByARedirectionAreSentOn) {
 TEST(FetchCliIntegration, LimitsAndBadArguments) {
   TestOriginServer server;
   server.Route("/big", TestOriginServer::Reply(200, std::string(5000, 'x'), {"Content-Type: text/html"}));
-  test::TTempDir dir;
+  test::TempFolder dir;
   auto cut = RunCli(dir, {server.Url("/big"), "--max-size", "1000"});
   EXPECT_EQ(cut.exit, 1);
   EXPECT_NE(cut.err.find("File skipped"), std::string::npos);
@@ -131,7 +131,7 @@ TEST(FetchCliIntegration, LimitsAndBadArguments) {
 TEST(FetchCliIntegration, ThroughHttpAndSocksProxies) {
   TestOriginServer server;
   server.Route("/p", TestOriginServer::Reply(200, "via proxy", {"Content-Type: text/html"}));
-  test::TTempDir dir;
+  test::TempFolder dir;
   test::TTinyproxy proxy("shopper", "s3cret");
   auto through =
       RunCli(dir, {server.Url("/p"), "--proxy", proxy.HostPort(), "--proxy-user", "shopper:s3cret"});

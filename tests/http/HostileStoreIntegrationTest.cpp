@@ -102,21 +102,20 @@ TEST(HostileStoreIntegration, FetchEndsEachHostileAnswerWithItsReason) {
   server.Route("/negative",
                TestOriginServer::Respond(
                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nhello\r\n0\r\n\r\n"));
-  test::TTempDir dir;
+  test::TempFolder dir;
 
   // The default limit ends the page; what came before it is kept, with the reason after it.
-  auto endless = RunMeasured({"fetch", server.Url("/endless"), "-o", dir.File("endless.htm")});
+  auto endless = RunMeasured({"fetch", server.Url("/endless"), "-o", dir / "endless.htm"});
   EXPECT_EQ(endless.Status, 1) << endless.Err;
   EXPECT_NE(endless.Err.find("File exceeded 16384 KB, transfer interrupted"), std::string::npos)
       << endless.Err;
   EXPECT_LT(GrowthKb(endless), 100 * 1024) << endless.PeakKb;
-  const std::string kept = ReadAll(dir.File("endless.htm"));
+  const std::string kept = ReadAll(dir / "endless.htm");
   EXPECT_GE(kept.size(), 16u << 20);
   EXPECT_LT(kept.size(), 17u << 20);
   EXPECT_NE(kept.find("File exceeded 16384 KB", kept.size() - 200), std::string::npos);
   // A limit of one's own.
-  auto small =
-      RunMeasured({"fetch", server.Url("/endless"), "--max-size", "100000", "-o", dir.File("s.htm")});
+  auto small = RunMeasured({"fetch", server.Url("/endless"), "--max-size", "100000", "-o", dir / "s.htm"});
   EXPECT_EQ(small.Status, 1);
   EXPECT_NE(small.Err.find("File exceeded 98 KB, transfer interrupted"), std::string::npos) << small.Err;
 

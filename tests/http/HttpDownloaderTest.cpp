@@ -267,7 +267,7 @@ TEST(HttpDownloaderIntegration, StoppingLeavesFinishedPagesAlone) {
 TEST(HttpDownloaderIntegration, FilesGetUniqueNamesInsideTheirFolder) {
   TestOriginServer server;
   server.SetFallback(TestOriginServer::Reply(200, "<p>x</p>", {"Content-Type: text/html"}));
-  test::TTempDir dir;
+  test::TempFolder dir;
   Harness h([&](THttpDownloaderSettings& s) {
     s.StoreInMemory = false;
     s.DestFolder = dir.Path();
@@ -279,8 +279,8 @@ TEST(HttpDownloaderIntegration, FilesGetUniqueNamesInsideTheirFolder) {
   h.RunAll({a, b, up, root});
   // Names are taken as the transfers start, in whatever order they do.
   std::set<std::string> names = {a->Result()->LocalFileName(), b->Result()->LocalFileName()};
-  EXPECT_EQ(names, (std::set<std::string>{dir.File("a.htm"), dir.File("a1.htm")}));
-  EXPECT_EQ(root->Result()->LocalFileName(), dir.File("index.htm"));
+  EXPECT_EQ(names, (std::set<std::string>{dir / "a.htm", dir / "a1.htm"}));
+  EXPECT_EQ(root->Result()->LocalFileName(), dir / "index.htm");
   namespace fs = std::filesystem;
   auto upName = fs::path(up->Result()->LocalFileName());
   EXPECT_EQ(upName.parent_path(), fs::path(dir.Path()));
@@ -433,8 +433,8 @@ TEST(HttpDownloaderIntegration, DownloadedFramesAndImagesAreLinkedByTheirLocalNa
   server.Route("/shop/left.htm", TestOriginServer::Reply(200, "left", {"Content-Type: text/html"}));
   server.Route("/right.htm", TestOriginServer::Reply(200, "right", {"Content-Type: text/html"}));
   server.Route("/shop/pic.gif", TestOriginServer::Reply(200, "GIF89a", {"Content-Type: image/gif"}));
-  test::TTempDir dir;
-  dir.Write("left.htm", "taken");  // a name already in use gets a counter
+  test::TempFolder dir;
+  test::WriteWholeFile(dir / "left.htm", "taken");  // a name already in use gets a counter
   OrderHarness h([&](THttpDownloaderSettings& s) {
     s.StoreInMemory = false;
     s.DestFolder = dir.Path();
@@ -448,7 +448,7 @@ TEST(HttpDownloaderIntegration, DownloadedFramesAndImagesAreLinkedByTheirLocalNa
   h.dispatcher.RunUntil([&] { return h.downloader.IsIdle(); }, 5s, 2ms);
   EXPECT_EQ(page->Result()->SubItemCount(), 3);
   EXPECT_EQ(page->Result()->SubItemsDone(), 3);
-  std::ifstream in(dir.File("index.htm"));
+  std::ifstream in(dir / "index.htm");
   std::stringstream saved;
   saved << in.rdbuf();
   const std::string text = saved.str();
@@ -457,11 +457,11 @@ TEST(HttpDownloaderIntegration, DownloadedFramesAndImagesAreLinkedByTheirLocalNa
             "<html><head><title>Shop</title></head>"
             "<frameset><frame src=\"left1.htm\"><frame src='right.htm'><frame src=\"left1.htm\"></frameset>"
             "<body><a href=\"next.htm\">next</a><img src=\"pic.gif\"></body></html>");
-  std::ifstream left(dir.File("left1.htm"));
+  std::ifstream left(dir / "left1.htm");
   std::stringstream leftBody;
   leftBody << left.rdbuf();
   EXPECT_EQ(leftBody.str(), "left");
-  EXPECT_TRUE(std::filesystem::exists(dir.File("pic.gif")));
+  EXPECT_TRUE(std::filesystem::exists(dir / "pic.gif"));
   EXPECT_EQ(h.order.back(), "page " + page->Url());
 }
 

@@ -7,25 +7,20 @@
 #include <fstream>
 #include <map>
 
+#include "TempFolder.h"
+
 namespace vandrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/vandrel-proxy-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string Write(const std::string& name, const std::string& text) {
-    auto full = path / name;
-    fs::create_directories(full.parent_path());
-    std::ofstream(full) << text;
-    return full.string();
-  }
-  fs::path path;
-};
+// Writes `text` to `name` under `folder`, making the folders between; returns the file's path.
+std::string WriteUnder(const test::TempFolder& folder, const std::string& name, const std::string& text) {
+  const std::string full = folder / name;
+  fs::create_directories(fs::path(full).parent_path());
+  test::WriteWholeFile(full, text);
+  return full;
+}
 
 using Env = std::map<std::string, std::string>;
 
@@ -69,17 +64,17 @@ TEST(ProxyDetect, EnvironmentGivesHttpAndSocksProxies) {
 }
 
 TEST(ProxyDetect, PrefsJsOfTheDefaultFirefoxProfile) {
-  TempDir home;
-  home.Write(".mozilla/firefox/profiles.ini",
+  test::TempFolder home;
+  WriteUnder(home, ".mozilla/firefox/profiles.ini",
              "[Profile1]\nName=other\nIsRelative=1\nPath=aaa.other\n\n"
              "[Profile0]\nName=default\nIsRelative=1\nPath=xyz.default\nDefault=1\n");
-  home.Write(".mozilla/firefox/xyz.default/prefs.js",
+  WriteUnder(home, ".mozilla/firefox/xyz.default/prefs.js",
              "# Mozilla User Preferences\n"
              "user_pref(\"network.proxy.http\", \"Web.Lan\");\n"
              "user_pref( \"network.proxy.http_port\" , 3128 );\n"
              "user_pref(\"network.proxy.type\", 1);\n"
              "user_pref(\"network.hosts.socks_server\", \"s.lan\");\n");
-  Isolated env(Env{}, home.path.string());
+  Isolated env(Env{}, home.Path());
   TProxyInfo info;
   ASSERT_TRUE(env.detector.Detect(pkHttp, info));
   EXPECT_EQ(info.Host, "web.lan");
@@ -91,10 +86,10 @@ TEST(ProxyDetect, PrefsJsOfTheDefaultFirefoxProfile) {
   EXPECT_EQ(info.Port, 1080);
 
   // The installation's default wins over the profile marked default.
-  home.Write(".mozilla/firefox/profiles.ini",
+  WriteUnder(home, ".mozilla/firefox/profiles.ini",
              "[Install4F96D1932A9F858E]\nDefault=aaa.other\nLocked=1\n\n"
              "[Profile0]\nIsRelative=1\nPath=xyz.default\nDefault=1\n");
-  home.Write(".mozilla/firefox/aaa.other/prefs.js",
+  WriteUnder(home, ".mozilla/firefox/aaa.other/prefs.js",
              "user_pref(\"network.proxy.type\", 5);\nuser_pref(\"network.proxy.socks\", \"new.lan\");\n"
              "user_pref(\"network.proxy.socks_port\", 9050);\n");
   ASSERT_TRUE(env.detector.Detect(pkSocks, info));
@@ -105,17 +100,17 @@ TEST(ProxyDetect, PrefsJsOfTheDefaultFirefoxProfile) {
 }
 
 TEST(ProxyDetect, GnomeSettingsAreReadThroughGsettings) {
-  TempDir dir;
-  auto script = dir.Write("gsettings",
-                          "#!/bin/sh\n"
-                          "case \"$2 $3\" in\n"
-                          "  'org.gnome.system.proxy mode') echo \"'manual'\";;\n"
-                          "  'org.gnome.system.proxy.http host') echo \"'gnome.lan'\";;\n"
-                          "  'org.gnome.system.proxy.http port') echo 8081;;\n"
-                          "  'org.gnome.system.proxy.socks host') echo \"''\";;\n"
-                          "  'org.gnome.system.proxy.socks port') echo 0;;\n"
-                          "  *) exit 1;;\n"
-                          "esac\n");
+  test::TempFolder dir;
+  auto script = WriteUnder(dir, "gsettings",
+                           "#!/bin/sh\n"
+                           "case \"$2 $3\" in\n"
+                           "  'org.gnome.system.proxy mode') echo \"'manual'\";;\n"
+                           "  'org.gnome.system.proxy.http host') echo \"'gnome.lan'\";;\n"
+                           "  'org.gnome.system.proxy.http port') echo 8081;;\n"
+                           "  'org.gnome.system.proxy.socks host') echo \"''\";;\n"
+                           "  'org.gnome.system.proxy.socks port') echo 0;;\n"
+                           "  *) exit 1;;\n"
+                           "esac\n");
   ::chmod(script.c_str(), 0755);
   Isolated env(Env{});
   env.detector.GSettingsProgram = script;
@@ -127,7 +122,7 @@ TEST(ProxyDetect, GnomeSettingsAreReadThroughGsettings) {
   EXPECT_FALSE(env.detector.Detect(pkSocks, info));
 
   // A settings query that hangs is given up after the time limit.
-  auto slow = dir.Write("slow", "#!/bin/sh\nsleep 5\n");
+  auto slow = WriteUnder(dir, "slow", "#!/bin/sh\nsleep 5\n");
   ::chmod(slow.c_str(), 0755);
   env.detector.GSettingsProgram = slow;
   env.detector.CommandTimeoutMs = 100;

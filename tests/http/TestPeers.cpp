@@ -46,31 +46,15 @@ std::string ReadFile(const std::string& name) {
   return out.str();
 }
 
-void MakeKeyAndCsr(const TTempDir& dir, const std::string& stem, const std::string& subject) {
-  const std::string log = dir.File("openssl.log");
+void MakeKeyAndCsr(const TempFolder& dir, const std::string& stem, const std::string& subject) {
+  const std::string log = dir / "openssl.log";
   if (!RunCommand({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                   "-keyout", dir.File(stem + ".key"), "-out", dir.File(stem + ".csr"), "-subj", subject},
+                   "-keyout", dir / (stem + ".key"), "-out", dir / (stem + ".csr"), "-subj", subject},
                   log))
     throw std::runtime_error("openssl cannot make a key: " + ReadFile(log));
 }
 
 }  // namespace
-
-TTempDir::TTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vandrel-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temp dir");
-  path_ = pattern;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-void TTempDir::Write(const std::string& name, const std::string& content) const {
-  std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-  out << content;
-}
 
 TPeerProcess::~TPeerProcess() {
   Stop();
@@ -139,36 +123,36 @@ bool WaitForListener(uint16_t port, int timeoutMs) {
 }
 
 TTestCa::TTestCa(const std::string& hostName) {
-  const std::string log = dir_.File("openssl.log");
-  caFile_ = dir_.File("ca.pem");
-  certFile_ = dir_.File("server.pem");
-  keyFile_ = dir_.File("server.key");
+  const std::string log = dir_ / "openssl.log";
+  caFile_ = dir_ / "ca.pem";
+  certFile_ = dir_ / "server.pem";
+  keyFile_ = dir_ / "server.key";
   if (!RunCommand(
           {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-           "-keyout", dir_.File("ca.key"), "-out", caFile_, "-days", "2", "-subj", "/CN=Vandrel Test CA"},
+           "-keyout", dir_ / "ca.key", "-out", caFile_, "-days", "2", "-subj", "/CN=Vandrel Test CA"},
           log))
     throw std::runtime_error("openssl cannot make the CA: " + ReadFile(log));
   MakeKeyAndCsr(dir_, "server", "/CN=" + hostName);
-  dir_.Write("ext.cnf", "subjectAltName=DNS:" + hostName + "\n");
-  if (!RunCommand({"openssl", "x509", "-req", "-in", dir_.File("server.csr"), "-CA", caFile_, "-CAkey",
-                   dir_.File("ca.key"), "-CAcreateserial", "-out", certFile_, "-days", "2", "-extfile",
-                   dir_.File("ext.cnf")},
-                  log))
+  WriteWholeFile(dir_ / "ext.cnf", "subjectAltName=DNS:" + hostName + "\n");
+  if (!RunCommand(
+          {"openssl", "x509", "-req", "-in", dir_ / "server.csr", "-CA", caFile_, "-CAkey", dir_ / "ca.key",
+           "-CAcreateserial", "-out", certFile_, "-days", "2", "-extfile", dir_ / "ext.cnf"},
+          log))
     throw std::runtime_error("openssl cannot issue the certificate: " + ReadFile(log));
 }
 
 TTlsFileServer::TTlsFileServer(const TTestCa& ca, bool selfSigned) {
   std::string cert = ca.CertFile(), key = ca.KeyFile();
   if (selfSigned) {
-    cert = dir_.File("self.pem");
-    key = dir_.File("self.key");
+    cert = dir_ / "self.pem";
+    key = dir_ / "self.key";
     if (!RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                      "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
                      "-addext", "subjectAltName=DNS:localhost"},
-                    dir_.File("openssl.log")))
+                    dir_ / "openssl.log"))
       throw std::runtime_error("openssl cannot make a self-signed certificate");
   }
-  const std::string log = dir_.File("s_server.log");
+  const std::string log = dir_ / "s_server.log";
   // -WWW serves paths relative to the working folder, so the server runs inside its own folder.
   process_.Start(
       {"sh", "-c", "cd \"$0\" && exec openssl s_server -accept 127.0.0.1:0 -WWW -cert \"$1\" -key \"$2\"",
@@ -190,11 +174,11 @@ TTlsFileServer::TTlsFileServer(const TTestCa& ca, bool selfSigned) {
 TTinyproxy::TTinyproxy(const std::string& user, const std::string& password) {
   for (int attempt = 0; attempt < 3 && port_ == 0; ++attempt) {
     const uint16_t port = FreeLoopbackPort();
-    dir_.Write("tinyproxy.conf", "User nobody\nGroup nogroup\nPort " + std::to_string(port) +
-                                     "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nBasicAuth " + user +
-                                     " " + password +
-                                     "\nMaxClients 50\nDisableViaHeader Yes\nLogLevel Info\n");
-    process_.Start({"tinyproxy", "-d", "-c", dir_.File("tinyproxy.conf")}, dir_.File("tinyproxy.log"));
+    WriteWholeFile(dir_ / "tinyproxy.conf",
+                   "User nobody\nGroup nogroup\nPort " + std::to_string(port) +
+                       "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nBasicAuth " + user + " " + password +
+                       "\nMaxClients 50\nDisableViaHeader Yes\nLogLevel Info\n");
+    process_.Start({"tinyproxy", "-d", "-c", dir_ / "tinyproxy.conf"}, dir_ / "tinyproxy.log");
     if (WaitForListener(port, 5000) && process_.Running()) port_ = port;
   }
   if (port_ == 0) throw std::runtime_error("tinyproxy did not start");
@@ -203,13 +187,14 @@ TTinyproxy::TTinyproxy(const std::string& user, const std::string& password) {
 TDanteSocks::TDanteSocks() {
   for (int attempt = 0; attempt < 3 && port_ == 0; ++attempt) {
     const uint16_t port = FreeLoopbackPort();
-    dir_.Write("danted.conf", "logoutput: " + dir_.File("danted.log") +
-                                  "\ninternal: 127.0.0.1 port = " + std::to_string(port) +
-                                  "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
-                                  "user.privileged: root\nuser.unprivileged: nobody\n"
-                                  "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-                                  "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n}\n");
-    process_.Start({"danted", "-f", dir_.File("danted.conf"), "-N", "1"}, dir_.File("danted.out"));
+    WriteWholeFile(dir_ / "danted.conf",
+                   "logoutput: " + (dir_ / "danted.log") +
+                       "\ninternal: 127.0.0.1 port = " + std::to_string(port) +
+                       "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
+                       "user.privileged: root\nuser.unprivileged: nobody\n"
+                       "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                       "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n}\n");
+    process_.Start({"danted", "-f", dir_ / "danted.conf", "-N", "1"}, dir_ / "danted.out");
     if (WaitForListener(port, 5000) && process_.Running()) port_ = port;
   }
   if (port_ == 0) throw std::runtime_error("danted did not start");

@@ -7,22 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "TempFolder.h"
+
 namespace vandrel::test {
-
-// A fresh directory under the system temp folder, removed with everything in it.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  void Write(const std::string& name, const std::string& content) const;
-
- private:
-  std::string path_;
-};
 
 // A child process, ended with SIGTERM (then SIGKILL) when the object goes.
 class TPeerProcess {
@@ -54,10 +41,10 @@ class TTestCa {
   const std::string& CaFile() const { return caFile_; }
   const std::string& CertFile() const { return certFile_; }
   const std::string& KeyFile() const { return keyFile_; }
-  const TTempDir& Dir() const { return dir_; }
+  const TempFolder& Dir() const { return dir_; }
 
  private:
-  TTempDir dir_;
+  TempFolder dir_;
   std::string caFile_, certFile_, keyFile_;
 };
 
@@ -67,10 +54,12 @@ class TTlsFileServer {
   // Certificate and key from `ca` (or self-signed ones made here when `selfSigned`).
   explicit TTlsFileServer(const TTestCa& ca, bool selfSigned = false);
   uint16_t Port() const { return port_; }
-  void AddFile(const std::string& name, const std::string& content) const { dir_.Write(name, content); }
+  void AddFile(const std::string& name, const std::string& content) const {
+    WriteWholeFile(dir_ / name, content);
+  }
 
  private:
-  TTempDir dir_;
+  TempFolder dir_;
   TPeerProcess process_;
   uint16_t port_ = 0;
 };
@@ -83,7 +72,7 @@ class TTinyproxy {
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
-  TTempDir dir_;
+  TempFolder dir_;
   TPeerProcess process_;
   uint16_t port_ = 0;
 };
@@ -96,7 +85,7 @@ class TDanteSocks {
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
-  TTempDir dir_;
+  TempFolder dir_;
   TPeerProcess process_;
   uint16_t port_ = 0;
 };

@@ -234,12 +234,12 @@ TEST(ZHttpIntegration, BodiesChunkedSizedAndUntilClose) {
   EXPECT_EQ(c3.Run(server.Url("/close")), "200");
   EXPECT_EQ(c3.Http.Body, "until close");
 
-  test::TTempDir dir;
+  test::TempFolder dir;
   TClient c4;
   c4.Http.Storage = hsFile;
-  c4.Http.LocalFileName = dir.File("body.bin");
+  c4.Http.LocalFileName = dir / "body.bin";
   EXPECT_EQ(c4.Run(server.Url("/drip")), "200");
-  EXPECT_EQ(std::filesystem::file_size(dir.File("body.bin")), 20000u);
+  EXPECT_EQ(std::filesystem::file_size(dir / "body.bin"), 20000u);
   EXPECT_EQ(c4.Http.BodySize, 20000);
   EXPECT_EQ(c4.Percents.front(), 0);
   EXPECT_EQ(c4.Percents.back(), 100);

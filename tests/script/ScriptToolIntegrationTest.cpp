@@ -149,6 +149,24 @@ TEST(ScriptToolIntegration, LoopingScriptsStopAtTheTimeLimit) {
   }
 }
 
+// The options are read as every other program of ours reads them: in any place, with "=", and a
+// mistake is named.
+TEST(ScriptToolIntegration, OptionsStandAnywhereAndMistakesAreNamed) {
+  std::string src = WriteFile("tool_options.scs", "Procedure Main\ntotal = n * 2\nEndProcedure\n");
+  TToolResult r = RunTool("run --set=n=4 --dump total " + src + " Main --time-limit=500");
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(r.Out, "total: Integer 8\n");
+  TToolResult unknown = RunTool("run " + src + " Main --frobnicate");
+  EXPECT_EQ(unknown.Code, 2);
+  EXPECT_EQ(unknown.Err.rfind("vandrel-script: unknown option --frobnicate\n", 0), 0u) << unknown.Err;
+  TToolResult twice = RunTool("run " + src + " Main --time-limit 1 --time-limit 2");
+  EXPECT_EQ(twice.Code, 2);
+  EXPECT_NE(twice.Err.find("--time-limit given twice"), std::string::npos) << twice.Err;
+  EXPECT_EQ(RunTool("run " + src + " Main --set novalue").Code, 2);
+  EXPECT_EQ(RunTool("show " + src + " extra").Code, 2);
+  EXPECT_EQ(RunTool("compile " + src).Code, 2);
+}
+
 TEST(ScriptToolIntegration, EveryCommandHasItsHelp) {
   for (const char* cmd : {"run", "compile", "show"}) {
     TToolResult r = RunTool(std::string(cmd) + " --help");

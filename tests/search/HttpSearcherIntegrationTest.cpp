@@ -359,6 +359,32 @@ TEST(HttpSearcherIntegration, ScriptErrorsAndMissingDefinitionsEndOnlyTheirEngin
   EXPECT_EQ(h.Searcher->ResultManager().Masters().Count(), 1u);
 }
 
+TEST(HttpSearcherIntegration, AnEngineIsToldOnceOfItsFirstScriptErrorAndEveryCompilerGetsTheDebugFlag) {
+  SearchHarness h;
+  h.SetPage("/fine?q=lamp&sub=1&it=0", 200, ListPage({{"Lamp", "30", kLamp}}));
+  h.AddEngine("fine");
+  // Two bad lines: the compile reports both, the first is what broke the engine.
+  test::WriteWholeFile(h.Dir / "twice.sen", "Procedure Init\n  x = (1 +\n  y = )\nEndProcedure\n");
+  TSearchEngine& twice = h.Searcher->Engines().FindOrAdd("twice", h.Dir / "twice.sen");
+  h.Searcher->Debug = true;
+  ASSERT_TRUE(h.Run());
+  EXPECT_TRUE(twice.ErrorReported);
+  EXPECT_EQ(twice.ErrorLine, 2);
+  EXPECT_EQ(std::count_if(h.Log.begin(), h.Log.end(),
+                          [](const std::string& line) { return line.rfind("error twice ", 0) == 0; }),
+            1);
+  EXPECT_TRUE(h.Searcher->Engines().Find("fine")->Compiler().Debug);
+  EXPECT_TRUE(twice.Compiler().Debug);
+  const std::string firstRunText = twice.ErrorText;
+  h.Searcher->Debug = false;
+  ASSERT_TRUE(h.Run());
+  EXPECT_EQ(twice.ErrorText, firstRunText);
+  EXPECT_FALSE(h.Searcher->Engines().Find("fine")->Compiler().Debug);
+  // The definition is not compiled again, but the next run still says what is wrong with it.
+  EXPECT_FALSE(firstRunText.empty());
+  EXPECT_EQ(twice.ErrorLine, 2);
+}
+
 TEST(HttpSearcherIntegration, ALoopingEngineScriptFailsOnlyItsEngineWithinTheTimeLimit) {
   SearchHarness h;
   h.SetPage("/alpha?q=lamp&sub=1&it=0", 200, ListPage({{"Lamp", "30", kLamp}}));

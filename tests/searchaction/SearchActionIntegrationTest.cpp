@@ -251,6 +251,22 @@ TEST_P(SearchActionIntegration, EnginesNoLongerInTheCategoryFallBackToTheEnabled
   EXPECT_TRUE(World.Server.Requests().size() == 2);
 }
 
+TEST_P(SearchActionIntegration, TheFallBackTakesTheEnginesInTheOrderTheyAreListedNotStored) {
+  const std::pair<const char*, const char*> displayNames[] = {
+      {"alpha", "zulu"}, {"beta", "Bravo"}, {"gamma", "charlie"}, {"delta", "Alpha"}};
+  for (const auto& [name, display] : displayNames) {
+    World.Catalogue.Engines.FindByName(name)->DisplayName = display;
+    World.Pages.Set(name, {{name, 10}});
+  }
+  std::vector<std::string> order;
+  OnDone = [&](TEngineStorageItem*) {
+    if (order.empty())
+      for (TEngineStorageItem* engine : Action->SelectedEngines()) order.push_back(engine->EngName);
+  };
+  ASSERT_TRUE(World.Run(World.NewSearch("garden", {"retired"})));
+  EXPECT_EQ(order, (std::vector<std::string>{"delta", "beta", "gamma", "alpha"}));
+}
+
 TEST_P(SearchActionIntegration, TwoQueuedSearchesRunOneAfterTheOtherInOneBusySpell) {
   World.Pages.Set("alpha", {{"a", 10}});
   World.Pages.Set("beta", {{"b", 11}});
