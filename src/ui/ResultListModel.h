@@ -1,0 +1,79 @@
+// The result list as a Qt item model: flat rows mirroring the result view's grouped row mapping, kept in
+// step with row insert, remove and move signals so that selection and scrolling survive a streaming search.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "presentation/ResultFrameController.h"
+
+namespace vandrel {
+
+class TResultListModel : public QAbstractItemModel, public IResultListWidget {
+  Q_OBJECT
+
+ public:
+  // Extra roles of the model's cells.
+  enum TRole {
+    GroupRowRole = Qt::UserRole + 1,  // bool: a group header row
+    ProgressRole,                     // int: the progress-bar position, or no value
+    ColumnKindRole,                   // int: TFrameColumnKind
+  };
+
+  explicit TResultListModel(QObject* parent = nullptr);
+  // The result view the rows mirror and, when it belongs to a page, that page (its own columns' texts);
+  // neither owned. Null detaches.
+  void SetViewFrame(TResultViewFrame* frame, TResultFrameController* controller = nullptr);
+  void SetController(TResultFrameController* controller) {
+    SetViewFrame(controller ? &controller->View() : nullptr, controller);
+  }
+
+  // Called by the result view: the rows are brought in line once the current notification is done.
+  void SetRowCount(size_t rows) override;
+  void RedrawAll() override;
+  void RedrawRow(size_t row) override;
+  void ScrollIntoView(size_t row) override;
+  void SetBusy(bool busy) override;
+  std::function<void(size_t row)> OnScrollTo;
+  std::function<void(bool busy)> OnBusy;
+
+  // Brings the rows in line with the view now. Main thread only.
+  void Sync();
+  bool SyncPending() const { return Posted_; }
+  // How often the model was reset: only when the columns change (another search), never while streaming.
+  size_t Resets() const { return Resets_; }
+  // The row's identity: its result or its group.
+  const void* RowKey(size_t row) const { return row < Keys_.size() ? Keys_[row] : nullptr; }
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  void Post();
+  std::vector<const void*> CurrentKeys() const;
+  std::vector<std::string> CurrentCaptions() const;
+  void Insert(size_t at, const std::vector<const void*>& keys);
+  void Remove(size_t first, size_t last);
+  void Move(size_t from, size_t to);
+  void Reorder(size_t begin, const std::vector<const void*>& target);
+  const TResultRow& CachedRow(size_t row) const;
+
+  TResultViewFrame* Frame_ = nullptr;
+  TResultFrameController* Controller_ = nullptr;  // may be null: plain field texts
+  std::vector<const void*> Keys_;                 // one per row, never dereferenced
+  std::vector<std::string> Captions_;             // the header as last shown
+  bool Posted_ = false;
+  bool AllChanged_ = false;
+  std::vector<const void*> Changed_;  // rows to redraw, by identity
+  size_t Resets_ = 0;
+  mutable std::optional<std::pair<size_t, TResultRow>> Cache_;  // the last row read
+};
+
+}  // namespace vandrel
