@@ -714,6 +714,7 @@ void TResultFrameController::OpenResult(TResultStorageItem* result, bool newWind
     return;
   }
   BrowserResult_ = result;
+  BrowserKey_ = result ? result->Index() : 0;
   if (result) SelectNavigationFor(ResultAddress(*result));
   if (Navigate) Navigate(url);
 }

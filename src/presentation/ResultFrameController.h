@@ -298,8 +298,9 @@ class TResultFrameController : public IAppSearchHistoryObserver,
   bool Busy_ = false;
   std::vector<size_t> Selection_;
   TResultStorageItem* BrowserResult_ = nullptr;  // the result the browser shows; not owned
-  std::string NavigationUrl_;                    // the address list's entry, by address; empty: none
-  bool NavigationChosen_ = false;                // NavigationUrl_ names an entry ("" is a valid address)
+  int32_t BrowserKey_ = 0;         // its record key: a reload may put another result at the same address
+  std::string NavigationUrl_;      // the address list's entry, by address; empty: none
+  bool NavigationChosen_ = false;  // NavigationUrl_ names an entry ("" is a valid address)
   IScheduler::TTimerId NavigationTimer_ = 0;
   IScheduler::TTimerId SelectorRefill_ = 0;
   IScheduler::TTimerId ComboSort_ = 0;

@@ -60,7 +60,7 @@ void TResultListModel::RedrawRow(size_t row) {
   TResultStorageListView* view = Frame_ ? Frame_->View() : nullptr;
   if (view && row < view->RowCount()) {
     const TStorageDataItem* item = view->RowItem(row);
-    Changed_.push_back(item ? static_cast<const void*>(item) : view->RowGroup(row));
+    Changed_.push_back(item ? ResultKey(*item) : reinterpret_cast<uintptr_t>(view->RowGroup(row)));
   }
   Post();
 }
@@ -73,21 +73,21 @@ void TResultListModel::SetBusy(bool busy) {
   if (OnBusy) OnBusy(busy);
 }
 
-std::vector<const void*> TResultListModel::CurrentKeys() const {
-  std::vector<const void*> keys;
+std::vector<uint64_t> TResultListModel::CurrentKeys() const {
+  std::vector<uint64_t> keys;
   TResultStorageListView* view = Frame_ ? Frame_->View() : nullptr;
   if (!view) return keys;
   if (!view->Grouped()) {
     keys.reserve(view->Count());
-    for (size_t i = 0; i < view->Count(); ++i) keys.push_back(view->Item(i));
+    for (size_t i = 0; i < view->Count(); ++i) keys.push_back(ResultKey(*view->Item(i)));
     return keys;
   }
   // Walked group by group: asking the view row by row would cost a pass over the groups per row.
   for (size_t g = 0; g < view->GroupCount(); ++g) {
     const TStorageDataGroupItem* group = view->Group(g);
-    keys.push_back(group);
+    keys.push_back(reinterpret_cast<uintptr_t>(group));
     if (group->Expanded())
-      for (const TStorageDataItem* item : group->Items) keys.push_back(item);
+      for (const TStorageDataItem* item : group->Items) keys.push_back(ResultKey(*item));
   }
   return keys;
 }
@@ -100,7 +100,7 @@ std::vector<std::string> TResultListModel::CurrentCaptions() const {
   return captions;
 }
 
-void TResultListModel::Insert(size_t at, const std::vector<const void*>& keys) {
+void TResultListModel::Insert(size_t at, const std::vector<uint64_t>& keys) {
   if (keys.empty()) return;
   beginInsertRows({}, static_cast<int>(at), static_cast<int>(at + keys.size() - 1));
   Keys_.insert(Keys_.begin() + static_cast<std::ptrdiff_t>(at), keys.begin(), keys.end());
@@ -118,7 +118,7 @@ void TResultListModel::Remove(size_t first, size_t last) {
 void TResultListModel::Move(size_t from, size_t to) {
   if (to == from || to == from + 1) return;
   beginMoveRows({}, static_cast<int>(from), static_cast<int>(from), {}, static_cast<int>(to));
-  const void* key = Keys_[from];
+  uint64_t key = Keys_[from];
   Keys_.erase(Keys_.begin() + static_cast<std::ptrdiff_t>(from));
   Keys_.insert(Keys_.begin() + static_cast<std::ptrdiff_t>(to > from ? to - 1 : to), key);
   endMoveRows();
@@ -126,9 +126,9 @@ void TResultListModel::Move(size_t from, size_t to) {
 
 // Puts rows begin.. (holding exactly the keys of `target`) in target's order with one layout change; the
 // persistent indexes (selection, current row) follow their rows.
-void TResultListModel::Reorder(size_t begin, const std::vector<const void*>& target) {
+void TResultListModel::Reorder(size_t begin, const std::vector<uint64_t>& target) {
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::unordered_map<const void*, size_t> row;
+  std::unordered_map<uint64_t, size_t> row;
   row.reserve(target.size());
   for (size_t i = 0; i < target.size(); ++i) row[target[i]] = begin + i;
   const QModelIndexList from = persistentIndexList();
@@ -164,7 +164,7 @@ void TResultListModel::Sync() {
     emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(Captions_.size()) - 1);
   }
 
-  const std::vector<const void*> target = CurrentKeys();
+  const std::vector<uint64_t> target = CurrentKeys();
   // The unchanged ends are left alone.
   size_t p = 0;
   while (p < Keys_.size() && p < target.size() && Keys_[p] == target[p]) ++p;
@@ -175,7 +175,7 @@ void TResultListModel::Sync() {
   const size_t targetEnd = target.size() - s;  // the middle of target is [p, targetEnd)
 
   if (p + s < Keys_.size() || p < targetEnd) {
-    std::unordered_map<const void*, size_t> wanted;  // key -> position in target
+    std::unordered_map<uint64_t, size_t> wanted;  // key -> position in target
     wanted.reserve(targetEnd - p);
     for (size_t i = p; i < targetEnd; ++i) wanted[target[i]] = i;
 
@@ -212,16 +212,16 @@ void TResultListModel::Sync() {
 
     if (moves > kMaxRowMoves) {
       // New rows go to the end of the middle first, then one layout change puts everything in order.
-      std::vector<const void*> fresh;
-      std::unordered_map<const void*, char> present;
+      std::vector<uint64_t> fresh;
+      std::unordered_map<uint64_t, char> present;
       for (size_t i = p; i < middleEnd; ++i) present[Keys_[i]] = 1;
       for (size_t i = p; i < targetEnd; ++i)
         if (!present.count(target[i])) fresh.push_back(target[i]);
       Insert(middleEnd, fresh);
-      Reorder(p, std::vector<const void*>(target.begin() + static_cast<std::ptrdiff_t>(p),
-                                          target.begin() + static_cast<std::ptrdiff_t>(targetEnd)));
+      Reorder(p, std::vector<uint64_t>(target.begin() + static_cast<std::ptrdiff_t>(p),
+                                       target.begin() + static_cast<std::ptrdiff_t>(targetEnd)));
     } else {
-      std::unordered_map<const void*, char> present;
+      std::unordered_map<uint64_t, char> present;
       for (size_t i = p; i < middleEnd; ++i) present[Keys_[i]] = 1;
       for (size_t i = p; i < targetEnd;) {
         middleEnd = Keys_.size() - s;
@@ -243,8 +243,8 @@ void TResultListModel::Sync() {
         if (!present.count(target[i])) {
           size_t end = i + 1;
           while (end < targetEnd && !present.count(target[end])) ++end;
-          Insert(i, std::vector<const void*>(target.begin() + static_cast<std::ptrdiff_t>(i),
-                                             target.begin() + static_cast<std::ptrdiff_t>(end)));
+          Insert(i, std::vector<uint64_t>(target.begin() + static_cast<std::ptrdiff_t>(i),
+                                          target.begin() + static_cast<std::ptrdiff_t>(end)));
           stable.insert(stable.begin() + static_cast<std::ptrdiff_t>(i), end - i, 1);
           i = end;
           continue;
@@ -265,7 +265,7 @@ void TResultListModel::Sync() {
     if (AllChanged_) {
       emit dataChanged(index(0, 0), index(static_cast<int>(Keys_.size()) - 1, columns - 1));
     } else {
-      for (const void* key : Changed_) {
+      for (uint64_t key : Changed_) {
         auto it = std::find(Keys_.begin(), Keys_.end(), key);
         if (it == Keys_.end()) continue;
         const int row = static_cast<int>(it - Keys_.begin());

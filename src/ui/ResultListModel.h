@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -44,8 +45,11 @@ class TResultListModel : public QAbstractItemModel, public IResultListWidget {
   bool SyncPending() const { return Posted_; }
   // How often the model was reset: only when the columns change (another search), never while streaming.
   size_t Resets() const { return Resets_; }
-  // The row's identity: its result or its group.
-  const void* RowKey(size_t row) const { return row < Keys_.size() ? Keys_[row] : nullptr; }
+  // A row's identity: a result's record key, which survives a reload of the list, or its group. 0: none.
+  uint64_t RowKey(size_t row) const { return row < Keys_.size() ? Keys_[row] : 0; }
+  static uint64_t ResultKey(const TStorageDataItem& item) {
+    return kResultKeyBit | static_cast<uint32_t>(item.Index());
+  }
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -57,21 +61,22 @@ class TResultListModel : public QAbstractItemModel, public IResultListWidget {
 
  private:
   void Post();
-  std::vector<const void*> CurrentKeys() const;
+  static constexpr uint64_t kResultKeyBit = uint64_t{1} << 63;  // group keys are addresses, below it
+  std::vector<uint64_t> CurrentKeys() const;
   std::vector<std::string> CurrentCaptions() const;
-  void Insert(size_t at, const std::vector<const void*>& keys);
+  void Insert(size_t at, const std::vector<uint64_t>& keys);
   void Remove(size_t first, size_t last);
   void Move(size_t from, size_t to);
-  void Reorder(size_t begin, const std::vector<const void*>& target);
+  void Reorder(size_t begin, const std::vector<uint64_t>& target);
   const TResultRow& CachedRow(size_t row) const;
 
   TResultViewFrame* Frame_ = nullptr;
   TResultFrameController* Controller_ = nullptr;  // may be null: plain field texts
-  std::vector<const void*> Keys_;                 // one per row, never dereferenced
+  std::vector<uint64_t> Keys_;                    // one per row; never turned back into a pointer
   std::vector<std::string> Captions_;             // the header as last shown
   bool Posted_ = false;
   bool AllChanged_ = false;
-  std::vector<const void*> Changed_;  // rows to redraw, by identity
+  std::vector<uint64_t> Changed_;  // rows to redraw, by identity
   size_t Resets_ = 0;
   mutable std::optional<std::pair<size_t, TResultRow>> Cache_;  // the last row read
 };
