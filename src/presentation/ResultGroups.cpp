@@ -615,12 +615,24 @@ void TSimilarGroupItem::Initialize(TStorageDataGroupManager& manager, TStorageDa
 
 // ---- address ----
 
+std::string ResultAddress(const TResultStorageItem& result) {
+  const TResultStorageFieldList* fields = result.ResultFields();
+  if (const TResultStorageFieldItem* field = fields->FindResultField("ADDRESS"))
+    return field->Value().AsString();
+  // Search types name their address field themselves ("url"); its definition marks it as an address.
+  // Fields stand at the positions of their definitions.
+  auto* list = dynamic_cast<TResultStorageList*>(result.Owner());
+  if (!list) return {};
+  const auto& definitions = list->OutputFieldDefinitions();
+  for (size_t i = 0; i < definitions.Count() && i < fields->Count(); ++i)
+    if (definitions.Output(i)->IsUrl) return fields->ResultField(i)->Value().AsString();
+  return {};
+}
+
 namespace {
 std::string AddressOf(const TStorageDataItem& item) {
   const TResultStorageItem* result = AsResult(item);
-  const TResultStorageFieldItem* field =
-      result ? result->ResultFields()->FindResultField("ADDRESS") : nullptr;
-  return field ? field->Value().AsString() : std::string();
+  return result ? ResultAddress(*result) : std::string();
 }
 }  // namespace
 

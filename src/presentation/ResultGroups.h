@@ -202,6 +202,8 @@ class TSimilarGroupItem : public TStorageDataGroupItem {
 };
 
 // ---- address ----
+// The address a result opens: its "ADDRESS" field, else the first field whose definition is an address.
+std::string ResultAddress(const TResultStorageItem& result);
 
 class TUrlGroupDefinition : public TKeyedGroupDefinition {
   VANDREL_PERSISTENT(TUrlGroupDefinition)

@@ -139,8 +139,10 @@ class TResultViewFrame : public IStorageDataListViewObserver, public IQuorinAppl
   void GroupExpansionChanged(TStorageDataListView* view) override;
   void GroupsRebuilt(TStorageDataListView* view) override;
 
- private:
+  // Rebuilds the columns from the layout (a default layout when it is empty).
   void RebuildColumns();
+
+ private:
   void WriteLayoutBack();
   void LayoutChanged();
   void UpdateSearchColumn();
