@@ -1,23 +1,31 @@
 #include "ui/DesktopWindows.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include "actions/QuorinApplications.h"
 #include "currency/CurrencyConverters.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppUpdaterSettings.h"
+#include "platform/RegistryStore.h"
+#include "presentation/BrowserFavorites.h"
 #include "presentation/HomePageSource.h"
+#include "presentation/ResultFrameController.h"
 #include "presentation/SearchWizard.h"
 #include "search/SearchAction.h"
 #include "search/SearchHistory.h"
 #include "ui/AdFrame.h"
+#include "ui/BrowserFrame.h"
 #include "ui/CategoryForm.h"
+#include "ui/FilterForm.h"
 #include "ui/HomeFrame.h"
 #include "ui/MainForm.h"
 #include "ui/OptionsForm.h"
 #include "ui/ProgressForm.h"
 #include "ui/QtDesktopPorts.h"
+#include "ui/ResultFrame.h"
 #include "ui/SearchWizForm.h"
 #include "ui/SetupWizForm.h"
 #include "ui/UpdaterForm.h"
@@ -43,6 +51,24 @@ void AddSearchUpdate(TAppKernel& kernel, std::function<QWidget*()> parent) {
   kernel.SetUpdateDue(UpdateDueCheck());
 }
 
+namespace {
+
+// The result pages' settings, read and written through the configuration.
+class TConfigResultFrameSettings : public IResultFrameSettings {
+ public:
+  bool PromptDeleteSearchResult() const override {
+    return AppConfig().Prompts().PromptDeleteSearchResultMsg();
+  }
+  void SetPromptDeleteSearchResult(bool ask) override {
+    AppConfig().Prompts().SetPromptDeleteSearchResultMsg(ask);
+  }
+  void SetDefaultBrowserLayout(int mode) override { AppConfig().Views().SetDefaultBrowserLayout(mode); }
+  bool UseGraphScores() const override { return AppConfig().Views().UseGraphScores(); }
+  bool SingleClickOpen() const override { return AppConfig().Preferences().SingleClickOpen(); }
+};
+
+}  // namespace
+
 // Shows the progress window for every search the runner starts.
 class TDesktopWindows::TRunnerEar : public IQuorinApplicationObserver {
  public:
@@ -67,6 +93,7 @@ TDesktopWindows::TDesktopWindows(TAppKernel& kernel, TVandrelShopperForm& form)
   HostHomePage();
   HostProgress();
   HostAds();
+  HostResultPages();
   RegisterWindows();
   runnerEar_ = std::make_unique<TRunnerEar>(*this);
   TQuorinApplication::Instance().AddObserver(runnerEar_.get());
@@ -123,6 +150,50 @@ void TDesktopWindows::HostAds() {
   form_.installEventFilter(this);  // the strip rotates only while the window is active
   ads_->SetAdContext(nullptr);
   ads_->SetActive(form_.isActiveWindow());
+}
+
+void TDesktopWindows::HostResultPages() {
+  if (!kernel_.ReviewsHistory() || !kernel_.CompareHistory()) return;
+  frameSettings_ = std::make_unique<TConfigResultFrameSettings>();
+  filters_ = new TResultFilterFrm(*scheduler_, &form_);
+  for (bool reviews : {true, false}) {
+    TResultFrm* page = HostResultPage(reviews);
+    pages_[reviews ? 0 : 1] = page;
+    form_.SetResultFrame(reviews ? TPageKind::pkReviews : TPageKind::pkPrices, page);
+  }
+}
+
+TResultFrm* TDesktopWindows::HostResultPage(bool reviews) {
+  TResultFrameDeps deps{*kernel_.History(reviews), *prompts_,           *scheduler_,
+                        *frameSettings_,           kernel_.Catalogue(), &TQuorinApplication::Instance()};
+  const std::string home = QDir::homePath().toStdString();
+  const std::string config =
+      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString();
+  auto* pane = new TBrowserFrm(*scheduler_, SystemRegistry().get(), LoadUserFavorites(home, config));
+  pane->InitPane();
+  auto navigate = [pane](const std::string& url) { pane->Navigate(url); };
+  TResultFrm* page = reviews ? static_cast<TResultFrm*>(new TReviewsFrm(deps, pane, navigate))
+                             : new TCompareFrm(deps, pane, navigate);
+  page->SetFilterWindow(filters_);
+  page->OpenSearchWizard = [this](const TSearchWizardRequest& request) {
+    if (!kernel_.CategoryList()) return;
+    TSearchWizardOptions options;
+    options.CategoryName = request.CatName;
+    options.Reviews = request.IsReviews;
+    options.InitialText = request.Query;
+    options.Search = request.Search;
+    options.Duplicate = request.Kind == TWizardRequestKind::wrkDuplicate;
+    options.SkipChoice = options.StartPastCategories = !request.CatName.empty() || request.Search;
+    ShowSearchWizard(kernel_, TQuorinApplication::Instance(), *kernel_.CategoryList(), AppConfig(), *prompts_,
+                     options, &form_);
+  };
+  page->RerunSearch = [this, reviews](TSearchStorageItem* search) {
+    kernel_.StartSearch(search, reviews, false);
+  };
+  page->OnStatus = [this](size_t results, size_t selected) {
+    form_.SetResultCount(static_cast<int>(results), static_cast<int>(selected));
+  };
+  return page;
 }
 
 bool TDesktopWindows::eventFilter(QObject* watched, QEvent* event) {

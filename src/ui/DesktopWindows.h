@@ -10,6 +10,10 @@
 namespace vandrel {
 
 class IHomePageSource;
+class IResultFrameSettings;
+class TBrowserFrm;
+class TResultFilterFrm;
+class TResultFrm;
 class TAdFrm;
 class THistoryHomeSource;
 class THomeFrm;
@@ -43,6 +47,8 @@ class TDesktopWindows : public QObject {
   void HostHomePage();
   void HostProgress();
   void HostAds();
+  void HostResultPages();
+  TResultFrm* HostResultPage(bool reviews);
   void RegisterWindows();
   void NewSearch(const std::string& category, bool isReviews, const std::string& query);
 
@@ -54,6 +60,9 @@ class TDesktopWindows : public QObject {
   THomeFrm* home_ = nullptr;  // owned by the main window
   std::unique_ptr<TProgressForm> progress_;
   TAdFrm* ads_ = nullptr;  // owned by the main window
+  std::unique_ptr<IResultFrameSettings> frameSettings_;
+  TResultFilterFrm* filters_ = nullptr;        // owned by the main window
+  TResultFrm* pages_[2] = {nullptr, nullptr};  // reviews, prices; owned by the main window
   std::unique_ptr<TRunnerEar> runnerEar_;
 };
 

@@ -24,8 +24,8 @@ class TDemoSite {
  public:
   TDemoSite() {
     std::string error;
-    Listening = Server.Listen(0, error);
-    if (Listening) Thread = std::thread([this] { Server.Run(StopFd); });
+    Listening = Server->Listen("127.0.0.1", 0, error);
+    if (Listening) Thread = std::thread([this] { Server->Run(StopFd); });
   }
   ~TDemoSite() {
     uint64_t one = 1;
@@ -35,10 +35,10 @@ class TDemoSite {
     close(StopFd);
   }
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(Server.Port()) + path;
+    return "http://127.0.0.1:" + std::to_string(Server->Port()) + path;
   }
 
-  cli::TDemoStoreServer Server;
+  std::unique_ptr<THttpServer> Server = cli::NewDemoStoreServer();
   int StopFd = eventfd(0, 0);
   bool Listening = false;
   std::thread Thread;
