@@ -100,6 +100,12 @@ TDesktopWindows::TDesktopWindows(TAppKernel& kernel, TVandrelShopperForm& form)
 }
 
 TDesktopWindows::~TDesktopWindows() {
+  LeaveWindow();
+}
+
+void TDesktopWindows::LeaveWindow() {
+  if (left_) return;
+  left_ = true;
   form_.removeEventFilter(this);
   TQuorinApplication::Instance().RemoveObserver(runnerEar_.get());
   if (ads_) ads_->StopAds();

@@ -35,6 +35,9 @@ class TDesktopWindows : public QObject {
   TDesktopWindows(TAppKernel& kernel, TVandrelShopperForm& form);
   ~TDesktopWindows() override;
 
+  // Lets go of the main window before it is destroyed; the home page's source stays until this goes.
+  void LeaveWindow();
+
   THomeFrm* Home() const { return home_; }
   TProgressForm* Progress() const { return progress_.get(); }
   TAdFrm* Ads() const { return ads_; }
@@ -64,6 +67,7 @@ class TDesktopWindows : public QObject {
   TResultFilterFrm* filters_ = nullptr;        // owned by the main window
   TResultFrm* pages_[2] = {nullptr, nullptr};  // reviews, prices; owned by the main window
   std::unique_ptr<TRunnerEar> runnerEar_;
+  bool left_ = false;
 };
 
 }  // namespace vandrel

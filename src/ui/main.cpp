@@ -266,12 +266,15 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   });
 
   int status = app->exec();
-  windows.reset();    // they hold the histories the shut-down frees
+  // The windows observe the histories the shut-down frees, so they go first; the home page's source
+  // outlives the window that shows it.
+  windows->LeaveWindow();
+  gForm = nullptr;
+  form.reset();
+  windows.reset();
   kernel.ShutDown();  // no later start is taken from here on
   dispatcher.SetWakeHandler(nullptr);
   processor.SetExecuteObserver(nullptr);
-  gForm = nullptr;
-  form.reset();
   return status;
 }
 
