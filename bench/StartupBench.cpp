@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -119,6 +120,11 @@ TStartup Start(const std::vector<std::string>& argv, const std::string& folder, 
   fs::remove(log);
   for (const char* sub : {"runtime", "config", "data"}) fs::create_directories(folder + "/" + sub);
   chmod((folder + "/runtime").c_str(), 0700);
+  // A configured installation: a first start's setup wizard is not what this measures.
+  const std::string configure = "XDG_CONFIG_HOME='" + folder +
+                                "/config' '" VANDREL_BENCH_BIN_DIR
+                                "/vandrel-shopper-cli' config set AppConfigured 1 >/dev/null";
+  if (std::system(configure.c_str()) != 0) return {};
   TStartup result;
   const auto start = Clock::now();
   const pid_t pid = fork();
