@@ -105,7 +105,7 @@ class TResultFrm : public QWidget {
   QTreeView* List_ = nullptr;
   QWidget* Browser_ = nullptr;
   QPointer<TResultFilterFrm> Filters_;  // shared, or owned by this page (then a child)
-  bool Filling_ = false;                 // the selector or address list is being refilled
+  bool Filling_ = false;                // the selector or address list is being refilled
 };
 
 // The prices page: "Store" column, the price and delivery filters.
