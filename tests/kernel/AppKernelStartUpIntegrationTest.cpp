@@ -12,6 +12,7 @@
 #include "data/DemoSite.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
+#include "kernel/KernelStartFixture.h"
 #include "platform/RegistryFileStore.h"
 #include "search/QuorinEngineRepository.h"
 
@@ -19,34 +20,14 @@ namespace vandrel {
 namespace {
 namespace fs = std::filesystem;
 
-class AppKernelStartUpIntegration : public ::testing::Test {
+class AppKernelStartUpIntegration : public test::KernelStartFixture {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vandrel-kernel-start-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::create_directories(dir_ / "runtime");
-    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
-    setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
-    fs::create_directories(dir_ / "install/Web");
-    std::ofstream(dir_ / "install/Web/Welcome.htm") << "<html></html>";
-    previous_ = SetErrorPresenter(
-        {[this](TMessageStyle, const std::string& t) { shown_.push_back(t); }, [this] { ++terminated_; }});
+    KernelStartFixture::SetUp();
+    if (HasFatalFailure()) return;
     store_ = std::make_shared<TRegistryFileStore>((dir_ / "registry").string());
     config_ = std::make_unique<TAppConfig>(store_);
     config_->GlobalSystem().SetAppConfigured(true);
-  }
-  void TearDown() override {
-    SetErrorPresenter(std::move(previous_));
-    if (savedRuntime_) {
-      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   struct TProgram {
@@ -93,11 +74,6 @@ class AppKernelStartUpIntegration : public ::testing::Test {
     return std::find(program.Events.begin(), program.Events.end(), what) != program.Events.end();
   }
 
-  fs::path dir_;
-  std::optional<std::string> savedRuntime_;
-  TErrorPresenter previous_;
-  std::vector<std::string> shown_;
-  int terminated_ = 0;
   MainDispatcher dispatcher_;
   std::shared_ptr<TRegistryFileStore> store_;
   std::unique_ptr<TAppConfig> config_;

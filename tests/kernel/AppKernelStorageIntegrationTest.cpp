@@ -11,6 +11,7 @@
 #include "data/DemoSite.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppKernel.h"
+#include "kernel/KernelStartFixture.h"
 #include "platform/DateTime.h"
 #include "platform/RegistryFileStore.h"
 #include "search/QuorinEngineRepository.h"
@@ -22,32 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class AppKernelStorageIntegration : public ::testing::Test {
+class AppKernelStorageIntegration : public test::KernelStartFixture {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vandrel-kernel-db-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::create_directories(dir_ / "runtime");
-    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
-    setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
-    fs::create_directories(dir_ / "install/Web");
-    std::ofstream(dir_ / "install/Web/Welcome.htm") << "<html></html>";
-    previous_ = SetErrorPresenter(
-        {[this](TMessageStyle, const std::string& t) { shown_.push_back(t); }, [this] { ++terminated_; }});
-  }
-  void TearDown() override {
-    SetErrorPresenter(std::move(previous_));
-    if (savedRuntime_) {
-      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
 
   // One start of the program: its own runner and action repository, as a fresh process would have.
   struct TProgram {
@@ -81,11 +58,6 @@ class AppKernelStorageIntegration : public ::testing::Test {
         5ms);
   }
 
-  fs::path dir_;
-  std::optional<std::string> savedRuntime_;
-  TErrorPresenter previous_;
-  std::vector<std::string> shown_;
-  int terminated_ = 0;
   MainDispatcher dispatcher_;
 };
 

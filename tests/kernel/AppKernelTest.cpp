@@ -1,4 +1,5 @@
 #include "kernel/AppKernel.h"
+#include "kernel/KernelStartFixture.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -30,32 +31,8 @@ TEST(AppKernel, DisplayChecks) {
 }
 
 // Two kernels in one process stand for two starts of the program: the lock is per open file.
-class AppKernelStartTest : public ::testing::Test {
+class AppKernelStartTest : public test::KernelStartFixture {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vandrel-kernel-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::create_directories(dir_ / "runtime");
-    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
-    setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
-    fs::create_directories(dir_ / "install/Web");
-    std::ofstream(dir_ / "install/Web/Welcome.htm") << "<html></html>";
-    previous_ = SetErrorPresenter(
-        {[this](TMessageStyle, const std::string& t) { shown_.push_back(t); }, [this] { ++terminated_; }});
-  }
-  void TearDown() override {
-    SetErrorPresenter(std::move(previous_));
-    if (savedRuntime_) {
-      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   TAppKernel::THooks Hooks(std::string installation) {
     TAppKernel::THooks hooks;
     hooks.InstallationFolder = std::move(installation);
@@ -70,11 +47,6 @@ class AppKernelStartTest : public ::testing::Test {
     return options;
   }
 
-  fs::path dir_;
-  std::optional<std::string> savedRuntime_;
-  TErrorPresenter previous_;
-  std::vector<std::string> shown_;
-  int terminated_ = 0;
   int restored_ = 0;
   MainDispatcher dispatcher_;
 };
