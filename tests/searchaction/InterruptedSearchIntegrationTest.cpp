@@ -23,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using clitest::RunCli;
+using clitest::StartCli;
 using clitest::TCliRun;
 using clitest::TJsonReader;
 using clitest::TJsonRecord;
@@ -31,22 +32,6 @@ std::vector<TJsonRecord> Records(const TCliRun& run) {
   std::vector<TJsonRecord> records;
   EXPECT_TRUE(TJsonReader(run.Out).ReadArray(records)) << run.Out << run.Err;
   return records;
-}
-
-// Starts the command line with its output thrown away; the caller kills and reaps it.
-pid_t StartCli(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, 1);
-    dup2(devNull, 2);
-    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
-    _exit(127);
-  }
-  return pid;
 }
 
 TEST(InterruptedSearchIntegration, AKilledSearchLeavesACountThatAgreesWithItsRowsAndRerunRepairsIt) {
