@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/TextUtils.h"
 
@@ -23,13 +24,15 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
   std::string_view in = data.substr(kZsSignature.size());
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return TZsResult::BadStream;
-  // Room is reserved for a generous guess but only made usable a block at a time: memory is touched as
-  // the text arrives, where resizing to the guess would write (and fault in) every page of it up front.
-  constexpr size_t kBlock = 256 * 1024;
-  std::string buffer;
-  buffer.reserve(
-      static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(in.size() * 8, 64 * 1024), limit)));
-  size_t produced = 0;
+  // The text goes into blocks that double in size, joined once at the end. One buffer grown in place
+  // would be copied at each growth, and past a few tens of MiB the allocator maps it fresh every time,
+  // so every page of it faults; blocks of at most 8 MiB are recycled by the heap instead.
+  constexpr size_t kFirstBlock = 16 * 1024;
+  constexpr size_t kLastBlock = 8 * 1024 * 1024;
+  std::vector<std::string> filled;
+  std::string block(std::clamp<size_t>(in.size() * 4, kFirstBlock, kLastBlock / 8), '\0');
+  size_t used = 0;
+  uint64_t produced = 0;
   size_t consumed = 0;
   int rc = Z_OK;
   TZsResult result = TZsResult::Inflated;
@@ -38,16 +41,22 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
       result = TZsResult::TooLarge;
       break;
     }
+    if (used == block.size()) {
+      const size_t next = std::min(block.size() * 2, kLastBlock);
+      filled.push_back(std::move(block));
+      block.assign(next, '\0');
+      used = 0;
+    }
     // zlib counts in 32-bit units; feed in pieces that fit.
     const size_t inChunk = std::min<size_t>(in.size() - consumed, UINT_MAX);
-    const size_t outChunk = static_cast<size_t>(std::min<uint64_t>(kBlock, limit - produced));
-    buffer.resize(produced + outChunk);
+    const size_t outChunk = static_cast<size_t>(std::min<uint64_t>(block.size() - used, limit - produced));
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + consumed));
     zs.avail_in = static_cast<uInt>(inChunk);
-    zs.next_out = reinterpret_cast<Bytef*>(buffer.data() + produced);
+    zs.next_out = reinterpret_cast<Bytef*>(block.data() + used);
     zs.avail_out = static_cast<uInt>(outChunk);
     rc = inflate(&zs, Z_NO_FLUSH);
     consumed += inChunk - zs.avail_in;
+    used += outChunk - zs.avail_out;
     produced += outChunk - zs.avail_out;
     if (rc == Z_STREAM_END) break;
     if (rc == Z_BUF_ERROR && zs.avail_out != 0) {
@@ -62,8 +71,16 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
   inflateEnd(&zs);
   if (result == TZsResult::Inflated && consumed != in.size()) result = TZsResult::BadStream;
   if (result != TZsResult::Inflated) return result;
-  buffer.resize(produced);
-  out = std::move(buffer);
+  block.resize(used);
+  if (filled.empty()) {
+    out = std::move(block);
+    return result;
+  }
+  std::string joined;
+  joined.reserve(static_cast<size_t>(produced));
+  for (const std::string& piece : filled) joined += piece;
+  joined += block;
+  out = std::move(joined);
   return result;
 }
 
