@@ -39,8 +39,12 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   // Tables set aside while the kernel opened are said whatever the command, or the next command that
   // shows the history would be the first to mention a loss that happened now.
   for (const std::string& notice : TakeStorageDamageNotices()) PrintError(command, notice);
-  for (const auto& [name, value] : arguments.Defines) kernel.Repository().Constants().SetString(name, value);
+  ApplyDefines(kernel, arguments);
   return true;
+}
+
+void ApplyDefines(THeadlessKernel& kernel, const TKernelArguments& arguments) {
+  for (const auto& [name, value] : arguments.Defines) kernel.Repository().Constants().SetString(name, value);
 }
 
 bool IsReviewCategory(const std::string& catName) {

@@ -16,6 +16,9 @@ namespace vandrel::cli {
 // False after printing why (as `command`) when the kernel did not open.
 bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command);
 
+// Gives every definition the constants the arguments define; again after anything reloads the constants.
+void ApplyDefines(THeadlessKernel& kernel, const TKernelArguments& arguments);
+
 // Review categories are named "review..."; every other one is a price category.
 bool IsReviewCategory(const std::string& catName);
 

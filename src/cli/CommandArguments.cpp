@@ -97,6 +97,8 @@ bool ParseSearchArguments(const std::vector<std::string>& words, TSearchArgument
                                  {"connection-probe", Value},
                                  {"json", Flag},
                                  {"no-store", Flag},
+                                 {"no-update", Flag},
+                                 {"update-site", Value},
                                  {"debug", Flag}});
   TCommandLine line(std::move(options));
   if (!Read(line, words, error)) return false;
@@ -111,6 +113,12 @@ bool ParseSearchArguments(const std::vector<std::string>& words, TSearchArgument
   out.ConnectionProbe = line.Value("connection-probe");
   out.Json = line.Has("json");
   out.NoStore = line.Has("no-store");
+  out.NoUpdate = line.Has("no-update");
+  out.UpdateSite = line.Value("update-site");
+  if (line.Has("update-site") && out.UpdateSite.empty()) {
+    error = "--update-site needs an address";
+    return false;
+  }
   if (line.Has("engines")) {
     out.Engines = EngineNames(line.Value("engines"));
     if (out.Engines.empty()) {

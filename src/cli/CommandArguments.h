@@ -32,6 +32,8 @@ struct TSearchArguments {
   std::string ConnectionProbe;  // the host the connection test looks up; empty: the searcher's own
   bool Json = false;
   bool NoStore = false;
+  bool NoUpdate = false;   // the engine update that is due before a search is skipped
+  std::string UpdateSite;  // the update address for this run; empty: the configured one
 };
 
 enum class THistoryAction { List, Show, Delete, Rerun, Check };

@@ -1,9 +1,14 @@
 // The subcommands of vandrel-shopper-cli; each lives in its own file and returns the process exit status.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace vandrel {
+class TUpdateRun;
+}  // namespace vandrel
 
 namespace vandrel::cli {
 
@@ -37,5 +42,12 @@ int RunIntegration(const Args& args);
 int RunOpen(const Args& args);
 int RunUninstall(const Args& args);
 int RunUpdate(const Args& args);
+
+// An engine update as "update" shows it, for every command that runs one: steps and download progress
+// on stderr, what changed (or would) on `out`, and the closing sentence.
+void ShowUpdateProgress(TUpdateRun& run);
+void PrintUpdateReport(const TUpdateRun& run, FILE* out);
+bool UpdateFailed(const TUpdateRun& run);
+std::string UpdateOutcomeText(const TUpdateRun& run);
 
 }  // namespace vandrel::cli

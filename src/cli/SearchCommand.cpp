@@ -12,6 +12,8 @@
 #include "cli/Commands.h"
 #include "currency/CurrencyConverters.h"
 #include "engines/SearchTypeCompiler.h"
+#include "kernel/AppConfig.h"
+#include "kernel/AppUpdaterSettings.h"
 #include "platform/JsonWriter.h"
 #include "platform/MainDispatcher.h"
 #include "platform/TextUtils.h"
@@ -21,6 +23,7 @@
 #include "search/SearchHistory.h"
 #include "storage/EngineStorage.h"
 #include "storage/SearchStorage.h"
+#include "update/AppUpdater.h"
 
 namespace vandrel::cli {
 namespace {
@@ -339,6 +342,33 @@ int RunDirect(THeadlessKernel& kernel, const TSearchArguments& o, TSearchPlan& p
   return 0;
 }
 
+// The engine update that is due before a search, as the program runs it in its automatic mode: only the
+// due categories, progress on stderr. A failed update is told and the search goes on with the definitions
+// that are installed; it comes again before the next search.
+void RunDueUpdate(THeadlessKernel& kernel, const TSearchArguments& o) {
+  if (o.NoUpdate || o.Kernel.Debug) return;
+  TAppConfigUpdaterSettings settings(AppConfig(), o.UpdateSite);
+  TAppUpdater updater(kernel.Runner(), settings);
+  if (!updater.IsUpdateDue()) return;
+  TUpdateRun run(updater);
+  ShowUpdateProgress(run);
+  run.Run(false);
+  // The finished action is disposed of through the queue before the search takes the runner.
+  MainDispatcher::Default().RunUntil([&kernel] { return kernel.Runner().State() == asIdle; },
+                                     std::chrono::seconds(30));
+  // Installing reloads the constants script, which drops what the command line defined.
+  ApplyDefines(kernel, o.Kernel);
+  PrintUpdateReport(run, stderr);
+  const auto& software = run.SoftwareUpdate();
+  if (software && !software->Addresses.empty())
+    std::fprintf(stderr, "A software update is available: %s\n",
+                 TerminalText(software->Addresses.front()).c_str());
+  if (UpdateFailed(run))
+    PrintError("search", UpdateOutcomeText(run));
+  else
+    std::fprintf(stderr, "%s\n", UpdateOutcomeText(run).c_str());
+}
+
 }  // namespace
 
 int RunSearch(const Args& args) {
@@ -350,6 +380,8 @@ int RunSearch(const Args& args) {
 
   THeadlessKernel kernel;
   if (!OpenKernel(kernel, o.Kernel, "search")) return 1;
+  // Before the plan: the update may bring the very category or engines the arguments name.
+  RunDueUpdate(kernel, o);
   TSearchPlan plan;
   if (const int status = MakePlan(kernel, o, plan)) return status;
   return o.NoStore ? RunDirect(kernel, o, plan) : RunStored(kernel, o, plan);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "actions/QuorinApplications.h"
+#include "cli/CliOutput.h"
 #include "cli/Commands.h"
 #include "kernel/AppConfig.h"
 #include "kernel/AppFolders.h"
@@ -56,6 +57,45 @@ const char* KindName(int kind) {
 
 }  // namespace
 
+bool UpdateFailed(const TUpdateRun& run) {
+  return !run.ErrorText().empty() || run.Canceled();
+}
+
+std::string UpdateOutcomeText(const TUpdateRun& run) {
+  if (UpdateFailed(run))
+    return "Update failed: " + (run.ErrorText().empty() ? std::string("canceled") : run.ErrorText());
+  if (run.Disabled()) return "Updates are switched off on the update site.";
+  if (run.Report().Count() == 0) return "No changes detected.";
+  return run.CheckOnly ? "Updates are available." : "Update completed.";
+}
+
+void ShowUpdateProgress(TUpdateRun& run) {
+  run.OnStep = [](TUpdateStep step, const std::string& status) {
+    std::fprintf(stderr, "step %d: %s\n", static_cast<int>(step), status.c_str());
+  };
+  run.OnProgress = [lastShown = -1](int percent, int64_t received, int64_t expected) mutable {
+    if (percent == lastShown) return;
+    lastShown = percent;
+    if (expected > 0)
+      std::fprintf(stderr, "  %d%% (%lld of %lld bytes)\n", percent, static_cast<long long>(received),
+                   static_cast<long long>(expected));
+    else
+      std::fprintf(stderr, "  %d%%\n", percent);
+  };
+}
+
+void PrintUpdateReport(const TUpdateRun& run, FILE* out) {
+  // Names and reasons come from the update site.
+  for (const std::string& refused : run.Refused())
+    std::fprintf(out, "refused %s\n", TerminalText(refused).c_str());
+  const TQuorinUpdateReport& report = run.Report();
+  for (size_t i = 0; i < report.Count(); ++i) {
+    const TQuorinUpdateReportItem& item = report.Items(i);
+    std::fprintf(out, "%s%s %s %s\n", run.CheckOnly ? "would be " : "", ActionName(item.Action),
+                 KindName(item.Kind), TerminalText(item.FullName()).c_str());
+  }
+}
+
 int RunUpdate(const Args& args) {
   TCommandLine options({{"site", TOptionKind::Value},
                         {"root", TOptionKind::Value},
@@ -98,43 +138,20 @@ int RunUpdate(const Args& args) {
                  "vandrel-shopper-cli update: the catalogue under the root folder cannot be opened\n");
     return 1;
   }
-  RegisterUpdateAction(actions, runner, dispatcher);
 
   TAppConfigUpdaterSettings settings(config, options.Value("site"));
   TAppUpdater updater(runner, settings);
   TUpdateRun run(updater, dispatcher);
   run.CheckOnly = checkOnly;
-  run.OnStep = [](TUpdateStep step, const std::string& status) {
-    std::fprintf(stderr, "step %d: %s\n", static_cast<int>(step), status.c_str());
-  };
-  int lastShown = -1;
-  run.OnProgress = [&lastShown](int percent, int64_t received, int64_t expected) {
-    if (percent == lastShown) return;
-    lastShown = percent;
-    if (expected > 0)
-      std::fprintf(stderr, "  %d%% (%lld of %lld bytes)\n", percent, static_cast<long long>(received),
-                   static_cast<long long>(expected));
-    else
-      std::fprintf(stderr, "  %d%%\n", percent);
-  };
+  ShowUpdateProgress(run);
   // The command line always looks at every category: it is the user asking, not the schedule.
   run.Run(true);
   // The finished action is disposed of from the queue; let that happen before the catalogue closes.
   dispatcher.RunUntil([&runner] { return runner.State() == asIdle; }, std::chrono::seconds(30));
 
-  const bool failed = !run.ErrorText().empty() || run.Canceled();
+  const bool failed = UpdateFailed(run);
   const TQuorinUpdateReport& report = run.Report();
-  std::string message;
-  if (failed)
-    message = "Update failed: " + (run.ErrorText().empty() ? std::string("canceled") : run.ErrorText());
-  else if (run.Disabled())
-    message = "Updates are switched off on the update site.";
-  else if (report.Count() == 0)
-    message = "No changes detected.";
-  else if (checkOnly)
-    message = "Updates are available.";
-  else
-    message = "Update completed.";
+  const std::string message = UpdateOutcomeText(run);
   const auto& software = run.SoftwareUpdate();
   const std::string softwareAddress =
       software && !software->Addresses.empty() ? software->Addresses.front() : "";
@@ -163,14 +180,9 @@ int RunUpdate(const Args& args) {
     w.EndArray();
     std::printf("%s\n", w.Text().c_str());
   } else {
-    for (const std::string& refused : run.Refused()) std::printf("refused %s\n", refused.c_str());
-    for (size_t i = 0; i < report.Count(); ++i) {
-      const TQuorinUpdateReportItem& item = report.Items(i);
-      std::printf("%s%s %s %s\n", checkOnly ? "would be " : "", ActionName(item.Action), KindName(item.Kind),
-                  item.FullName().c_str());
-    }
+    PrintUpdateReport(run, stdout);
     if (!softwareAddress.empty())
-      std::printf("A software update is available: %s\n", softwareAddress.c_str());
+      std::printf("A software update is available: %s\n", TerminalText(softwareAddress).c_str());
     std::printf("%s\n", message.c_str());
   }
   if (failed) std::fprintf(stderr, "vandrel-shopper-cli update: %s\n", run.ErrorText().c_str());

@@ -21,7 +21,7 @@ const std::vector<Command>& AllCommands() {
       {"search",
        "search --data DIR --category NAME --set FIELD=VALUE... [--engines a,b] [--max-threads N] "
        "[--results-per-engine N] [--currency CODE] [--detect-connection] [--connection-probe HOST] [--json] "
-       "[--no-store] [--define NAME=VALUE] [--root DIR] [--debug]",
+       "[--no-store] [--define NAME=VALUE] [--root DIR] [--debug] [--no-update] [--update-site URL]",
        RunSearch},
       {"catalogue", "catalogue --data DIR [--debug] [--root DIR]  refresh the catalogue from DIR and list it",
        RunCatalogue},

@@ -14,6 +14,7 @@
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"
 #include "search/SearchHistory.h"
+#include "update/QuorinUpdateActions.h"
 
 namespace vandrel {
 namespace {
@@ -69,8 +70,10 @@ void TAppKernel::OpenCatalogueAndHistories() {
     catalogue_.reset();
     return;
   }
-  RegisterSearchAction(hooks_.Actions ? *hooks_.Actions : TQuorinActionRepository::Instance(), *runner,
-                       *catalogue_);
+  TQuorinActionRepository& actions = hooks_.Actions ? *hooks_.Actions : TQuorinActionRepository::Instance();
+  RegisterSearchAction(actions, *runner, *catalogue_);
+  // The update window and the update before a search hand the runner update operations.
+  RegisterUpdateAction(actions, *runner, dispatcher_);
 
   TSearchHistory& history = *runner->History();
   auto compare = TAppSearchHistoryPtr(new TAppSearchHistory(history, "Compare", runner),

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "platform/TextUtils.h"
 #include "script/BaseCompiler.h"
@@ -37,21 +38,31 @@ bool NextLine(std::string_view text, size_t& pos, std::string_view& line) {
 
 }  // namespace
 
-int32_t ReadDefinitionVersion(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return -1;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad() || bytes.size() < 4 || UnscrambleBytes(std::string_view(bytes).substr(0, 4)) != "FF01")
-    return -1;
-  std::string plain = UnscrambleBytes(bytes);
+namespace {
+
+// The header is a few lines at the front of a file.
+constexpr size_t kHeaderFront = 4096;
+
+// The version from the start of a compiled file's bytes; nullopt when `bytes` may end before the header
+// does and the rest of the file is needed.
+std::optional<int32_t> HeaderVersion(std::string_view bytes, bool whole) {
+  if (bytes.size() < 4) return whole ? std::optional<int32_t>(-1) : std::nullopt;
+  if (UnscrambleBytes(bytes.substr(0, 4)) != "FF01") return -1;
+  const std::string plain = UnscrambleBytes(bytes);
   size_t pos = 0;
   std::string_view line;
-  NextLine(plain, pos, line);  // the marker
+  // A line is only known whole once its end is seen, or the file's end.
+  auto next = [&](std::string_view& out) {
+    if (!NextLine(plain, pos, out)) return false;
+    return whole || pos < plain.size() || (!plain.empty() && (plain.back() == '\n' || plain.back() == '\r'));
+  };
+  if (!next(line)) return whole ? std::optional<int32_t>(-1) : std::nullopt;  // the marker
   int64_t count = 0;
-  if (!NextLine(plain, pos, line)) return -1;
+  if (!next(line)) return whole ? std::optional<int32_t>(-1) : std::nullopt;
   if (!ParseInt(line, count)) count = 0;
   for (int64_t i = 0; i < count; ++i) {
-    if (!NextLine(plain, pos, line)) return -1;  // the header claims more lines than the file holds
+    // The header claims more lines than the file holds.
+    if (!next(line)) return whole ? std::optional<int32_t>(-1) : std::nullopt;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos || !SameText(line.substr(0, eq), "FileVersion")) continue;
     int64_t version = 0;
@@ -59,6 +70,31 @@ int32_t ReadDefinitionVersion(const std::string& path) {
     return static_cast<int32_t>(std::clamp<int64_t>(version, INT32_MIN, INT32_MAX));
   }
   return 0;
+}
+
+}  // namespace
+
+int32_t DefinitionVersionOf(std::string_view bytes) {
+  if (const std::optional<int32_t> version =
+          HeaderVersion(bytes.substr(0, kHeaderFront), bytes.size() <= kHeaderFront))
+    return *version;
+  return *HeaderVersion(bytes, true);
+}
+
+int32_t ReadDefinitionVersion(const std::string& path) {
+  // A catalogue refresh asks this of every file: only the front is read unless the header runs on.
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return -1;
+  std::string bytes(kHeaderFront, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (in.bad()) return -1;
+  const bool whole = bytes.size() < kHeaderFront;
+  if (const std::optional<int32_t> version = HeaderVersion(bytes, whole)) return *version;
+  in.clear();
+  bytes.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return -1;
+  return *HeaderVersion(bytes, true);
 }
 
 std::vector<TDefinitionFile> ListDefinitionFiles(const std::string& folder, const std::string& ext) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vandrel {
@@ -12,6 +13,8 @@ class TVariableList;
 // The version a definition file's compiled header carries ("FileVersion", 0 when the header has none);
 // -1 when the file cannot be read or is not a compiled file, since a source text has no header.
 int32_t ReadDefinitionVersion(const std::string& path);
+// The same for a file's bytes in memory.
+int32_t DefinitionVersionOf(std::string_view bytes);
 
 // One definition file of a folder.
 struct TDefinitionFile {

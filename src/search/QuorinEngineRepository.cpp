@@ -125,7 +125,8 @@ void TEngineRepository::MakeDiskReport(TQuorinUpdateReport& report) {
   }
 }
 
-void TEngineRepository::Refresh(TQuorinUpdateReport* report, const TRefreshProgress& progress) {
+void TEngineRepository::Refresh(TQuorinUpdateReport* report, const TRefreshProgress& progress,
+                                const TLoadedDefinitions* loaded) {
   TQuorinUpdateReport disk;
   if (!report) {
     MakeDiskReport(disk);
@@ -134,7 +135,7 @@ void TEngineRepository::Refresh(TQuorinUpdateReport* report, const TRefreshProgr
   // The definitions are loaded with the constants script that is installed now: an update may have
   // delivered both a new constant and a definition that uses it.
   LoadConstants();
-  TEngineRepositoryBuilder(*this, progress).Apply(*report);
+  TEngineRepositoryBuilder(*this, progress, loaded).Apply(*report);
   LoadConstants();
 }
 
@@ -183,6 +184,27 @@ void TRepositorySearchCatalogue::SaveCategory(TCategoryStorageItem& category) {
 
 // ---------------------------------------------------------------------------------------------------
 
+namespace {
+
+// The definition at `path` as `loaded` has it, else as its file says.
+template <class TSummary, class TReader>
+bool Load(const std::unordered_map<std::string, TLoadedDefinitions::TLoaded<TSummary>>* loaded,
+          const std::string& path, TReader read, TSummary& summary, int32_t& version) {
+  if (loaded) {
+    if (auto it = loaded->find(path); it != loaded->end()) {
+      summary = it->second.Summary;
+      version = it->second.Version;
+      return true;
+    }
+  }
+  std::string error;
+  if (!read(path, summary, error)) return false;
+  version = ReadDefinitionVersion(path);
+  return true;
+}
+
+}  // namespace
+
 // Passes a list's mapped back-end progress on to the refresh's callback while the list commits.
 class TEngineRepositoryBuilder::TProgressRelay : public IStorageDataListObserver {
  public:
@@ -197,8 +219,9 @@ class TEngineRepositoryBuilder::TProgressRelay : public IStorageDataListObserver
   TEngineRepositoryBuilder& Builder_;
 };
 
-TEngineRepositoryBuilder::TEngineRepositoryBuilder(TEngineRepository& repository, TRefreshProgress progress)
-    : Repository_(repository), Progress_(std::move(progress)) {}
+TEngineRepositoryBuilder::TEngineRepositoryBuilder(TEngineRepository& repository, TRefreshProgress progress,
+                                                   const TLoadedDefinitions* loaded)
+    : Repository_(repository), Progress_(std::move(progress)), Loaded_(loaded) {}
 
 void TEngineRepositoryBuilder::Report(int percent) {
   if (Progress_) Progress_(percent);
@@ -343,8 +366,9 @@ bool TEngineRepositoryBuilder::LoadSearchType(TSearchTypeStorageItem& stored) {
 bool TEngineRepositoryBuilder::LoadCategory(TCategoryStorageItem& stored, bool added) {
   std::string path = Repository_.CategoryPath(stored.CatName);
   TCategorySummary summary;
-  std::string error;
-  if (!ReadCategoryDefinition(path, summary, error)) return false;
+  int32_t version = 0;
+  if (!Load(Loaded_ ? &Loaded_->Categories : nullptr, path, ReadCategoryDefinition, summary, version))
+    return false;
   bool userEnabled = stored.Enabled;
   ConvertCategory(stored, summary);
   stored.FileName = std::filesystem::path(path).filename().string();
@@ -355,7 +379,7 @@ bool TEngineRepositoryBuilder::LoadCategory(TCategoryStorageItem& stored, bool a
   } else {
     stored.Enabled = userEnabled;  // the user switches categories on and off
   }
-  stored.Version = ReadDefinitionVersion(path);
+  stored.Version = version;
   return true;
 }
 
@@ -363,8 +387,9 @@ bool TEngineRepositoryBuilder::LoadEngine(TEngineStorageItem& stored, const std:
                                           bool added) {
   std::string path = Repository_.EnginePath(category, stored.EngName);
   TEngineSummary summary;
-  std::string error;
-  if (!ReadEngineDefinition(path, summary, error)) return false;
+  int32_t version = 0;
+  if (!Load(Loaded_ ? &Loaded_->Engines : nullptr, path, ReadEngineDefinition, summary, version))
+    return false;
   ConvertEngine(stored, summary, SearchTypeOf(category));
   stored.FileName = std::filesystem::path(path).filename().string();
   if (added) {
@@ -373,7 +398,7 @@ bool TEngineRepositoryBuilder::LoadEngine(TEngineStorageItem& stored, const std:
     stored.Password.clear();
     stored.Enabled = stored.DefaultEnabled;
   }
-  stored.Version = ReadDefinitionVersion(path);
+  stored.Version = version;
   return true;
 }
 

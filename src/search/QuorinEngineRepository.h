@@ -4,8 +4,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "script/Variables.h"
+#include "search/DefinitionReaders.h"
 #include "search/EngineListCache.h"
 #include "search/QuorinUpdateReport.h"
 #include "search/SearchCatalogue.h"
@@ -18,6 +20,18 @@ class IStorageManager;
 
 // Progress of a refresh, 0 to 100.
 using TRefreshProgress = std::function<void(int percent)>;
+
+// Definitions already loaded from exactly the bytes now at these paths (an update checks each file it
+// installs), so the refresh that follows need not read and run them again.
+struct TLoadedDefinitions {
+  template <class TSummary>
+  struct TLoaded {
+    TSummary Summary;
+    int32_t Version = -1;
+  };
+  std::unordered_map<std::string, TLoaded<TCategorySummary>> Categories;
+  std::unordered_map<std::string, TLoaded<TEngineSummary>> Engines;
+};
 
 // Owned by the action runner; lives as long as the program. Main thread only.
 class TEngineRepository {
@@ -66,8 +80,10 @@ class TEngineRepository {
   // What differs between the data folder and the catalogue.
   void MakeDiskReport(TQuorinUpdateReport& report);
   // Applies `report` (an update's), or without one what the data folder holds that the catalogue does
-  // not; then reloads the constants. `progress` may be empty.
-  void Refresh(TQuorinUpdateReport* report, const TRefreshProgress& progress);
+  // not; then reloads the constants. `progress` may be empty; `loaded` (may be null) stands in for reading
+  // the files it names.
+  void Refresh(TQuorinUpdateReport* report, const TRefreshProgress& progress,
+               const TLoadedDefinitions* loaded = nullptr);
 
   // Start-up: the mode's extensions, the data folder and the stored lists; then a refresh from the files
   // when `refresh` asks for one or no category is stored yet.
@@ -109,7 +125,8 @@ std::unique_ptr<TEngineRepository, void (*)(TEngineRepository*)> NewEngineReposi
 // Applies an update report to the catalogue of a repository.
 class TEngineRepositoryBuilder {
  public:
-  TEngineRepositoryBuilder(TEngineRepository& repository, TRefreshProgress progress);
+  TEngineRepositoryBuilder(TEngineRepository& repository, TRefreshProgress progress,
+                           const TLoadedDefinitions* loaded = nullptr);
   void Apply(TQuorinUpdateReport& report);
 
  private:
@@ -127,6 +144,7 @@ class TEngineRepositoryBuilder {
 
   TEngineRepository& Repository_;
   TRefreshProgress Progress_;
+  const TLoadedDefinitions* Loaded_;
   std::vector<TVersionStorageDataList*> OpenLists_;  // lists with a transaction this builder began
 };
 

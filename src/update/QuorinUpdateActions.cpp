@@ -35,21 +35,56 @@ const TClassInfo& TQuorinUpdateOperation::StaticClass() {
 
 namespace {
 
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
 // The existing entry of `folder` named `name` in any letter case, else the lower-case name: what an
 // update writes must be found again by the catalogue, which looks for lower-case names.
-std::string ExistingOrLower(const std::string& folder, const std::string& name) {
+std::string ExistingOrLower(const std::string& folder, const std::string& name, TFolderNames* names) {
+  if (names) {
+    const std::string found = names->Find(folder, name);
+    return folder + (found.empty() ? AsciiLowerCase(name) : found);
+  }
   std::error_code ec;
   const std::string found = FindPathIgnoringCase(folder, name);
   if (fs::exists(found, ec)) return found;
   return folder + AsciiLowerCase(name);
 }
 
-std::string WithSlash(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder;
+}  // namespace
+
+std::set<std::string>* TFolderNames::Listed(const std::string& folder, bool read) {
+  const std::string key = WithSlash(folder);
+  if (auto it = Folders_.find(key); it != Folders_.end()) return &it->second;
+  if (!read) return nullptr;
+  std::set<std::string>& names = Folders_[key];
+  std::error_code ec;
+  for (fs::directory_iterator it(key, ec), end; !ec && it != end; it.increment(ec))
+    names.insert(it->path().filename().string());
+  return &names;
 }
 
-}  // namespace
+std::string TFolderNames::Find(const std::string& folder, const std::string& name) {
+  const std::set<std::string>& names = *Listed(folder, true);
+  if (names.count(name)) return name;
+  for (const std::string& entry : names)
+    if (SameText(entry, name)) return entry;
+  return {};
+}
+
+void TFolderNames::Added(const std::string& path) {
+  const fs::path p(path);
+  if (std::set<std::string>* names = Listed(p.parent_path().string(), false))
+    names->insert(p.filename().string());
+}
+
+void TFolderNames::Removed(const std::string& path) {
+  const fs::path p(path);
+  if (std::set<std::string>* names = Listed(p.parent_path().string(), false))
+    names->erase(p.filename().string());
+}
 
 std::string UpdateItemName(const TQuorinUpdateReportItem& item) {
   return item.FullName();
@@ -73,18 +108,19 @@ std::string UpdateDownloadName(const TQuorinUpdateReportItem& item, const TEngin
   }
 }
 
-std::string UpdateLocalPath(const TQuorinUpdateReportItem& item, const TEngineRepository& repository) {
+std::string UpdateLocalPath(const TQuorinUpdateReportItem& item, const TEngineRepository& repository,
+                            TFolderNames* names) {
   const std::string& data = repository.DataFolder();
   switch (item.Kind) {
     case ukSharedScript:
-      return ExistingOrLower(data, item.Name + repository.ScriptExt);
+      return ExistingOrLower(data, item.Name + repository.ScriptExt, names);
     case ukSearchType:
-      return ExistingOrLower(data, item.Name + repository.SearchTypeExt);
+      return ExistingOrLower(data, item.Name + repository.SearchTypeExt, names);
     case ukCategory:
-      return ExistingOrLower(data, item.Name + repository.CategoryExt);
+      return ExistingOrLower(data, item.Name + repository.CategoryExt, names);
     case ukEngine:
-      return ExistingOrLower(WithSlash(ExistingOrLower(data, item.Category)),
-                             item.Name + repository.EngineExt);
+      return ExistingOrLower(WithSlash(ExistingOrLower(data, item.Category, names)),
+                             item.Name + repository.EngineExt, names);
     default:
       return {};
   }
@@ -99,21 +135,29 @@ namespace {
 struct TStagedFile {
   std::string Temp;
   std::string Target;
+  int32_t Version = -1;  // from the compiled header of the bytes written
 };
+
+// Beside the target, and named so that a definition checked under it learns the name it will have.
+constexpr std::string_view kStagingSuffix = "-update";
 
 void Discard(const std::vector<TStagedFile>& staged) {
   std::error_code ec;
   for (const TStagedFile& file : staged) fs::remove(file.Temp, ec);
 }
 
-bool Stage(const std::string& target, std::string_view data, TStagedFile& staged, std::string& error) {
+bool Stage(const std::string& target, std::string_view data, TFolderNames& names, TStagedFile& staged,
+           std::string& error) {
   std::error_code ec;
   const fs::path path(target);
   const fs::path folder = path.parent_path();
   // One level only: the data folder itself must be there.
-  if (!fs::is_directory(folder, ec) && !fs::create_directory(folder, ec)) {
-    error = "cannot create the folder " + folder.string();
-    return false;
+  if (!fs::is_directory(folder, ec)) {
+    if (!fs::create_directory(folder, ec)) {
+      error = "cannot create the folder " + folder.string();
+      return false;
+    }
+    names.Added(folder.string());
   }
   std::string plain;
   const TZsResult unwrapped = ZsDecompress(data, plain);
@@ -124,7 +168,8 @@ bool Stage(const std::string& target, std::string_view data, TStagedFile& staged
     return false;
   }
   staged.Target = target;
-  staged.Temp = (folder / (".update-" + path.filename().string())).string();
+  staged.Temp = target + std::string(kStagingSuffix);
+  staged.Version = DefinitionVersionOf(plain);
   std::ofstream out(staged.Temp, std::ios::binary | std::ios::trunc);
   out.write(plain.data(), static_cast<std::streamsize>(plain.size()));
   out.close();
@@ -136,19 +181,23 @@ bool Stage(const std::string& target, std::string_view data, TStagedFile& staged
   return true;
 }
 
-bool Commit(const std::vector<TStagedFile>& staged, std::string& error) {
+bool Commit(const std::vector<TStagedFile>& staged, TFolderNames& names, std::string& error) {
   std::error_code ec;
   for (const TStagedFile& file : staged) {
     const fs::path target(file.Target);
+    const std::string folder = target.parent_path().string() + "/";
     // A file of the same name in another letter case would shadow or duplicate the new one.
-    const std::string variant =
-        FindPathIgnoringCase(target.parent_path().string() + "/", target.filename().string());
+    const std::string variant = names.Find(folder, target.filename().string());
     fs::rename(file.Temp, file.Target, ec);
     if (ec) {
       error = "cannot replace " + file.Target + ": " + ec.message();
       return false;
     }
-    if (variant != file.Target && fs::exists(variant, ec)) fs::remove(variant, ec);
+    names.Added(file.Target);
+    if (!variant.empty() && folder + variant != file.Target) {
+      fs::remove(folder + variant, ec);
+      names.Removed(folder + variant);
+    }
   }
   return true;
 }
@@ -316,7 +365,10 @@ void TQuorinUpdateAction::NextStep() {
           SetStep(TUpdateStep::Install);
           Install();
           Tell([this](IQuorinUpdateActionObserver& o) { o.UpdateReportReady(Report_); });
-          Repository_->Refresh(&Report_, [this](int percent) { SetProgress(std::clamp(percent, 0, 100)); });
+          Repository_->Refresh(
+              &Report_, [this](int percent) { SetProgress(std::clamp(percent, 0, 100)); }, &Loaded_);
+          Loaded_ = {};
+          Names_.Forget();
           SetProgress(100);
         }
         MarkUpdatedCategories();
@@ -454,7 +506,7 @@ void TQuorinUpdateAction::Install() {
       scriptsInstalled = false;
     }
     // Its category's package, installed just before, may have brought this engine already.
-    if (item.Kind == ukEngine && PackageFiles_.count(UpdateLocalPath(item, *Repository_))) {
+    if (item.Kind == ukEngine && PackageFiles_.count(UpdateLocalPath(item, *Repository_, &Names_))) {
       ++i;
       continue;
     }
@@ -480,6 +532,7 @@ void TQuorinUpdateAction::Install() {
 bool TQuorinUpdateAction::InstallItem(const TQuorinUpdateReportItem& item, const TFileInfo& entry) {
   TEngineRepository& repo = *Repository_;
   std::vector<TStagedFile> staged;
+  TLoadedDefinitions checked;
   std::string error;
   auto refuse = [&](const std::string& reason) {
     Discard(staged);
@@ -487,29 +540,32 @@ bool TQuorinUpdateAction::InstallItem(const TQuorinUpdateReportItem& item, const
     return false;
   };
 
-  // Checks that a staged definition of `kind` loads before it may replace anything. Where the catalogue
-  // keeps compiled files, a source would never show a version and would come again with every update.
-  auto loads = [&](int kind, const std::string& path, const std::string& name) {
-    const std::string ext = LowerExtension(path);
-    if (ext.size() == 4 && ext[1] == 'c' && ReadDefinitionVersion(path) < 0) return false;
+  // Checks that a staged definition of `kind` loads before it may replace anything, and keeps what it
+  // holds for the catalogue. Where the catalogue keeps compiled files, a source would never show a
+  // version and would come again with every update.
+  auto loads = [&](int kind, const TStagedFile& file, const std::string& name) {
+    const std::string ext = LowerExtension(file.Target);
+    if (ext.size() == 4 && ext[1] == 'c' && file.Version < 0) return false;
     std::string why;
     switch (kind) {
       case ukSearchType: {
         TSearchTypeSummary summary;
-        return ReadSearchTypeDefinition(path, name, &repo.Constants(), summary, why);
+        return ReadSearchTypeDefinition(file.Temp, name, &repo.Constants(), summary, why);
       }
       case ukCategory: {
-        TCategorySummary summary;
-        return ReadCategoryDefinition(path, summary, why);
+        auto& loaded = checked.Categories[file.Target];
+        loaded.Version = file.Version;
+        return ReadCategoryDefinition(file.Temp, loaded.Summary, why);
       }
       case ukEngine: {
-        TEngineSummary summary;
-        return ReadEngineDefinition(path, summary, why);
+        auto& loaded = checked.Engines[file.Target];
+        loaded.Version = file.Version;
+        return ReadEngineDefinition(file.Temp, loaded.Summary, why);
       }
       default: {
         TBaseCompiler compiler;
         compiler.ResetVariables();
-        return compiler.LoadFromFile(path) && compiler.Compile() == 0;
+        return compiler.LoadFromFile(file.Temp) && compiler.Compile() == 0;
       }
     }
   };
@@ -524,6 +580,11 @@ bool TQuorinUpdateAction::InstallItem(const TQuorinUpdateReportItem& item, const
     for (size_t i = 0; i < package.Count(); ++i) {
       const TFileInfo& file = package.Items(i);
       if (!IsSafeUpdateName(file.Name, true)) return refuse("the package names a path: " + file.Name);
+      // Another file's staging name: staging one would overwrite the other's.
+      if (file.Name.size() > kStagingSuffix.size() &&
+          SameText(std::string_view(file.Name).substr(file.Name.size() - kStagingSuffix.size()),
+                   kStagingSuffix))
+        return refuse("the package names a temporary file: " + file.Name);
       const size_t slash = file.Name.find('/');
       // The one folder a package may fill is its category's own.
       if (slash != std::string::npos && !SameText(file.Name.substr(0, slash), item.Name))
@@ -535,34 +596,41 @@ bool TQuorinUpdateAction::InstallItem(const TQuorinUpdateReportItem& item, const
                          ext == repo.ScriptExt;
       std::string target = repo.DataFolder();
       if (slash != std::string::npos) {
-        target = WithSlash(ExistingOrLower(target, file.Name.substr(0, slash)));
+        target = WithSlash(ExistingOrLower(target, file.Name.substr(0, slash), &Names_));
         const std::string leaf = file.Name.substr(slash + 1);
-        target = lower ? ExistingOrLower(target, leaf) : target + leaf;
+        target = lower ? ExistingOrLower(target, leaf, &Names_) : target + leaf;
       } else {
-        target = lower ? ExistingOrLower(target, file.Name) : target + file.Name;
+        target = lower ? ExistingOrLower(target, file.Name, &Names_) : target + file.Name;
       }
       TStagedFile one;
-      if (!Stage(target, file.Data, one, error)) return refuse(error);
+      if (!Stage(target, file.Data, Names_, one, error)) return refuse(error);
       staged.push_back(one);
       if (isDefinition) {
         hasDefinition = true;
-        if (!loads(ukCategory, one.Temp, item.Name)) return refuse("the category definition does not load");
+        if (!loads(ukCategory, one, item.Name)) return refuse("the category definition does not load");
       } else if (slash != std::string::npos && ext == repo.EngineExt) {
-        if (!loads(ukEngine, one.Temp, file.Name))
-          return refuse("the engine " + file.Name + " does not load");
+        if (!loads(ukEngine, one, file.Name)) return refuse("the engine " + file.Name + " does not load");
       }
     }
     if (!hasDefinition) return refuse("the package holds no category definition");
-    if (!Commit(staged, error)) return refuse(error);
-    for (const TStagedFile& file : staged) PackageFiles_.insert(file.Target);
-    return true;
   } else {
     TStagedFile one;
-    if (!Stage(UpdateLocalPath(item, repo), entry.Data, one, error)) return refuse(error);
+    if (!Stage(UpdateLocalPath(item, repo, &Names_), entry.Data, Names_, one, error)) return refuse(error);
     staged.push_back(one);
-    if (!loads(item.Kind, one.Temp, item.Name)) return refuse("the definition does not load");
+    if (!loads(item.Kind, one, item.Name)) return refuse("the definition does not load");
   }
-  if (!Commit(staged, error)) return refuse(error);
+  if (!Commit(staged, Names_, error)) {
+    // What was renamed already holds the new bytes, but its item is dropped from the report.
+    for (const TStagedFile& file : staged) {
+      Loaded_.Categories.erase(file.Target);
+      Loaded_.Engines.erase(file.Target);
+    }
+    return refuse(error);
+  }
+  for (auto& [path, loaded] : checked.Categories) Loaded_.Categories[path] = std::move(loaded);
+  for (auto& [path, loaded] : checked.Engines) Loaded_.Engines[path] = std::move(loaded);
+  if (item.Kind == ukCategory)
+    for (const TStagedFile& file : staged) PackageFiles_.insert(file.Target);
   return true;
 }
 
@@ -570,14 +638,18 @@ void TQuorinUpdateAction::RemoveItem(const TQuorinUpdateReportItem& item) {
   // Names come from the catalogue, but a path must never reach a recursive delete.
   if (!IsSafeUpdateName(item.Name) || (item.Kind == ukEngine && !IsSafeUpdateName(item.Category))) return;
   std::error_code ec;
-  const std::string path = UpdateLocalPath(item, *Repository_);
+  const std::string path = UpdateLocalPath(item, *Repository_, &Names_);
   fs::remove(path, ec);
+  Names_.Removed(path);
+  Loaded_.Categories.erase(path);
+  Loaded_.Engines.erase(path);
   if (item.Kind != ukCategory) return;
   fs::path stem(path);
   stem.replace_extension();
   fs::remove(stem.string() + ".ico", ec);
   const std::string folder = FindPathIgnoringCase(Repository_->DataFolder(), item.Name);
   if (fs::is_directory(folder, ec)) fs::remove_all(folder, ec);
+  Names_.Forget();
 }
 
 void TQuorinUpdateAction::MarkUpdatedCategories() {

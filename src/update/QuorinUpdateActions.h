@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include "actions/QuorinApplications.h"
 #include "actions/QuorinOperations.h"
 #include "platform/DateTime.h"
+#include "search/QuorinEngineRepository.h"
 #include "search/QuorinUpdateReport.h"
 #include "storage/Persistent.h"
 #include "update/UpdateDownloader.h"
@@ -67,7 +69,25 @@ class IQuorinUpdateActionObserver : public IQuorinAsynchronousActionObserver {
 // The name a report item is asked for under, and where it is installed.
 std::string UpdateItemName(const TQuorinUpdateReportItem& item);
 std::string UpdateDownloadName(const TQuorinUpdateReportItem& item, const TEngineRepository& repository);
-std::string UpdateLocalPath(const TQuorinUpdateReportItem& item, const TEngineRepository& repository);
+// The names in the folders an update writes to, each folder listed once: every new file would otherwise
+// list its folder again to learn that no other letter case of its name is there. Only right while the
+// update is the one changing these folders.
+class TFolderNames {
+ public:
+  // The entry of `folder` named `name` in some letter case, the exact one first; empty when none.
+  std::string Find(const std::string& folder, const std::string& name);
+  void Added(const std::string& path);
+  void Removed(const std::string& path);
+  void Forget() { Folders_.clear(); }
+
+ private:
+  std::set<std::string>* Listed(const std::string& folder, bool read);
+  std::map<std::string, std::set<std::string>> Folders_;  // by folder, with its "/"
+};
+
+// Where the item's file goes. `names`, when given, answers for the folders instead of the disk.
+std::string UpdateLocalPath(const TQuorinUpdateReportItem& item, const TEngineRepository& repository,
+                            TFolderNames* names = nullptr);
 
 // Runs one update operation. Main thread only; the later steps run from the downloader's done event.
 class TQuorinUpdateAction : public TQuorinAsynchronousAction {
@@ -140,6 +160,8 @@ class TQuorinUpdateAction : public TQuorinAsynchronousAction {
   bool Finished_ = false;
   std::vector<std::string> Refused_;
   std::set<std::string> PackageFiles_;  // paths the installed category packages wrote
+  TFolderNames Names_;                  // of the data folder and its category folders, while installing
+  TLoadedDefinitions Loaded_;           // what the installed files were checked to hold
   int64_t BytesReceived_ = 0;
   int64_t BytesExpected_ = 0;
   // Posted tasks hold a weak reference, so one that arrives after the action is gone does nothing.

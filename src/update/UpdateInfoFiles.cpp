@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/TextUtils.h"
 
@@ -23,13 +25,21 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
   std::string_view in = data.substr(kZsSignature.size());
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return TZsResult::BadStream;
-  // Room is reserved for a generous guess but only made usable a block at a time: memory is touched as
-  // the text arrives, where resizing to the guess would write (and fault in) every page of it up front.
-  constexpr size_t kBlock = 256 * 1024;
-  std::string buffer;
-  buffer.reserve(
-      static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(in.size() * 8, 64 * 1024), limit)));
-  size_t produced = 0;
+  // The text goes into blocks that double in size, left uninitialised, and is joined once at the end.
+  // One buffer grown in place would be copied at each growth, and zero-filling room before inflating into
+  // it writes every byte twice.
+  constexpr size_t kFirstBlock = 16 * 1024;
+  constexpr size_t kLastBlock = 8 * 1024 * 1024;
+  struct TBlock {
+    std::unique_ptr<char[]> Bytes;
+    size_t Size = 0, Used = 0;
+  };
+  std::vector<TBlock> blocks;
+  auto addBlock = [&blocks](size_t size) {
+    blocks.push_back({std::make_unique_for_overwrite<char[]>(size), size, 0});
+  };
+  addBlock(std::clamp<size_t>(in.size() * 4, kFirstBlock, kLastBlock / 8));
+  uint64_t produced = 0;
   size_t consumed = 0;
   int rc = Z_OK;
   TZsResult result = TZsResult::Inflated;
@@ -38,16 +48,19 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
       result = TZsResult::TooLarge;
       break;
     }
+    if (blocks.back().Used == blocks.back().Size) addBlock(std::min(blocks.back().Size * 2, kLastBlock));
+    TBlock& block = blocks.back();
     // zlib counts in 32-bit units; feed in pieces that fit.
     const size_t inChunk = std::min<size_t>(in.size() - consumed, UINT_MAX);
-    const size_t outChunk = static_cast<size_t>(std::min<uint64_t>(kBlock, limit - produced));
-    buffer.resize(produced + outChunk);
+    const size_t outChunk =
+        static_cast<size_t>(std::min<uint64_t>(block.Size - block.Used, limit - produced));
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + consumed));
     zs.avail_in = static_cast<uInt>(inChunk);
-    zs.next_out = reinterpret_cast<Bytef*>(buffer.data() + produced);
+    zs.next_out = reinterpret_cast<Bytef*>(block.Bytes.get() + block.Used);
     zs.avail_out = static_cast<uInt>(outChunk);
     rc = inflate(&zs, Z_NO_FLUSH);
     consumed += inChunk - zs.avail_in;
+    block.Used += outChunk - zs.avail_out;
     produced += outChunk - zs.avail_out;
     if (rc == Z_STREAM_END) break;
     if (rc == Z_BUF_ERROR && zs.avail_out != 0) {
@@ -62,8 +75,10 @@ TZsResult ZsDecompress(std::string_view data, std::string& out, uint64_t limit) 
   inflateEnd(&zs);
   if (result == TZsResult::Inflated && consumed != in.size()) result = TZsResult::BadStream;
   if (result != TZsResult::Inflated) return result;
-  buffer.resize(produced);
-  out = std::move(buffer);
+  std::string joined;
+  joined.reserve(static_cast<size_t>(produced));
+  for (const TBlock& block : blocks) joined.append(block.Bytes.get(), block.Used);
+  out = std::move(joined);
   return result;
 }
 

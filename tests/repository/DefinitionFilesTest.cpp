@@ -33,6 +33,33 @@ TEST(DefinitionFilesTest, VersionComesFromTheCompiledHeaderOrIsMinusOne) {
   EXPECT_EQ(ReadDefinitionVersion(data.Path() + "cut.cen"), -1);
 }
 
+// Only the front of a file is read for its version unless the header runs on past it: a version line
+// anywhere in a long header, even one cut by where the front ends, is still found, on disk and in memory.
+TEST(DefinitionFilesTest, VersionsOfLongHeadersAreReadWhole) {
+  TDataFolder data;
+  ASSERT_TRUE(data.WriteCompiledEngine("shop.cen", "DisplayName = \"Shop\"", 12345));
+  const std::string plain = UnscrambleBytes(test::ReadWholeFile(data.Path() + "shop.cen"));
+  const size_t countAt = plain.find('\n') + 1;
+  const size_t countEnd = plain.find('\r', countAt);
+  const int count = std::stoi(plain.substr(countAt, countEnd - countAt));
+  const size_t linesAt = countEnd + 2;
+  const std::string head = plain.substr(0, countAt) + std::to_string(count + 1) + "\r\n";
+  // A filler line first pushes the version line (two lines on) across the end of the front; a version cut
+  // there would read as a smaller number.
+  for (size_t front = 4060; front <= 4100; front += 3) {
+    SCOPED_TRACE(front);
+    const std::string filler = "Note=" + std::string(front - head.size() - 7, 'n') + "\r\n";
+    const std::string bytes = ScrambleBytes(head + filler + plain.substr(linesAt));
+    data.WriteText("long.cen", bytes);
+    EXPECT_EQ(ReadDefinitionVersion(data.Path() + "long.cen"), 12345);
+    EXPECT_EQ(DefinitionVersionOf(bytes), 12345);
+  }
+  const std::string whole = test::ReadWholeFile(data.Path() + "shop.cen");
+  EXPECT_EQ(DefinitionVersionOf(whole), 12345);
+  EXPECT_EQ(DefinitionVersionOf(whole.substr(0, 3)), -1);
+  EXPECT_EQ(DefinitionVersionOf("Procedure Register"), -1);
+}
+
 TEST(DefinitionFilesTest, ListingMatchesTheExtensionWithoutCaseAndSkipsFolders) {
   TDataFolder data;
   data.WriteText("Books.CEN", "x");

@@ -85,8 +85,9 @@ class UpdateExchangeIntegration : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(ReadSearchTypeDefinition(Client.Data.Path() + "books.cst", "books", nullptr, summary, error))
         << error;
-    for (const auto& entry : std::filesystem::directory_iterator(Client.Data.Path()))
-      EXPECT_NE(entry.path().filename().string().rfind(".update-", 0), 0u) << "temporary file left behind";
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Client.Data.Path()))
+      EXPECT_FALSE(entry.path().filename().string().ends_with("-update"))
+          << "temporary file left behind: " << entry.path();
   }
 
   TUpdateClient Client;
@@ -197,6 +198,29 @@ TEST_F(UpdateExchangeIntegration, NamesThatArePathsAreRefused) {
   std::error_code ec;
   EXPECT_FALSE(std::filesystem::exists(Client.Data.Path() + "../escaped.cca", ec));
   EXPECT_FALSE(std::filesystem::exists(Client.Data.Path() + "../evil.cst", ec));
+  EXPECT_EQ(Client.Category("buybooks")->Version, 1);
+  ExpectBooksUntouched();
+}
+
+// A package entry named like another entry's staging file would overwrite it between the check and the
+// rename: the package is refused whole.
+TEST_F(UpdateExchangeIntegration, APackageNamingAStagingFileIsRefused) {
+  Site.Answer("standard.vui;buybooks.vui",
+              HttpAnswer(Blob({{"standard.vui",
+                                "[SearchTypeVersions]\r\nbooks=0|1\r\n"
+                                "[CategoryVersions]\r\nbuybooks=0|0|0|2\r\n"},
+                               {"buybooks.vui", "[EngineVersions]\r\nbookbarn=0|1\r\n"}})));
+  const std::string category = test::ReadWholeFile(Client.Data.Path() + "buybooks.cca");
+  const std::string engine = test::ReadWholeFile(Client.Data.Path() + "buybooks/bookbarn.cen");
+  Site.Answer("buybooks.zca",
+              HttpAnswer(Blob({{"buybooks.zca", Blob({{"buybooks.cca", category},
+                                                      {"buybooks/bookbarn.cen", engine},
+                                                      {"buybooks/bookbarn.cen-update", "x"}})}})));
+  auto run = Client.Update(Site.Url());
+  EXPECT_EQ(run->ErrorText(), "");
+  ASSERT_EQ(run->Refused().size(), 1u);
+  EXPECT_NE(run->Refused()[0].find("temporary file"), std::string::npos) << run->Refused()[0];
+  EXPECT_EQ(test::ReadWholeFile(Client.Data.Path() + "buybooks/bookbarn.cen"), engine);
   EXPECT_EQ(Client.Category("buybooks")->Version, 1);
   ExpectBooksUntouched();
 }

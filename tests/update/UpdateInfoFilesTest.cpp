@@ -59,6 +59,20 @@ TEST(ZsWrapper, LargeTextsInflateWholeAndTheLimitIsExact) {
   EXPECT_EQ(out, "kept");
 }
 
+// Texts that end exactly where an output block does, or one byte past it, come back whole, also when
+// the limit is their exact size.
+TEST(ZsWrapper, TextsEndingOnABlockBoundaryInflateWhole) {
+  for (size_t size : {size_t{16384}, size_t{16385}, size_t{49152}, size_t{49151}, size_t{1} << 20}) {
+    std::string plain(size, 'q');
+    for (size_t i = 0; i < size; i += 97) plain[i] = static_cast<char>('a' + i % 26);
+    const std::string wrapped = ZsCompress(plain);
+    std::string out;
+    ASSERT_EQ(ZsDecompress(wrapped, out, size), TZsResult::Inflated) << size;
+    EXPECT_TRUE(out == plain) << size;
+    EXPECT_EQ(ZsDecompress(wrapped, out, size - 1), TZsResult::TooLarge) << size;
+  }
+}
+
 TEST(VersionVUI, ReadsTheSectionsWrappedOrPlain) {
   const std::string text = "[VUI]\nUpdateDisabled=1\n";
   for (const std::string& bytes : {text, ZsCompress(text)}) {

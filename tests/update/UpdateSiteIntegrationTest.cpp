@@ -1,6 +1,7 @@
 // Engine updates against a real vandrel-update-site process on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include "search/DefinitionFiles.h"
 #include "update/UpdateTestWorld.h"
 
 namespace vandrel::updatetest {
@@ -67,6 +68,30 @@ TEST_F(UpdateSiteIntegration, AChangedEngineIsReplacedAndKeepsTheUsersChoice) {
   EXPECT_EQ(barn->Version, 2);
   EXPECT_EQ(barn->DisplayName, "Book Barn II");
   EXPECT_FALSE(barn->Enabled);
+}
+
+// A definition that is there in another letter case is replaced in place, and the catalogue takes the
+// new one from it.
+TEST_F(UpdateSiteIntegration, AnExistingLetterCaseOfADefinitionIsReplacedInPlace) {
+  TSiteProcess site(Site.Path());
+  TUpdateClient client;
+  ASSERT_EQ(client.Update(site.Url())->ErrorText(), "");
+
+  std::filesystem::rename(client.Data.Path() + "buybooks/bookbarn.cen",
+                          client.Data.Path() + "buybooks/BookBarn.cen");
+  ASSERT_TRUE(Site.WriteCompiledEngine("buybooks/bookbarn.cen", EngineBody("Book Barn II"), 2));
+  auto run = client.Update(site.Url());
+  EXPECT_EQ(run->ErrorText(), "");
+  EXPECT_TRUE(run->Refused().empty()) << run->Refused().front();
+  EXPECT_FALSE(client.Exists("buybooks/bookbarn.cen"));
+  ASSERT_TRUE(client.Exists("buybooks/BookBarn.cen"));
+  EXPECT_EQ(ReadDefinitionVersion(client.Data.Path() + "buybooks/BookBarn.cen"), 2);
+  TEngineStorageItem* barn = client.Engine("buybooks", "bookbarn");
+  ASSERT_NE(barn, nullptr);
+  EXPECT_EQ(barn->Version, 2);
+  EXPECT_EQ(barn->DisplayName, "Book Barn II");
+  for (const auto& entry : std::filesystem::directory_iterator(client.Data.Path() + "buybooks"))
+    EXPECT_FALSE(entry.path().filename().string().ends_with("-update")) << entry.path();
 }
 
 TEST_F(UpdateSiteIntegration, AnAddedCategoryArrivesWithItsEngines) {
