@@ -54,7 +54,7 @@ class TSmallDisk {
              ready.c_str(), std::to_string(kib).c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 200 && !Ready; ++i) {
+    for (int i = 0; i < 800 && !Ready; ++i) {
       Ready = fs::exists(ready);
       if (!Ready) std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }

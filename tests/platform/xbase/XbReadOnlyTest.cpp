@@ -1,4 +1,5 @@
-// Tables opened for reading only: what a read-only mount allows, and nothing more.
+// Tables opened for reading only (what a read-only mount allows, and nothing more), and what a commit
+// that cannot write says.
 #include <gtest/gtest.h>
 
 #include "platform/xbase/XbEngine.h"
@@ -121,6 +122,31 @@ TEST(XbReadOnly, AnInterruptedCommitIsNeitherRolledBackNorReadAsIfItHadNotHappen
   fs->SetContents("/d/DB.jnl", std::vector<unsigned char>(torn.begin(), torn.end()));
   auto again = Engine(fs, true);
   EXPECT_TRUE(again->Open("/d/T.dbf")) << again->ErrorText();
+}
+
+TEST(XbCommitFailure, AFailedCommitSaysWhyAndNeverClaimsARollbackThatFailedToo) {
+  auto fs = std::make_shared<TXbMemFileSystem>();
+  auto engine = Engine(fs, false);
+  auto t = engine->Create("/d/T.dbf", kFields);
+  ASSERT_TRUE(t);
+  ASSERT_TRUE(t->AppendStart() && t->AssignDouble(0, 1) && t->Append());
+  // The journal is written (create, write, sync, folder sync); the data write fails, and so does every
+  // call after it, the rollback's included.
+  fs->FailFrom(fs->MutatingCalls() + 5);
+  ASSERT_TRUE(t->AppendStart() && t->AssignDouble(0, 2));
+  EXPECT_FALSE(t->Append());
+  EXPECT_EQ(engine->ErrorCode(), xbeJournal);
+  EXPECT_NE(engine->ErrorText().find("No space left on device"), std::string::npos) << engine->ErrorText();
+  EXPECT_EQ(engine->ErrorText().find("they were rolled back"), std::string::npos) << engine->ErrorText();
+  t.reset();
+  engine.reset();
+
+  // What the next start finds is the last commit.
+  fs->Crash(false);
+  auto restarted = Engine(fs, false);
+  auto again = restarted->Open("/d/T.dbf");
+  ASSERT_TRUE(again) << restarted->ErrorText();
+  EXPECT_EQ(again->RecordCount(), 1u);
 }
 
 }  // namespace
