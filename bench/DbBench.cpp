@@ -48,6 +48,7 @@ class TCountingFs final : public IXbFileSystem {
       return f_->Sync();
     }
     bool TryLock() override { return f_->TryLock(); }
+    bool TryLockShared() override { return f_->TryLockShared(); }
 
    private:
     std::unique_ptr<IXbFile> f_;

@@ -11,7 +11,8 @@
 
 namespace vandrel::cli {
 
-bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command) {
+bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command,
+                bool readsOnly) {
   InstallErrorPresenter();
   std::error_code ec;
   const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
@@ -26,6 +27,7 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   hooks.DataFolder = arguments.Data;
   hooks.RefreshCatalogue = !arguments.Data.empty();
   hooks.CurrencyCode = arguments.Currency;
+  hooks.AllowReadOnly = readsOnly;
   TStartOptions options;
   options.RootFolder = arguments.Root;
   options.DebugMode = arguments.Debug;

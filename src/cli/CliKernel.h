@@ -13,8 +13,10 @@ class TSearchInputField;
 
 namespace vandrel::cli {
 
-// False after printing why (as `command`) when the kernel did not open.
-bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command);
+// False after printing why (as `command`) when the kernel did not open. A command that `readsOnly` also
+// works on a database that cannot be written; any other is refused there with the kernel's reason.
+bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command,
+                bool readsOnly = false);
 
 // Gives every definition the constants the arguments define; again after anything reloads the constants.
 void ApplyDefines(THeadlessKernel& kernel, const TKernelArguments& arguments);

@@ -222,6 +222,14 @@ int Rerun(THeadlessKernel& kernel, const THistoryArguments& o, TSearchStorageIte
   return status;
 }
 
+// Listing and showing read the database; a changed grouping, filter or sort is stored with the search.
+bool ReadsOnly(const THistoryArguments& o) {
+  if (o.Action == THistoryAction::List) return true;
+  const THistoryViewOptions& v = o.View;
+  return o.Action == THistoryAction::Show && v.GroupBy.empty() && !v.PriceMin && !v.PriceMax &&
+         v.Delivery.empty() && v.Sort.empty() && v.Currency.empty();
+}
+
 }  // namespace
 
 int RunHistory(const Args& args) {
@@ -233,7 +241,7 @@ int RunHistory(const Args& args) {
     return Usage("no data folder " + o.Kernel.Data);
 
   THeadlessKernel kernel;
-  if (!OpenKernel(kernel, o.Kernel, "history")) return 1;
+  if (!OpenKernel(kernel, o.Kernel, "history", ReadsOnly(o))) return 1;
   TAppSearchHistory& history = kernel.History(o.Reviews);
   if (o.Action == THistoryAction::List) return List(history, o.Json);
 

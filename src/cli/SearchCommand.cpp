@@ -21,6 +21,7 @@
 #include "search/QuorinEngineRepository.h"
 #include "search/SearchAction.h"
 #include "search/SearchHistory.h"
+#include "storage/CodebaseStorage.h"
 #include "storage/EngineStorage.h"
 #include "storage/SearchStorage.h"
 #include "update/AppUpdater.h"
@@ -248,7 +249,15 @@ int RunStored(THeadlessKernel& kernel, const TSearchArguments& o, const TSearchP
     s.Engines.Lines = plan.Engines;
     s.ResultsPerEngine = plan.ResultsPerEngine;
   });
-  if (!search) return Usage("the search type of category " + o.Category + " cannot be read");
+  if (!search && !kernel.Catalogue().FindSearchType(plan.Category->SrtName))
+    return Usage("the search type of category " + o.Category + " cannot be read");
+  if (!search) {
+    const auto* storage = dynamic_cast<TCodebaseStorage*>(history.Item()->GetSearches().Storage());
+    const std::string reason =
+        storage && storage->Database() ? storage->Database()->LastErrorMessage() : std::string();
+    PrintError("search", "the search could not be stored" + (reason.empty() ? "" : ": " + reason));
+    return 1;
+  }
 
   std::unique_ptr<TProgressPrinter> progress;
   bool printed = false;

@@ -149,8 +149,9 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   Progress(20, "Opening database...");
   storage_ = std::make_unique<TCodebaseStorageManager>(folders_.UserData());
   refusal_.clear();
-  if (!storage_->Open()) {
-    refusal_ = storage_->RefusalText();
+  const bool opened = storage_->Open(hooks_.AllowReadOnly);
+  refusal_ = storage_->RefusalText();
+  if (!opened) {
     storage_.reset();
     ShowAppError(aeDatabaseAccess);
     return TStartResult::srFailed;

@@ -107,6 +107,9 @@ class TAppKernel {
     // A program without windows: no single-instance claim, no display, no home page needed, no compaction
     // at start, and stored searches are kept until the user deletes them.
     bool Headless = false;
+    // A command that only reads: a database that cannot be written opens for reading only instead of
+    // ending the start. The catalogue is then read from the definition files and kept in memory.
+    bool AllowReadOnly = false;
     std::string DataFolder;    // the definitions, when not in Root/Data/
     std::string CurrencyCode;  // prices shown in this currency; empty: as the configuration says
 
@@ -149,8 +152,10 @@ class TAppKernel {
   // the action runner's first observer.
   TCodebaseStorageManager* StorageManager() const { return storage_.get(); }
   // Why the last start could not open the database (in use, read-only or damaged), for the front end to
-  // say after the generic error; empty when it opened.
+  // say after the generic error; after a read-only start, why nothing can be stored; else empty.
   const std::string& RefusalText() const { return refusal_; }
+  // The database was opened for reading only (see THooks::AllowReadOnly).
+  bool ReadOnly() const;
   // The start's own command line, joined; the main window runs it once it is shown.
   const std::string& StartCommandLine() const { return startCommandLine_; }
   // The catalogue on the database, refreshed from the data folder; null before a successful start.

@@ -43,7 +43,8 @@ void TAppKernel::OpenCatalogueAndHistories() {
   RegisterPresentationClasses();
 
   auto repository = NewEngineRepository();
-  AttachDefinitionStorage(storage, DefinitionLists(*repository));
+  // Read-only, the catalogue lives in memory: its refresh from the files could not be stored.
+  if (!storage.ReadOnly()) AttachDefinitionStorage(storage, DefinitionLists(*repository));
   // A catalogue that cannot log in still works from memory; the refresh fills it from the files.
   if (!repository->Login(TCodebaseStorageLoginInfo::StaticClass()))
     std::fprintf(stderr, "Vandrel Shopper: the stored catalogue could not be opened\n");
@@ -56,7 +57,7 @@ void TAppKernel::OpenCatalogueAndHistories() {
   parts.History->SetFolder(folders_.UserFolder());
 
   const bool shift = !hooks_.Headless && hooks_.ShiftHeld && hooks_.ShiftHeld();
-  const bool refresh = hooks_.RefreshCatalogue || debugMode_ || freshInstall_ || shift;
+  const bool refresh = hooks_.RefreshCatalogue || debugMode_ || freshInstall_ || shift || storage.ReadOnly();
   bool refreshShown = false;
   repository->Start(folders_.Data(), debugMode_, refresh, [this, &refreshShown](int) {
     if (refreshShown) return;
@@ -113,6 +114,10 @@ bool TAppKernel::CompactDatabase() {
   }
   if (hooks_.Config) hooks_.Config->GlobalSystem().SetLastCompactDatabase(now);
   return true;
+}
+
+bool TAppKernel::ReadOnly() const {
+  return storage_ && storage_->ReadOnly();
 }
 
 TEngineRepository* TAppKernel::Repository() const {

@@ -27,6 +27,7 @@ void UseDatabaseForHistory(TCodebaseStorageManager& storage, TSearchHistory& his
   historyStorage.Searches = [](const TFolderItem&) { return std::make_shared<TSearchStorage_Codebase>(); };
   historyStorage.Results = [](const TFolderItem&) { return std::make_shared<TResultStorage_Codebase>(); };
   historyStorage.LoginInfoClass = &TCodebaseStorageLoginInfo::StaticClass();
+  historyStorage.ReadOnly = storage.ReadOnly();
   historyStorage.BeforeLogin = [&storage](const std::string& folderPath, TStorageLoginInfo& info) {
     if (auto* codebase = dynamic_cast<TCodebaseStorageLoginInfo*>(&info)) codebase->DataPath = folderPath;
     storage.BeforeLogin(nullptr, &info);

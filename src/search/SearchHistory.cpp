@@ -151,8 +151,10 @@ class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataLis
       item = std::make_shared<TSearchHistoryResultItem>(History_, Folder_, this, search);
       Results_.push_back(item);
     }
-    search->AccessDate = Now();
-    if (!Searches_.InTransaction()) search->RunTransaction(lsUpdating, kSearchUpdateAccessDate);
+    if (!History_.Storage().ReadOnly) {
+      search->AccessDate = Now();
+      if (!Searches_.InTransaction()) search->RunTransaction(lsUpdating, kSearchUpdateAccessDate);
+    }
     return item;
   }
   std::shared_ptr<ISearchHistoryResultItemIntf> GetResultItemByIndex(size_t index) override {
@@ -171,7 +173,16 @@ class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataLis
     }
     search->CreationDate = Now();
     Fill(*search, *type, category.CatName, filler);
+    WriteFailed_ = false;
     Searches_.EndTransaction();
+    if (WriteFailed_) {
+      // A search the files do not hold would run, and its results be stored, under a number no list
+      // shows: it goes again at once.
+      Searches_.BeginTransaction(lsDeleting);
+      search->Delete();
+      Searches_.EndTransaction();
+      return nullptr;
+    }
     return search;
   }
 
@@ -211,6 +222,9 @@ class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataLis
   // A stored search that goes takes its opened results with it.
   void ItemDeleted(TStorageNotifier*, TStorageDataItem* item) override {
     if (auto* search = dynamic_cast<TSearchStorageItem*>(item)) DropResults(search);
+  }
+  void StorageError(TStorageDataList*, bool writing) override {
+    if (writing) WriteFailed_ = true;
   }
 
  private:
@@ -272,6 +286,7 @@ class TSearchHistoryItem : public ISearchHistoryItemIntf, public IStorageDataLis
   TFolderItem& Folder_;
   TSearchStorageList Searches_;
   std::vector<std::shared_ptr<ISearchHistoryResultItemIntf>> Results_;
+  bool WriteFailed_ = false;  // the searches' back end failed a write since NewSearch began its commit
 };
 
 TSearchHistory::TSearchHistory(ISearchCatalogue* catalogue) : Catalogue_(catalogue) {

@@ -58,7 +58,8 @@ class ISearchHistoryItemIntf {
   virtual std::shared_ptr<ISearchHistoryResultItemIntf> GetResultItem(TSearchStorageItem* search) = 0;
   virtual std::shared_ptr<ISearchHistoryResultItemIntf> GetResultItemByIndex(size_t index) = 0;
   virtual size_t ResultItemCount() const = 0;
-  // Null when the category's search type is unknown.
+  // Null when the category's search type is unknown, or when the search could not be stored (the back
+  // end's last error says why).
   virtual TSearchStorageItem* NewSearch(const TCategoryStorageItem& category,
                                         const TSearchFiller& filler) = 0;
   virtual bool UpdateSearch(TSearchStorageItem* search, const TSearchFiller& filler) = 0;
@@ -76,6 +77,8 @@ struct THistoryStorage {
   const TClassInfo* LoginInfoClass = nullptr;
   // Fills the login information of a list kept in the folder `folderPath` (ends with "/").
   std::function<void(const std::string& folderPath, TStorageLoginInfo& info)> BeforeLogin = nullptr;
+  // The back ends only read: opening a search's results does not write its access date.
+  bool ReadOnly = false;
 };
 
 // The user's history: the folder tree and the opened history items. Owned by the action runner. Main

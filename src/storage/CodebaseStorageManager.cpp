@@ -41,12 +41,30 @@ TCodebaseStorageManager::~TCodebaseStorageManager() {
   Close();
 }
 
-bool TCodebaseStorageManager::Open() {
+namespace {
+
+// A folder the kernel cannot write: a read-only mount, or one without write permission.
+bool FolderIsReadOnly(const std::string& folder) {
+  return ::access(folder.c_str(), W_OK) != 0 && (errno == EROFS || errno == EACCES);
+}
+
+}  // namespace
+
+bool TCodebaseStorageManager::Open(bool allowReadOnly) {
   Refusal_.clear();
+  ReadOnly_ = false;
+  const std::string readOnlyText = Format("The database in %0:s is read-only.", {UserData_});
+  // A folder that cannot take the journal cannot take a commit either, whatever its files allow.
+  bool readOnly = allowReadOnly && FolderIsReadOnly(UserData_);
   const auto deadline = std::chrono::steady_clock::now() + LockWait;
   for (;;) {
     Db_ = TQuorinDb::Acquire();
-    if (Db_->EnsureDictionary(UserData_)) return true;
+    if (readOnly && !Db_->IsOpen()) Db_->SetReadOnly(true);
+    if (Db_->EnsureDictionary(UserData_)) {
+      ReadOnly_ = Db_->ReadOnly();
+      if (ReadOnly_) Refusal_ = readOnlyText;
+      return true;
+    }
     const int cause = Db_->LastCauseCode();
     const std::string message = Db_->LastErrorMessage();
     Db_.reset();
@@ -54,10 +72,17 @@ bool TCodebaseStorageManager::Open() {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       continue;
     }
+    const bool cannotWrite = cause == xbeReadOnly || FolderIsReadOnly(UserData_);
+    if (cannotWrite && allowReadOnly && !readOnly) {
+      readOnly = true;
+      continue;
+    }
     if (cause == xbeLocked)
       Refusal_ = Format("The database in %0:s is in use by another process.", {UserData_});
-    else if (::access(UserData_.c_str(), W_OK) != 0 && (errno == EROFS || errno == EACCES))
-      Refusal_ = Format("The database in %0:s is read-only.", {UserData_});
+    else if (cannotWrite && readOnly && cause == xbeReadOnly)
+      Refusal_ = readOnlyText + " " + message + ".";
+    else if (cannotWrite)
+      Refusal_ = readOnlyText;
     else if (cause == xbeDamaged || cause == xbeMemo || cause == xbeJournal)
       Refusal_ = Format("The database in %0:s is damaged: %1:s", {UserData_, message});
     else

@@ -29,10 +29,14 @@ class TCodebaseStorageManager : public IStorageDataListObserver {
 
   // Opens the database in the user-data folder; false when it cannot be accessed (the last error is the
   // database's; RefusalText says why). Another process holding the files is waited for a little first.
-  bool Open();
+  // A database that cannot be written (a read-only mount, no permission) is refused, or with
+  // `allowReadOnly` opened for reading only.
+  bool Open(bool allowReadOnly = false);
   // Why the last Open failed, for the user: in use by another process, read-only, or damaged (naming
-  // the file); empty after a successful Open.
+  // the file). After a read-only open, why nothing can be written; otherwise empty after a success.
   const std::string& RefusalText() const { return Refusal_; }
+  // The last Open succeeded for reading only.
+  bool ReadOnly() const { return ReadOnly_; }
   // How long Open waits for another process to let go of the files.
   std::chrono::milliseconds LockWait{2000};
   void Close();
@@ -47,6 +51,7 @@ class TCodebaseStorageManager : public IStorageDataListObserver {
   std::string UserData_;
   std::shared_ptr<TQuorinDb> Db_;  // keeps the dictionary open between logins
   std::string Refusal_;
+  bool ReadOnly_ = false;
 };
 
 // Whether the start-up compaction is due: at least `delayDays` whole days between the two date-times

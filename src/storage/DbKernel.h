@@ -281,6 +281,9 @@ class TDatabase {
   void SetMemoBlockSize(int size);
   int MemoBlockSize() const { return memoBlockSize_; }
 
+  // Before OpenDictionary: the files are only read, and every change is refused (see IXbEngine).
+  void SetReadOnly(bool on) { engine_->SetReadOnly(on); }
+  bool ReadOnly() const { return engine_->ReadOnly(); }
   bool OpenDictionary();
   bool IsOpen() const { return open_; }
   void CloseAll();

@@ -72,7 +72,8 @@ TTable* TQuorinDb::OpenApplicationTable(const std::string& logicalName, const st
     if (LastErrorCode() != 0) return nullptr;
     table = DefineTable(logicalName, definition.FileName);
     DefineSchemaTable(*table, definition);
-    if (logicalName == definition.DictionaryName && !table->RegisterInDictionary()) {
+    // Read-only, the built-in definition serves without being written down.
+    if (logicalName == definition.DictionaryName && !ReadOnly() && !table->RegisterInDictionary()) {
       ForgetTable(logicalName);
       return nullptr;
     }

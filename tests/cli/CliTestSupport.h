@@ -25,9 +25,9 @@ inline std::string ReadAll(const std::string& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Runs the program with `args`; its standard output goes to `stdoutTo` when given (such as /dev/full),
-// else into Out.
-inline TCliRun RunCli(const std::vector<std::string>& args, const std::string& stdoutTo = {}) {
+// Runs `argv` (found on PATH) and waits for it; its standard output goes to `stdoutTo` when given (such
+// as /dev/full), else into Out.
+inline TCliRun RunCommand(const std::vector<std::string>& argv, const std::string& stdoutTo = {}) {
   static int counter = 0;
   const std::string base = test::ProcessTempDir() + "/cli-" + std::to_string(++counter);
   const std::string out = base + ".out", err = base + ".err";
@@ -37,10 +37,10 @@ inline TCliRun RunCli(const std::vector<std::string>& args, const std::string& s
                           : open(stdoutTo.c_str(), O_WRONLY),
          1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    std::vector<char*> argv{const_cast<char*>(VANDREL_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VANDREL_CLI, argv.data());
+    std::vector<char*> words;
+    for (const auto& a : argv) words.push_back(const_cast<char*>(a.c_str()));
+    words.push_back(nullptr);
+    execvp(words[0], words.data());
     _exit(127);
   }
   TCliRun run;
@@ -49,6 +49,18 @@ inline TCliRun RunCli(const std::vector<std::string>& args, const std::string& s
   run.Out = ReadAll(out);
   run.Err = ReadAll(err);
   return run;
+}
+
+// Runs the program with `args` behind `launcher`, words that run a command (such as nsenter), or none.
+inline TCliRun RunCliUnder(std::vector<std::string> launcher, const std::vector<std::string>& args,
+                           const std::string& stdoutTo = {}) {
+  launcher.push_back(VANDREL_CLI);
+  launcher.insert(launcher.end(), args.begin(), args.end());
+  return RunCommand(launcher, stdoutTo);
+}
+
+inline TCliRun RunCli(const std::vector<std::string>& args, const std::string& stdoutTo = {}) {
+  return RunCliUnder({}, args, stdoutTo);
 }
 
 // Starts the program with `args` and returns at once; its output is dropped. For programs that serve

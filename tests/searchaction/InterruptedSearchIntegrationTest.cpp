@@ -78,6 +78,13 @@ TEST(InterruptedSearchIntegration, AKilledSearchLeavesACountThatAgreesWithItsRow
   const std::string last = std::to_string(searches.back().Number.at("Number"));
   const TCliRun rerun = history({"rerun", last, "--json"});
   ASSERT_EQ(rerun.Status, 0) << rerun.Err;
+  // The stores answer the query: a repaired search shows what they found, and says it has as many.
+  const std::vector<TJsonRecord> repaired = Records(rerun);
+  EXPECT_FALSE(repaired.empty()) << rerun.Err;
+  for (const TJsonRecord& search : Records(history({"list", "--json"}))) {
+    if (std::to_string(search.Number.at("Number")) != last) continue;
+    EXPECT_EQ(search.Number.at("Results"), static_cast<long>(repaired.size()));
+  }
   checkHistory(-1);
 }
 

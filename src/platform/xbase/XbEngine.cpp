@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -11,6 +12,7 @@
 
 #include "platform/Format.h"
 #include "platform/xbase/XbDataFile.h"
+#include "platform/xbase/XbIoError.h"
 
 namespace vandrel {
 
@@ -109,6 +111,8 @@ class TXbEngineImpl final : public IXbEngine {
   }
 
   void SetJournalPath(const std::string& path) override { journalPath_ = path; }
+  void SetReadOnly(bool on) override { readOnly_ = on; }
+  bool ReadOnly() const override { return readOnly_; }
   bool Recover() override;
   void SetMemoBlockSize(uint32_t size) override {
     if (size > 0 && size <= 0xFFFF) blockSize_ = size;
@@ -159,6 +163,8 @@ class TXbEngineImpl final : public IXbEngine {
   bool Broken() {
     return broken_ ? Fail(xbeJournal, "an interrupted commit could not be rolled back") : false;
   }
+  bool RefuseWrite() { return Fail(xbeReadOnly, "The database is open for reading only"); }
+  bool IsReadOnly() const { return readOnly_; }
 
  private:
   bool Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDataFile>& swapped);
@@ -180,6 +186,7 @@ class TXbEngineImpl final : public IXbEngine {
   int depth_ = 0;
   bool announced_ = false;  // the journal on disk already lists the swaps of the coming commit
   bool broken_ = false;     // a commit failed and its rollback too: only a restart can recover
+  bool readOnly_ = false;   // see SetReadOnly
   int error_ = 0;
   std::string errorText_;
   std::map<std::string, std::weak_ptr<TXbDataFile>> files_;  // by canonical path
@@ -209,6 +216,17 @@ bool TXbEngineImpl::Recover() {
   if (depth_ > 0) return Fail(xbeBatch, "cannot recover while a batch is open");
   if (journalPath_.empty()) return true;
   std::string why;
+  if (readOnly_) {
+    // The files as they are may hold half a commit; reading them without the rollback would show it.
+    bool pending = false;
+    if (!XbJournalPending(*fs_, journalPath_, pending, why))
+      return Fail(xbeRead, "Cannot read the journal " + journalPath_ + ": " + why);
+    if (pending)
+      return Fail(
+          xbeReadOnly,
+          "An interrupted commit must be rolled back, which a database open for reading only cannot do");
+    return true;
+  }
   if (!XbRecoverJournal(*fs_, journalPath_, &TXbEngineImpl::Held, this, true, why)) {
     return Fail(xbeJournal, "Cannot roll back an interrupted commit: " + why);
   }
@@ -255,13 +273,19 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Open(const std::string& path) {
   std::string canonical = fs_->Canonical(path);
   if (auto shared = Attach(canonical)) return shared;
 
+  const TXbOpenMode mode = readOnly_ ? TXbOpenMode::xomReadOnly : TXbOpenMode::xomExisting;
   int err = 0;
-  auto dbf = fs_->Open(canonical, TXbOpenMode::xomExisting, err);
+  auto dbf = fs_->Open(canonical, mode, err);
   if (!dbf) {
-    Fail(err == ENOENT ? xbeMissing : xbeRead, "Cannot open " + path);
+    if (err == ENOENT)
+      Fail(xbeMissing, "Cannot open " + path);
+    else if (!readOnly_ && (err == EROFS || err == EACCES))
+      Fail(xbeReadOnly, "Cannot open " + path + " for writing: " + std::strerror(err));
+    else
+      Fail(xbeRead, "Cannot open " + path + ": " + std::strerror(err));
     return nullptr;
   }
-  if (!dbf->TryLock()) {
+  if (!(readOnly_ ? dbf->TryLockShared() : dbf->TryLock())) {
     Fail(xbeLocked, "The file is in use: " + path);
     return nullptr;
   }
@@ -276,8 +300,8 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Open(const std::string& path) {
   }
   std::string memoPath = MemoPathOf(canonical);
   // Old files left by a swap whose commit had already finished.
-  if (fs_->Exists(canonical + kBackupSuffix)) fs_->Remove(canonical + kBackupSuffix);
-  if (fs_->Exists(memoPath + kBackupSuffix)) fs_->Remove(memoPath + kBackupSuffix);
+  if (!readOnly_ && fs_->Exists(canonical + kBackupSuffix)) fs_->Remove(canonical + kBackupSuffix);
+  if (!readOnly_ && fs_->Exists(memoPath + kBackupSuffix)) fs_->Remove(memoPath + kBackupSuffix);
 
   std::string head(static_cast<size_t>(std::min<uint64_t>(size, 65536)), '\0');
   size_t got = 0;
@@ -294,12 +318,18 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Open(const std::string& path) {
   }
   std::unique_ptr<IXbFile> fpt;
   if (header.HasMemo()) {
-    fpt = fs_->Open(memoPath, TXbOpenMode::xomExisting, err);
-    if (fpt && !fpt->TryLock()) {
+    fpt = fs_->Open(memoPath, mode, err);
+    if (fpt && !(readOnly_ ? fpt->TryLockShared() : fpt->TryLock())) {
       Fail(xbeLocked, "The file is in use: " + memoPath);
       return nullptr;
     }
-    if (!fpt) {
+    if (!fpt && !readOnly_ && err != ENOENT) {
+      Fail(err == EROFS || err == EACCES ? xbeReadOnly : xbeRead,
+           "Cannot open " + memoPath + ": " + std::strerror(err));
+      return nullptr;
+    }
+    // Read-only, a missing memo file leaves the memos reading as damaged.
+    if (!fpt && !readOnly_) {
       // Keep the records readable; their memos read as damaged until the table is compacted.
       fpt = fs_->Open(memoPath, TXbOpenMode::xomCreateNew, err);
       TXbMemoHeader mh{static_cast<uint32_t>((kFptHeaderSize + blockSize_ - 1) / blockSize_), blockSize_};
@@ -318,6 +348,10 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Create(const std::string& path,
                                                 const std::vector<TXbFieldDef>& fields) {
   if (broken_) {
     Broken();
+    return nullptr;
+  }
+  if (readOnly_) {
+    RefuseWrite();
     return nullptr;
   }
   JournalPath(path);
@@ -381,6 +415,7 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Create(const std::string& path,
   std::string bytes = BuildDbfHeader(header, y, m, d);
   bytes.push_back(static_cast<char>(kDbfEof));
   std::unique_ptr<IXbFile> fpt;
+  XbClearIoError();
   auto dbf = fs_->Open(temp + ext, TXbOpenMode::xomCreateNew, err);
   bool ok = dbf && dbf->TryLock() && dbf->WriteAt(0, bytes.data(), bytes.size()) && dbf->Sync();
   if (ok && header.HasMemo()) {
@@ -392,11 +427,12 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Create(const std::string& path,
   }
   ok = ok && fs_->Rename(temp + ext, canonical) && fs_->SyncDir(dir);
   if (!ok) {
+    const std::string reason = XbIoErrorSuffix();
     dbf.reset();
     fpt.reset();
     fs_->Remove(temp + ext);
     fs_->Remove(temp + memoExt);
-    Fail(xbeCreate, "Cannot create " + path);
+    Fail(xbeCreate, "Cannot create " + path + reason);
     return nullptr;
   }
   return Install(canonical, memoPath, std::move(dbf), std::move(fpt), xbeCreate, "Cannot create " + path);
@@ -419,6 +455,7 @@ std::unique_ptr<IXbTable> TXbEngineImpl::Install(const std::string& canonical, c
 
 bool TXbEngineImpl::Change(const std::shared_ptr<TXbDataFile>& file, const std::function<bool()>& op) {
   if (broken_) return Broken();
+  if (readOnly_) return RefuseWrite();
   bool implicit = depth_ == 0;
   batch_.insert(file);
   if (implicit) depth_ = 1;
@@ -471,18 +508,21 @@ void TXbEngineImpl::Discard() {
 bool TXbEngineImpl::AnnounceSwaps(
     const std::vector<std::pair<std::string, std::string>>& targetAndReplacement) {
   if (depth_ > 0) return Fail(xbeBatch, "cannot rebuild a table while a batch is open");
+  if (readOnly_) return RefuseWrite();
   TXbJournal journal(++salt_);
   for (const auto& [target, replacement] : targetAndReplacement) {
     journal.AddSwap(target, replacement, target + kBackupSuffix);
   }
   int err = 0;
+  XbClearIoError();
   auto j = fs_->Open(journalPath_, TXbOpenMode::xomReplace, err);
   const std::string& bytes = journal.Bytes();
   if (!j || !j->WriteAt(0, bytes.data(), bytes.size()) || !j->Sync() ||
       !fs_->SyncDir(XbDirName(journalPath_))) {
+    const std::string reason = XbIoErrorSuffix();
     j.reset();
     Unannounce();
-    return Fail(xbeWrite, "Cannot write the journal " + journalPath_);
+    return Fail(xbeWrite, "Cannot write the journal " + journalPath_ + reason);
   }
   announced_ = true;
   return true;
@@ -507,6 +547,10 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
     batch_.clear();
     return true;
   }
+  if (readOnly_) {
+    Discard();
+    return RefuseWrite();
+  }
   std::string journalPath = journalPath_;
   if (journalPath.empty()) journalPath = JournalPath(dirty.empty() ? (*swaps)[0].Target : dirty[0]->Path());
   std::string journalDir = XbDirName(journalPath);
@@ -520,10 +564,12 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
   int err = 0;
   bool rewrite = !(announced_ && dirty.empty());
   announced_ = false;
+  XbClearIoError();
   if (rewrite) {
     auto j = fs_->Open(journalPath, TXbOpenMode::xomReplace, err);
     const std::string& bytes = journal.Bytes();
     if (!j || !j->WriteAt(0, bytes.data(), bytes.size()) || !j->Sync() || !fs_->SyncDir(journalDir)) {
+      const std::string reason = XbIoErrorSuffix();
       j.reset();
       // The data files are untouched; a journal left behind only puts back what is already there.
       fs_->Remove(journalPath);
@@ -534,7 +580,7 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
           fs_->Remove(s.Replacement);
         }
       }
-      return Fail(xbeWrite, "Cannot write the journal " + journalPath);
+      return Fail(xbeWrite, "Cannot write the journal " + journalPath + reason);
     }
   }
 
@@ -554,6 +600,7 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
   }
   ok = ok && fs_->Remove(journalPath) && fs_->SyncDir(journalDir);
   if (!ok) {
+    const std::string reason = XbIoErrorSuffix();
     std::string why;
     if (!XbRecoverJournal(*fs_, journalPath, &TXbEngineImpl::Held, this, false, why)) broken_ = true;
     for (const auto& f : batch_) {
@@ -564,7 +611,10 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
     if (hasSwaps) {
       for (auto& s : *swaps) s.File.reset();
     }
-    return Fail(broken_ ? xbeJournal : xbeWrite, "Cannot commit the changes; they were rolled back");
+    if (broken_)
+      return Fail(xbeJournal, "Cannot commit the changes" + reason + "; rolling them back failed as well (" +
+                                  why + "), which the next start does");
+    return Fail(xbeWrite, "Cannot commit the changes" + reason + "; they were rolled back");
   }
   batch_.clear();
   if (hasSwaps) {
@@ -675,6 +725,13 @@ bool TXbTableImpl::FlushRecord() {
     return true;
   }
   if (!changed_) return true;
+  if (engine_.IsReadOnly()) {
+    // Only a deletion mark gets this far; it is dropped, as a refused value would be.
+    uint32_t at = recno_;
+    SetEof();
+    if (at != 0) Go(at, nullptr);
+    return engine_.RefuseWrite();
+  }
   if (assignFailed_) {
     uint32_t at = recno_;
     SetEof();
@@ -847,6 +904,7 @@ std::string_view TXbTableImpl::Raw(int j) const {
 
 bool TXbTableImpl::Writable(int j, const char* types) {
   Refresh();
+  if (engine_.IsReadOnly()) return engine_.RefuseWrite();
   if (j < 0 || j >= FieldCount()) return engine_.Fail(xbeField, "No such field");
   if (std::string_view(types).find(Field(j).Type) == std::string_view::npos) {
     return engine_.Fail(xbeField, "The field " + Field(j).Name + " does not take this kind of value");
@@ -1027,15 +1085,17 @@ int TXbTableImpl::Rebuild(bool dropDeleted, bool compactMemo) {
     swaps.push_back({target, name, std::move(file), isMemo});
     return true;
   };
+  XbClearIoError();
   bool ok = build(f.Path(), stem + ext, data, false);
   if (ok && compactMemo) ok = build(f.MemoPath(), stem + memoExt, memo, true);
   ok = ok && fs.SyncDir(XbDirName(f.Path()));
   if (!ok) {
+    const std::string reason = XbIoErrorSuffix();
     for (auto& s : swaps) s.File.reset();
     fs.Remove(stem + ext);
     fs.Remove(stem + memoExt);
     engine_.Unannounce();
-    engine_.Fail(xbeWrite, "Cannot write the rebuilt table");
+    engine_.Fail(xbeWrite, "Cannot write the rebuilt table" + reason);
     return -4;
   }
   if (!engine_.CommitSwaps(file_, swaps)) return -5;

@@ -31,6 +31,7 @@ enum TXbError : int {
   xbeDamaged = -64,   // the header cannot be read
   xbeBatch = -70,     // not allowed while a batch is open
   xbeJournal = -71,   // an interrupted commit could not be rolled back
+  xbeReadOnly = -72,  // the files cannot be written (a read-only mount, no write permission)
 };
 
 struct TXbTagDef {
@@ -92,6 +93,11 @@ class IXbEngine {
 
   // Where the rollback journal lives; set before the first table opens.
   virtual void SetJournalPath(const std::string& path) = 0;
+  // Set before the first table opens. Tables are opened for reading under shared locks, so writers in
+  // other processes are kept out but readers are not; every change, creation and rebuild is refused
+  // with xbeReadOnly, and so is an open that would first have to roll back an interrupted commit.
+  virtual void SetReadOnly(bool on) = 0;
+  virtual bool ReadOnly() const = 0;
   // Rolls back an interrupted commit. Also done before any open when a journal is found.
   virtual bool Recover() = 0;
   virtual void SetMemoBlockSize(uint32_t size) = 0;  // for memo files created afterwards

@@ -8,8 +8,28 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/xbase/XbIoError.h"
 
 namespace vandrel {
+
+namespace {
+thread_local int lastIoError = 0;
+}  // namespace
+
+int XbLastIoError() {
+  return lastIoError;
+}
+void XbSetIoError(int error) {
+  lastIoError = error;
+}
+void XbClearIoError() {
+  lastIoError = 0;
+}
+std::string XbIoErrorSuffix() {
+  return lastIoError == 0 ? std::string() : std::string(": ") + std::strerror(lastIoError);
+}
 
 std::string XbDirName(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -32,7 +52,7 @@ class TPosixFile final : public IXbFile {
       ssize_t r = ::pread(fd_, out + got, n - got, static_cast<off_t>(offset + got));
       if (r < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return Failed();
       }
       if (r == 0) break;
       got += static_cast<size_t>(r);
@@ -47,7 +67,7 @@ class TPosixFile final : public IXbFile {
       ssize_t w = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
       if (w < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return Failed();
       }
       done += static_cast<size_t>(w);
     }
@@ -61,23 +81,32 @@ class TPosixFile final : public IXbFile {
     return true;
   }
 
-  bool Truncate(uint64_t size) override { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
-  bool Sync() override { return ::fsync(fd_) == 0; }
+  bool Truncate(uint64_t size) override {
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 || Failed();
+  }
+  bool Sync() override { return ::fsync(fd_) == 0 || Failed(); }
   bool TryLock() override { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
+  bool TryLockShared() override { return ::flock(fd_, LOCK_SH | LOCK_NB) == 0; }
 
  private:
+  static bool Failed() {
+    XbSetIoError(errno);
+    return false;
+  }
+
   int fd_;
 };
 
 class TPosixFileSystem final : public IXbFileSystem {
  public:
   std::unique_ptr<IXbFile> Open(const std::string& path, TXbOpenMode mode, int& error) override {
-    int flags = O_RDWR | O_CLOEXEC;
+    int flags = (mode == TXbOpenMode::xomReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
     if (mode == TXbOpenMode::xomCreateNew) flags |= O_CREAT | O_EXCL;
     if (mode == TXbOpenMode::xomReplace) flags |= O_CREAT | O_TRUNC;
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
       error = errno;
+      XbSetIoError(error);
       return nullptr;
     }
     struct stat st {};
@@ -96,7 +125,9 @@ class TPosixFileSystem final : public IXbFileSystem {
   }
   bool Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
   bool Rename(const std::string& from, const std::string& to) override {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    XbSetIoError(errno);
+    return false;
   }
 
   bool SyncDir(const std::string& dir) override {

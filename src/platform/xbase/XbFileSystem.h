@@ -20,12 +20,15 @@ class IXbFile {
   virtual bool Sync() = 0;
   // Exclusive and non-blocking: false when another open file holds the lock.
   virtual bool TryLock() = 0;
+  // Shared and non-blocking: readers hold it together; false while another open file holds it exclusively.
+  virtual bool TryLockShared() = 0;
 };
 
 enum class TXbOpenMode {
   xomExisting,   // fails when the file is missing
   xomCreateNew,  // fails when the file exists
   xomReplace,    // creates or truncates
+  xomReadOnly,   // an existing file, for reading only
 };
 
 class IXbFileSystem {

@@ -4,16 +4,24 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/xbase/XbIoError.h"
+
 namespace vandrel {
 
 namespace {
 
 class TMemFile final : public IXbFile {
  public:
-  TMemFile(std::shared_ptr<TXbMemFileSystem> fs, std::shared_ptr<TXbMemFileSystem::Node> node, int id)
-      : fs_(std::move(fs)), node_(std::move(node)), id_(id), generation_(fs_->generation()) {}
+  TMemFile(std::shared_ptr<TXbMemFileSystem> fs, std::shared_ptr<TXbMemFileSystem::Node> node, int id,
+           bool readOnly)
+      : fs_(std::move(fs)),
+        node_(std::move(node)),
+        id_(id),
+        generation_(fs_->generation()),
+        readOnly_(readOnly) {}
   ~TMemFile() override {
     if (node_->LockedBy == id_) node_->LockedBy = 0;
+    node_->SharedBy.erase(id_);
   }
 
   bool ReadAt(uint64_t offset, void* buffer, size_t n, size_t& got) override {
@@ -27,7 +35,7 @@ class TMemFile final : public IXbFile {
   }
 
   bool WriteAt(uint64_t offset, const void* data, size_t n) override {
-    if (!Alive()) return false;
+    if (!Alive() || readOnly_) return false;
     bool ok = fs_->Mutate();
     size_t land = ok ? n : n / 2;
     auto& d = node_->Data;
@@ -44,7 +52,7 @@ class TMemFile final : public IXbFile {
     return true;
   }
   bool Truncate(uint64_t size) override {
-    if (!Alive() || !fs_->Mutate()) return false;
+    if (!Alive() || readOnly_ || !fs_->Mutate()) return false;
     node_->Data.resize(size, 0);
     return true;
   }
@@ -56,7 +64,17 @@ class TMemFile final : public IXbFile {
   bool TryLock() override {
     if (!Alive()) return false;
     if (node_->LockedBy != 0 && node_->LockedBy != id_) return false;
+    if (std::any_of(node_->SharedBy.begin(), node_->SharedBy.end(), [this](int id) { return id != id_; }))
+      return false;
+    node_->SharedBy.erase(id_);
     node_->LockedBy = id_;
+    return true;
+  }
+  bool TryLockShared() override {
+    if (!Alive()) return false;
+    if (node_->LockedBy != 0 && node_->LockedBy != id_) return false;
+    if (node_->LockedBy == id_) node_->LockedBy = 0;
+    node_->SharedBy.insert(id_);
     return true;
   }
 
@@ -67,18 +85,25 @@ class TMemFile final : public IXbFile {
   std::shared_ptr<TXbMemFileSystem::Node> node_;
   int id_;
   int generation_;
+  bool readOnly_;  // opened for reading only
 };
 
 }  // namespace
 
 bool TXbMemFileSystem::Mutate() {
   ++calls_;
-  return !Failed();
+  if (!Failed()) return true;
+  XbSetIoError(ENOSPC);
+  return false;
 }
 
 std::unique_ptr<IXbFile> TXbMemFileSystem::Open(const std::string& path, TXbOpenMode mode, int& error) {
   auto it = files_.find(path);
-  if (mode == TXbOpenMode::xomExisting) {
+  if (readOnly_ && mode != TXbOpenMode::xomReadOnly) {
+    error = it == files_.end() && mode == TXbOpenMode::xomExisting ? ENOENT : EROFS;
+    return nullptr;
+  }
+  if (mode == TXbOpenMode::xomExisting || mode == TXbOpenMode::xomReadOnly) {
     if (it == files_.end()) {
       error = ENOENT;
       return nullptr;
@@ -99,7 +124,8 @@ std::unique_ptr<IXbFile> TXbMemFileSystem::Open(const std::string& path, TXbOpen
     }
   }
   error = 0;
-  return std::make_unique<TMemFile>(shared_from_this(), it->second, nextId_++);
+  return std::make_unique<TMemFile>(shared_from_this(), it->second, nextId_++,
+                                    mode == TXbOpenMode::xomReadOnly);
 }
 
 bool TXbMemFileSystem::Exists(const std::string& path) {
@@ -107,13 +133,13 @@ bool TXbMemFileSystem::Exists(const std::string& path) {
 }
 
 bool TXbMemFileSystem::Remove(const std::string& path) {
-  if (!Mutate()) return false;
+  if (readOnly_ || !Mutate()) return false;
   files_.erase(path);
   return true;
 }
 
 bool TXbMemFileSystem::Rename(const std::string& from, const std::string& to) {
-  if (!Mutate()) return false;
+  if (readOnly_ || !Mutate()) return false;
   auto it = files_.find(from);
   if (it == files_.end()) return false;
   auto node = it->second;
@@ -144,7 +170,10 @@ void TXbMemFileSystem::Crash(bool dropUnsynced) {
     files_ = durable_;
     for (auto& [path, node] : files_) node->Data = node->Durable;
   }
-  for (auto& [path, node] : files_) node->LockedBy = 0;
+  for (auto& [path, node] : files_) {
+    node->LockedBy = 0;
+    node->SharedBy.clear();
+  }
 }
 
 std::vector<unsigned char> TXbMemFileSystem::Contents(const std::string& path) const {

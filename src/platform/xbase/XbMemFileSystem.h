@@ -18,6 +18,7 @@ class TXbMemFileSystem final : public IXbFileSystem, public std::enable_shared_f
     std::vector<unsigned char> Data;     // what a running process sees
     std::vector<unsigned char> Durable;  // what survives a crash that drops unsynced writes
     int LockedBy = 0;                    // id of the open file holding the lock, 0 when none
+    std::set<int> SharedBy;              // ids of the open files holding it shared
   };
 
   std::unique_ptr<IXbFile> Open(const std::string& path, TXbOpenMode mode, int& error) override;
@@ -41,6 +42,8 @@ class TXbMemFileSystem final : public IXbFileSystem, public std::enable_shared_f
   std::vector<unsigned char> Contents(const std::string& path) const;
   void SetContents(const std::string& path, const std::vector<unsigned char>& data);
   std::vector<std::string> List() const;
+  // Refuses every opening for writing and every change of a folder, as a read-only mount does.
+  void SetReadOnly(bool on) { readOnly_ = on; }
 
   // Used by the open files.
   bool Mutate();  // counts one call; false when it must fail
@@ -53,6 +56,7 @@ class TXbMemFileSystem final : public IXbFileSystem, public std::enable_shared_f
   int failFrom_ = 0;
   int nextId_ = 1;
   int generation_ = 0;  // bumped by Crash so files opened before it go dead
+  bool readOnly_ = false;
 };
 
 }  // namespace vandrel

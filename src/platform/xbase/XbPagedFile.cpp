@@ -234,9 +234,9 @@ struct TJournalContent {
 
 // The whole journal; false with `error` set when it exists but cannot be read.
 bool ReadJournal(IXbFileSystem& fs, const std::string& journalPath, bool& exists, std::string& bytes,
-                 std::string& error) {
+                 std::string& error, TXbOpenMode mode = TXbOpenMode::xomExisting) {
   int err = 0;
-  auto journal = fs.Open(journalPath, TXbOpenMode::xomExisting, err);
+  auto journal = fs.Open(journalPath, mode, err);
   exists = journal != nullptr || fs.Exists(journalPath);
   if (!journal) {
     if (!exists) return true;
@@ -387,6 +387,17 @@ bool RestorePages(IXbFileSystem& fs, const TJournalContent& content, TXbHeldFile
 }
 
 }  // namespace
+
+bool XbJournalPending(IXbFileSystem& fs, const std::string& journalPath, bool& pending, std::string& error) {
+  pending = false;
+  bool exists = false;
+  std::string bytes;
+  if (!ReadJournal(fs, journalPath, exists, bytes, error, TXbOpenMode::xomReadOnly)) return false;
+  if (!exists) return true;
+  const TJournalContent content = ParseJournal(bytes);
+  pending = !content.Files.empty() || !content.Swaps.empty();
+  return true;
+}
 
 bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeldFile held, void* context,
                       bool lockFirst, std::string& error) {

@@ -82,6 +82,10 @@ using TXbHeldFile = IXbFile* (*)(void* context, const std::string& path);
 // Puts back what a journal recorded, then deletes it. A torn tail ends the journal. With `lockFirst`
 // (another process may have written the journal) every file it names is locked before anything is
 // touched, and one held elsewhere stops the recovery. Missing journal: success.
+// Whether a journal asks for anything to be put back, read without touching a file. Missing or torn
+// before its first record: nothing pending.
+bool XbJournalPending(IXbFileSystem& fs, const std::string& journalPath, bool& pending, std::string& error);
+
 bool XbRecoverJournal(IXbFileSystem& fs, const std::string& journalPath, TXbHeldFile held, void* context,
                       bool lockFirst, std::string& error);
 
