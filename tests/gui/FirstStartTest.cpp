@@ -1,6 +1,10 @@
 // A first start on an empty configuration, in this process: the kernel runs the setup wizard, whose engine
 // update fetches the definitions from a real update site; then the main window opens on them.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,6 +34,7 @@
 #include "ui/CurrencyDropDownFrame.h"
 #include "ui/DesktopWindows.h"
 #include "ui/MainForm.h"
+#include "ui/SetupWizForm.h"
 #include "ui/UpdaterForm.h"
 #include "update/UpdateTestWorld.h"
 
@@ -187,6 +192,61 @@ TEST_F(FirstStartTest, SetupWizardFetchesTheEnginesThenTheMainWindowOpens) {
   }
   kernel.ShutDown();
   EXPECT_TRUE(QTest::qWaitFor([&] { return runner.State() == asIdle; }, 10000));
+}
+
+class SetupWizardUpdateTest : public test::SettingsTest {
+ protected:
+  SetupWizardUpdateTest() { RegisterAppName("Vandrel Shopper"); }
+};
+
+// "Cancel" while the update waits on a site that never answers stops the update, not the wizard: it goes
+// on to its last page, and the update records nothing.
+TEST_F(SetupWizardUpdateTest, CancelDuringTheUpdateStopsItAndTheWizardGoesOn) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  updatetest::TUpdateClient client;
+  client.Settings.Address =
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/update-info/013";
+
+  test::TEnvironmentProxy none;
+  TSetupWizardRun run;
+  run.Updater = &client.Updater;
+  run.Detect = none.Detect();
+  run.RewriteIntegration = [] {};
+  bool canceled = false, reachedReady = false;
+  WhenModal("SetupWizFrm", [&](QWidget& w) {
+    auto* next = Find<QPushButton>(w, "NextBtn");
+    for (int page = 0; page < 3; ++page) next->click();  // modem: add-ons, currency, updates
+    EXPECT_EQ(Find<QLabel>(w, "TitleLabel")->text(), "Search Engine Updates");
+    next->click();
+    return true;
+  });
+  WhenModal("SetupWizFrm", [&](QWidget& w) {
+    auto* frame = w.findChild<TUpdaterFrm*>();
+    auto* next = Find<QPushButton>(w, "NextBtn");
+    if (!canceled && frame && frame->StatusText() == "Checking for engine updates...") {
+      canceled = true;
+      Find<QPushButton>(w, "CancelBtn")->click();
+      return false;
+    }
+    if (next->text() != "&Finish") return false;
+    reachedReady = canceled;
+    next->click();
+    return true;
+  });
+  EXPECT_TRUE(ExecuteSetupWizard(Config, Converter, std::move(run)));
+  EXPECT_TRUE(canceled);
+  EXPECT_TRUE(reachedReady);
+  EXPECT_TRUE(Config.GlobalSystem().AppConfigured());
+  EXPECT_EQ(client.Settings.LastChannelWrites, 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
+  close(fd);
 }
 
 }  // namespace
