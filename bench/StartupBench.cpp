@@ -53,10 +53,13 @@ class TVirtualDisplay {
       _exit(127);
     }
     close(fds[1]);
-    char buffer[16] = {};
-    const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);  // the display number, once it is ready
+    // The display number and a newline, once the server is ready. The server writes them apart and dies
+    // when the pipe has gone in between, so the whole line is read before it is closed.
+    std::string number;
+    char c = 0;
+    while (number.size() < 16 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
-    if (n > 0) Name = ":" + std::to_string(std::atoi(buffer));
+    if (!number.empty()) Name = ":" + std::to_string(std::atoi(number.c_str()));
   }
   ~TVirtualDisplay() {
     if (Pid_ > 0) {

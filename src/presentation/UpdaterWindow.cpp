@@ -1,8 +1,33 @@
 #include "presentation/UpdaterWindow.h"
 
+#include <algorithm>
+
+#include "actions/AppErrors.h"
 #include "actions/QuorinApplications.h"
+#include "search/QuorinEngineRepository.h"
+#include "storage/StorageDataLists.h"
 
 namespace vandrel {
+
+// The catalogue's stored lists report how far their commits are; the install is most of an update's time.
+class TUpdaterWindow::TListEar : public IStorageDataListObserver {
+ public:
+  TListEar(TUpdaterWindow& window, TEngineRepository* repository) : Window_(window) {
+    if (!repository) return;
+    Lists_ = {&repository->SearchTypes(), &repository->Categories(), &repository->EngineLists().Template()};
+    for (TStorageDataList* list : Lists_) list->AddObserver(this);
+  }
+  ~TListEar() override {
+    for (TStorageDataList* list : Lists_) list->RemoveObserver(this);
+  }
+  void Progress(TStorageDataList*, int position) override { Window_.ListProgress(position); }
+  // The catalogue cannot be trusted any more; the error ends the program.
+  void StorageError(TStorageDataList*, bool) override { ShowAppError(aeDatabaseAccess); }
+
+ private:
+  TUpdaterWindow& Window_;
+  std::vector<TStorageDataList*> Lists_;
+};
 
 TUpdaterWindow::TUpdaterWindow(TAppUpdater& updater, IScheduler& scheduler, IUserPrompts& prompts,
                                MainDispatcher& dispatcher)
@@ -10,9 +35,23 @@ TUpdaterWindow::TUpdaterWindow(TAppUpdater& updater, IScheduler& scheduler, IUse
       Scheduler_(scheduler),
       Prompts_(prompts),
       Dispatcher_(dispatcher),
-      Run_(updater, dispatcher) {
-  Run_.OnStep = [this](TUpdateStep, const std::string&) { Changed(); };
-  Run_.OnProgress = [this](int, int64_t, int64_t) { Changed(); };
+      Run_(updater, dispatcher),
+      Lists_(std::make_unique<TListEar>(*this, updater.Runner().Repository())) {
+  Run_.OnStep = [this](TUpdateStep, const std::string&) {
+    Progress_ = 0;
+    Changed();
+  };
+  Run_.OnProgress = [this](int percent, int64_t, int64_t) {
+    // The install's parts report on scales of their own; the bar never runs back while it installs.
+    Progress_ = Installing() ? std::max(Progress_, percent) : percent;
+    Changed();
+  };
+}
+
+void TUpdaterWindow::ListProgress(int position) {
+  if (!Installing() || position <= Progress_) return;
+  Progress_ = std::min(position, 100);
+  Changed();
 }
 
 TUpdaterWindow::~TUpdaterWindow() {
@@ -21,6 +60,7 @@ TUpdaterWindow::~TUpdaterWindow() {
   OnChanged = nullptr;
   // A window torn down mid-update must not leave the runner working for nobody.
   if (Started_ && !Ended_) ShowFailed();
+  Lists_.reset();
 }
 
 void TUpdaterWindow::Shown() {
@@ -60,6 +100,7 @@ void TUpdaterWindow::Tick() {
 void TUpdaterWindow::Finish() {
   Ended_ = true;
   Run_.End();
+  Progress_ = Run_.Progress();
   Changed();
   if (Run_.Canceled()) return Close(TUpdaterWindowResult::uwrCancel);
   if (AskSoftwareUpdate && Run_.SoftwareUpdate() && !Run_.SoftwareUpdate()->Addresses.empty()) {
@@ -72,7 +113,7 @@ void TUpdaterWindow::Finish() {
     if (Prompts_.Ask(prompt).Answer == TPromptAnswer::paYes && OpenPage)
       OpenPage(Run_.SoftwareUpdate()->Addresses.front());
   }
-  Timer_ = Scheduler_.Schedule(kCloseDelayMs, [this] {
+  Timer_ = Scheduler_.Schedule(CloseDelayMs, [this] {
     Timer_ = 0;
     Close(TUpdaterWindowResult::uwrOk);
   });
@@ -97,6 +138,7 @@ void TUpdaterWindow::ShowFailed() {
     Dispatcher_.RunUntil([&] { return Run_.Done() && runner.State() == asIdle; }, std::chrono::seconds(10));
     Ended_ = true;
     Run_.End();
+    Progress_ = Run_.Progress();
   }
   if (!Finished()) Close(TUpdaterWindowResult::uwrCancel);
 }

@@ -45,12 +45,15 @@ class TUpdaterWindow {
   std::function<void(const std::string& address)> OpenPage;
   // Replaces "%APPNAME%" in the texts this controller shows itself.
   std::string AppName = "Vandrel Shopper";
+  // How long the final status stays before the window closes with OK.
+  int CloseDelayMs = kCloseDelayMs;
   // The longest the window waits for the update; then it gives up as if skipped.
   std::chrono::milliseconds Limit = std::chrono::minutes(30);
 
   std::string ButtonText() const { return FullMode ? "Cancel" : "&Skip"; }
   const std::string& Status() const { return Run_.Status(); }
-  int Progress() const { return Run_.Progress(); }
+  // The bar: the running step's download, then the install with the catalogue's commits.
+  int Progress() const { return Progress_; }
   bool Started() const { return Started_; }
   bool Finished() const { return Result_ != TUpdaterWindowResult::uwrNone; }
   TUpdaterWindowResult Result() const { return Result_; }
@@ -66,13 +69,18 @@ class TUpdaterWindow {
   // until the runner is idle again, so nothing is left busy; the result is Cancel.
   void ShowFailed();
 
+  // True while the update installs: the loop is busy then, so a view repaints at once on every change.
+  bool Installing() const { return Run_.Installing() && !Ended_; }
+
   // The status line or the progress changed.
   std::function<void()> OnChanged;
   // The window should close with this result. Called once.
   std::function<void(TUpdaterWindowResult result)> OnClose;
 
  private:
+  class TListEar;
   void StartUpdate();
+  void ListProgress(int position);
   void ScheduleTick();
   void Tick();
   void Finish();
@@ -86,6 +94,8 @@ class TUpdaterWindow {
   IUserPrompts& Prompts_;
   MainDispatcher& Dispatcher_;
   TUpdateRun Run_;
+  std::unique_ptr<TListEar> Lists_;  // the catalogue's stored lists, heard while the window lives
+  int Progress_ = 0;
   IScheduler::TTimerId Timer_ = 0;  // the one pending timer (start, tick or close); 0 none
   bool Started_ = false;
   bool Ended_ = false;  // the run's outcome was recorded

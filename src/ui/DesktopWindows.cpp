@@ -29,19 +29,27 @@
 #include "ui/SearchWizForm.h"
 #include "ui/SetupWizForm.h"
 #include "ui/UpdaterForm.h"
+#include "update/QuorinUpdateActions.h"
 
 namespace vandrel {
 
-void AddStartWindows(TAppKernel::THooks& hooks) {
-  hooks.RunSetupWizard = [] {
+void AddStartWindows(TAppKernel::THooks& hooks, TStartWindowParts parts) {
+  // Every engine update of the program (these windows, "Check Updates Now", the one before a search)
+  // queues its operation on this runner.
+  if (hooks.Actions && hooks.Runner) RegisterUpdateAction(*hooks.Actions, *hooks.Runner);
+  TAppConfig* config = parts.Config ? parts.Config : &AppConfig();
+  TAppUpdater* updater = parts.Updater ? parts.Updater : &ProgramUpdater();
+  hooks.RunSetupWizard = [config, updater, parts] {
     TSetupWizardRun run;
-    run.RunEngineUpdate = [] { return ExecuteEngineUpdate(nullptr); };
+    run.Updater = updater;
+    run.Detect = parts.Detect;
+    run.RewriteIntegration = parts.RewriteIntegration;
     run.ReloadPriceResults = [] {
       if (TAppSearchHistory* prices = TAppKernel::Instance().CompareHistory()) prices->ReloadResults();
     };
-    return ExecuteSetupWizard(AppConfig(), CurrencyConverter(), std::move(run));
+    return ExecuteSetupWizard(*config, CurrencyConverter(), std::move(run));
   };
-  hooks.RunEngineUpdateWindow = [] { return ExecuteEngineUpdate(nullptr); };
+  hooks.RunEngineUpdateWindow = [updater] { return ExecuteEngineUpdate(nullptr, *updater); };
 }
 
 void AddSearchUpdate(TAppKernel& kernel, std::function<QWidget*()> parent) {

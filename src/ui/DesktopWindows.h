@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 #include "kernel/AppKernel.h"
+#include "presentation/LanSettingsController.h"
 
 namespace vandrel {
 
@@ -15,6 +17,8 @@ class TBrowserFrm;
 class TResultFilterFrm;
 class TResultFrm;
 class TAdFrm;
+class TAppConfig;
+class TAppUpdater;
 class THistoryHomeSource;
 class THomeFrm;
 class TProgressForm;
@@ -22,9 +26,17 @@ class TQtScheduler;
 class TQtUserPrompts;
 class TVandrelShopperForm;
 
+// What the start's windows work on; each left empty is the program's own.
+struct TStartWindowParts {
+  TAppConfig* Config = nullptr;
+  TAppUpdater* Updater = nullptr;  // over the hooks' runner
+  TProxyDetect Detect;             // the proxy the wizard proposes: the user's environment and browser
+  std::function<void()> RewriteIntegration;
+};
+
 // The start-up's windows: the setup wizard on a first start and the engine update window when no engines
-// exist. Before the kernel starts.
-void AddStartWindows(TAppKernel::THooks& hooks);
+// exist; registers the engine update with the hooks' runner. Before the kernel starts.
+void AddStartWindows(TAppKernel::THooks& hooks, TStartWindowParts parts = {});
 
 // The automatic engine update before a search, when one is due. Before the main window exists.
 void AddSearchUpdate(TAppKernel& kernel, std::function<QWidget*()> parent);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <cstdlib>
 
 #include "kernel/AppName.h"
@@ -116,6 +117,19 @@ void ShowCurrentException() {
     } catch (...) {
       std::_Exit(1);
     }
+  }
+}
+
+int RunGuarded(const std::function<int()>& body, const char* module) {
+  try {
+    return body();
+  } catch (...) {
+    if (QApplication::instance()) {
+      ShowCurrentException();
+    } else {
+      std::fprintf(stderr, "%s: %s\n", AppName().c_str(), DescribeCurrentException(module).Message.c_str());
+    }
+    return 1;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <functional>
 
 #include "kernel/ExceptionInfo.h"
 
@@ -44,5 +45,9 @@ class TVandrelApplication : public QApplication {
 // Shows the exception being handled (inside a catch block); falls back to a plain message box, and when even
 // that fails ends the process with status 1.
 void ShowCurrentException();
+
+// Runs the program's `body` and answers its status. An exception escaping it is shown as one from the
+// event loop would be (on stderr, naming `module`, while no application exists), and the answer is 1.
+int RunGuarded(const std::function<int()>& body, const char* module);
 
 }  // namespace vandrel

@@ -124,7 +124,8 @@ THomeFrm::THomeFrm(IHomePageSource& source, std::string pageFile, QWidget* paren
     WatchKeys();
     if (ok && fillPending_) bridge_->FillPage();
     fillPending_ = false;
-    if (!ok)
+    // A browser that failed has said why already; that reason is the one to keep.
+    if (!ok && !view_->Failed())
       view_->ShowFailure(
           tr("The home page could not be shown: %1 did not load.").arg(QString::fromStdString(pageFile_)));
     emit PageLoaded(ok);

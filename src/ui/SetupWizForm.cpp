@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,7 +23,9 @@
 #include "kernel/AppName.h"
 #include "kernel/DesktopSettingsStore.h"
 #include "platform/RegistryStore.h"
+#include "presentation/UpdaterWindow.h"
 #include "ui/CurrencyDropDownFrame.h"
+#include "ui/UpdaterForm.h"
 
 namespace vandrel {
 namespace {
@@ -89,13 +92,14 @@ TLeaveChoice TSetupCancelForm::Ask(QWidget* parent) {
 // ---------------------------------------------------------------------------------------------------
 
 TSetupWizFrm::TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& converter, TProxyDetect detect,
-                           TSetupWizardHooks hooks, QWidget* parent)
+                           TSetupWizardHooks hooks, QWidget* parent, TAppUpdater* updater)
     : QDialog(parent), prompts_(this) {
   setObjectName("SetupWizFrm");
   setWindowTitle(Text(setup_text::kCaption));
   auto runUpdate = std::move(hooks.RunEngineUpdate);
-  hooks.RunEngineUpdate = [runUpdate]() {
-    QCoreApplication::processEvents();  // the page says what is going on before the update window opens
+  hooks.RunEngineUpdate = [this, runUpdate, updater]() {
+    QCoreApplication::processEvents();  // the page is on screen before the update starts
+    if (updater) return RunUpdateInPage(*updater);
     return runUpdate ? runUpdate() : true;
   };
   hooks.AskLeave = [this] { return TSetupCancelForm::Ask(this); };
@@ -222,8 +226,31 @@ QWidget* TSetupWizFrm::UpdatesPage() {
 
 QWidget* TSetupWizFrm::UpdatingPage() {
   auto* page = new QWidget;
-  PageLayout(page, "Checking for search engine updates...");
+  auto* layout = PageLayout(page);
+  updateFrame_ = new TUpdaterFrm(page);
+  layout->addWidget(updateFrame_);
   return page;
+}
+
+TSetupWizFrm::~TSetupWizFrm() = default;
+
+bool TSetupWizFrm::RunUpdateInPage(TAppUpdater& updater) {
+  update_ = std::make_unique<TUpdaterWindow>(updater, scheduler_, prompts_);
+  TUpdaterWindow& update = *update_;
+  update.AppName = AppName();
+  update.AllCategories = true;
+  update.CloseDelayMs = 0;  // the wizard pauses on the last state itself
+  update.OnChanged = [this, &update] { updateFrame_->Follow(update); };
+  QEventLoop wait;
+  update.OnClose = [&wait](TUpdaterWindowResult) { wait.quit(); };
+  update.Shown();
+  if (!update.Finished()) wait.exec();
+  if (!update.Finished()) update.ShowFailed();  // the loop was left from elsewhere: stop what runs
+  const bool finished = update.Result() == TUpdaterWindowResult::uwrOk;
+  update.OnChanged = nullptr;
+  update.OnClose = nullptr;
+  update_.reset();
+  return finished;
 }
 
 QWidget* TSetupWizFrm::ReadyPage() {
@@ -295,6 +322,11 @@ void TSetupWizFrm::reject() {
     QDialog::reject();
     return;
   }
+  // During the update "Cancel" stops it; the wizard goes on once the runner is idle.
+  if (update_) {
+    update_->CancelPressed();
+    return;
+  }
   TakeView();
   controller_->Cancel();
 }
@@ -331,7 +363,7 @@ bool ExecuteSetupWizard(TAppConfig& config, TCurrencyConverter& converter, TSetu
                                  : std::function<void()>([&config] { RewriteDesktopIntegration(config); });
   hooks.ReloadPriceResults = std::move(run.ReloadPriceResults);
   TProxyDetect detect = run.Detect ? std::move(run.Detect) : TProxyDetect(&DetectProxy);
-  TSetupWizFrm wizard(settings, converter, std::move(detect), std::move(hooks), run.Parent);
+  TSetupWizFrm wizard(settings, converter, std::move(detect), std::move(hooks), run.Parent, run.Updater);
   return wizard.exec() == QDialog::Accepted;
 }
 

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 
 #include "presentation/SetupWizardController.h"
 #include "ui/QtDesktopPorts.h"
@@ -19,7 +20,10 @@ class QStackedWidget;
 namespace vandrel {
 
 class TAppConfig;
+class TAppUpdater;
 class TCurrencyDropDownFrm;
+class TUpdaterFrm;
+class TUpdaterWindow;
 
 // "configuration is not complete": Continue (the default, also Esc) or Exit.
 class TSetupCancelForm : public QDialog {
@@ -34,12 +38,16 @@ class TSetupWizFrm : public QDialog {
   Q_OBJECT
 
  public:
-  // `settings` and `converter` must outlive the window. The hooks' Changed and Closed are the window's own.
+  // `settings`, `converter` and `updater` must outlive the window. The hooks' Changed and Closed are the
+  // window's own. With an updater the engine update runs in the wizard's own page (its frame shows the
+  // steps); without one the hooks' RunEngineUpdate stands for it.
   TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& converter, TProxyDetect detect,
-               TSetupWizardHooks hooks, QWidget* parent = nullptr);
+               TSetupWizardHooks hooks, QWidget* parent = nullptr, TAppUpdater* updater = nullptr);
+  ~TSetupWizFrm() override;
 
   TSetupWizardController& Controller() { return *controller_; }
   QLabel* TitleLabel() const { return title_; }
+  TUpdaterFrm* UpdateFrame() const { return updateFrame_; }
 
   void reject() override;  // Esc: as "Cancel"
 
@@ -58,6 +66,7 @@ class TSetupWizFrm : public QDialog {
   void TakeView();
   void NextClicked();
   void BackClicked();
+  bool RunUpdateInPage(TAppUpdater& updater);
 
   TQtUserPrompts prompts_;
   TQtScheduler scheduler_;
@@ -75,11 +84,15 @@ class TSetupWizFrm : public QDialog {
   TCurrencyDropDownFrm* currency_ = nullptr;
   QCheckBox* showConverted_ = nullptr;
   QRadioButton *updateYes_ = nullptr, *updateNo_ = nullptr;
+  TUpdaterFrm* updateFrame_ = nullptr;
+  std::unique_ptr<TUpdaterWindow> update_;  // the update the page runs, while it runs
 };
 
 // What a run of the wizard needs besides the configuration.
 struct TSetupWizardRun {
-  // Shows the engine update window over every category; false when the user canceled the update.
+  // Runs the engine update over every category in the wizard's "Update in Progress" page.
+  TAppUpdater* Updater = nullptr;
+  // Without an updater: stands for the update; false when the user canceled it.
   std::function<bool()> RunEngineUpdate;
   // Rebuilds the browser and desktop integration; empty: RewriteDesktopIntegration(config).
   std::function<void()> RewriteIntegration;

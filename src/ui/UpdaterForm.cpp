@@ -42,9 +42,11 @@ TUpdaterFrm::TUpdaterFrm(QWidget* parent)
 
 void TUpdaterFrm::Follow(const TUpdaterWindow& window) {
   StatusLbl_->setText(QString::fromStdString(window.Status()));
+  const bool moved = ProgressBar_->value() != window.Progress();
   ProgressBar_->setValue(window.Progress());
-  // The step's text shows at once, even while the update keeps the loop busy.
+  // The step's text shows at once, even while the update keeps the loop busy; so does the install's bar.
   StatusLbl_->repaint();
+  if (moved && window.Installing()) ProgressBar_->repaint();
 }
 
 QString TUpdaterFrm::StatusText() const {

@@ -26,6 +26,8 @@ class TLocalOnlyInterceptor : public QWebEngineUrlRequestInterceptor {
 };
 
 QString TerminationText(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+  // A process that exited on its own may be reported with its raw wait status (1 as 256).
+  if (exitCode > 255 && (exitCode & 0xff) == 0) exitCode >>= 8;
   switch (status) {
     case QWebEnginePage::CrashedTerminationStatus:
       return QObject::tr("The web browser's page process crashed (exit code %1).").arg(exitCode);

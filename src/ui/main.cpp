@@ -283,17 +283,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
 int main(int argc, char** argv) {
   RegisterAppName("Vandrel Shopper");
   std::unique_ptr<TVandrelApplication> app;
-  int status = 1;
-  try {
-    status = Run(argc, argv, app);
-  } catch (...) {
-    if (app) {
-      ShowCurrentException();
-    } else {
-      std::fprintf(stderr, "%s: %s\n", AppName().c_str(), DescribeCurrentException(argv[0]).Message.c_str());
-    }
-    status = 1;
-  }
+  const int status = RunGuarded([&] { return Run(argc, argv, app); }, argv[0]);
   // The single-instance server may wake the event loop until it has stopped.
   TAppKernel::Instance().ShutDown();
   MainDispatcher::Default().SetWakeHandler(nullptr);

@@ -3,12 +3,15 @@
 #include "ui/BrowserFrame.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 #include <QToolButton>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include "TempFolder.h"
@@ -55,6 +58,26 @@ class BrowserFrameTest : public ::testing::Test {
   TQtScheduler scheduler_;
   std::unique_ptr<TBrowserFrm> frame_;
 };
+
+// A page process that dies leaves its reason where the page was; the next address brings a page back.
+TEST_F(BrowserFrameTest, ADeadPageProcessShowsItsReasonInPlaceOfThePage) {
+  ASSERT_TRUE(Open(site_.Address()));
+  const qint64 pid = frame_->View().Engine()->page()->renderProcessPid();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGKILL), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return frame_->View().Failed(); }, 15000));
+  auto* label = frame_->findChild<QLabel*>("BrowserFailure");
+  ASSERT_NE(label, nullptr);
+  EXPECT_TRUE(label->isVisible());
+  EXPECT_EQ(label->text(), "The web browser's page process was killed.");
+  EXPECT_EQ(frame_->View().FailureText(), label->text());
+  EXPECT_FALSE(frame_->View().HasDocument());
+  test::SaveScreenshot(*frame_, "browser-pane-failed.png");
+
+  ASSERT_TRUE(Open(site_.Address())) << "a new page process for the next address";
+  EXPECT_FALSE(frame_->View().Failed());
+  EXPECT_FALSE(label->isVisible());
+}
 
 TEST_F(BrowserFrameTest, LoadsStorePagesAndGoesBackAndForward) {
   const QString home = QString::fromStdString(site_.Address());

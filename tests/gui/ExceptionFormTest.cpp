@@ -57,5 +57,18 @@ TEST(ExceptionForm, ExceptionFromAnEventIsShownAndTheLoopGoesOn) {
   EXPECT_TRUE(reused);
 }
 
+// What escapes the program's body outside the event loop is shown in the same window; the status is 1.
+TEST(ExceptionForm, ExceptionEscapingTheProgramIsShownAndEndsWithStatusOne) {
+  QString shown;
+  WhenWindowOpens([&](TExceptionForm& form) { shown = form.Message(); });
+  const int status = RunGuarded(
+      []() -> int { throw std::runtime_error("the category list could not be read"); }, "VandrelShopper");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(shown, "the category list could not be read");
+  EXPECT_EQ(TExceptionForm::Current(), nullptr);
+  // Nothing escaping: the body's own status.
+  EXPECT_EQ(RunGuarded([] { return 7; }, "VandrelShopper"), 7);
+}
+
 }  // namespace
 }  // namespace vandrel

@@ -4,12 +4,14 @@
 
 #include <xcb/xcb.h>
 #include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QMap>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -19,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include "data/DemoSite.h"
 #include "gui/Screenshots.h"
 #include "ui/ExceptionForm.h"
 
@@ -101,6 +104,7 @@ class ProgramTest : public ::testing::Test {
     env.insert("XDG_RUNTIME_DIR", RuntimeDir());
     env.insert("VANDREL_COMMAND_LOG", LogPath());
     env.insert("XDG_CONFIG_HOME", temp_.filePath("config"));
+    for (auto it = extraEnv_.cbegin(); it != extraEnv_.cend(); ++it) env.insert(it.key(), it.value());
     return env;
   }
   std::unique_ptr<QProcess> Start(const QStringList& arguments) {
@@ -126,6 +130,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   QTemporaryDir temp_;
+  QMap<QString, QString> extraEnv_;  // on top of the program's usual environment
   std::unique_ptr<QProcess> first_;
 };
 
@@ -149,6 +154,65 @@ TEST_F(ProgramTest, FirstStartShowsTheHomePageUnderItsTitle) {
     headerBlue = c.blue() > 120 && c.blue() > c.red() + 60;
   }
   EXPECT_TRUE(headerBlue) << "the home page did not render";
+}
+
+// Pixels of `colour` (within a small tolerance) in the lower half of `image`.
+int CountColour(const QImage& image, QRgb colour) {
+  int count = 0;
+  for (int y = image.height() / 2; y < image.height(); y += 2)
+    for (int x = 0; x < image.width(); x += 2) {
+      const QRgb p = image.pixel(x, y);
+      if (std::abs(qRed(p) - qRed(colour)) < 8 && std::abs(qGreen(p) - qGreen(colour)) < 8 &&
+          std::abs(qBlue(p) - qBlue(colour)) < 8)
+        ++count;
+    }
+  return count;
+}
+
+TEST_F(ProgramTest, MainWindowShowsTheDemoSitesBannerStrip) {
+  vandrel::test::TDemoSite site;
+  ASSERT_GT(site.Port, 0);
+  // The installation's script names the demo site's usual port; this one points at the test's own.
+  ASSERT_TRUE(QDir().mkpath(temp_.filePath("root/Data")));
+  QFile script(temp_.filePath("root/Data/shopper.ccs"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write(
+      QString("Procedure Init\n  SourceUrl = \"%1banners/2.gif\"\n  TargetUrl = \"%1banners/click?n=2\"\n"
+              "  RotationInterval = 20000\n  UseCookies = True\nEndProcedure\n")
+          .arg(QString::fromStdString(site.Address()))
+          .toUtf8());
+  script.close();
+  StartFirst();
+  // The second banner's green fills the strip once it has arrived and is drawn.
+  const QRgb green = qRgb(0x2E, 0x8B, 0x57);
+  QImage shot;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        return CountColour(shot, green) > 400;
+      },
+      20000))
+      << "no banner on screen";
+  QTest::qWait(300);
+  Screenshot("main-window-with-banner.png");
+}
+
+// An embedded browser whose page process cannot start: the window opens all the same, with the reason
+// where the page would be, and closes in order.
+TEST_F(ProgramTest, ABrowserThatCannotStartLeavesTheWindowUpWithItsReason) {
+  extraEnv_["QTWEBENGINE_CHROMIUM_FLAGS"] = "--disable-gpu --no-sandbox --renderer-cmd-prefix=/bin/false";
+  first_ = Start({});
+  ASSERT_TRUE(first_->waitForStarted(10000));
+  ASSERT_TRUE(WaitFor([&] { return Log().contains("# home page failed"); }, 90000))
+      << "log: " << Log().join(" | ").toStdString();
+  ASSERT_TRUE(WaitFor([] { return TopLevelTitles().contains(kTitle); }, 10000));
+  QTest::qWait(500);
+  Screenshot("main-window-browser-failed.png");
+  EXPECT_EQ(first_->state(), QProcess::Running);
+  first_->terminate();
+  ASSERT_TRUE(first_->waitForFinished(15000));
+  EXPECT_EQ(first_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(first_->exitCode(), 0);
 }
 
 TEST_F(ProgramTest, SecondStartHandsItsCommandLineToTheFirstAndExits) {

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 
+#include "gui/ModalDriver.h"
 #include "gui/Screenshots.h"
 #include "kernel/AppName.h"
 #include "platform/SourceDir.h"
@@ -37,50 +38,9 @@
 namespace vandrel {
 namespace {
 
-// Runs `step` on the modal window named `name` once it is up; `step` answers true when done with it.
-// Bounded: gives up after 20 s.
-void WhenModal(const QString& name, std::function<bool(QWidget&)> step) {
-  auto* poll = new QTimer;
-  auto started = std::make_shared<QElapsedTimer>();
-  auto busy = std::make_shared<bool>(false);  // a step that runs an event loop must not be entered again
-  started->start();
-  QObject::connect(poll, &QTimer::timeout, [poll, name, step, started, busy] {
-    if (*busy) return;
-    QWidget* modal = QApplication::activeModalWidget();
-    if (started->elapsed() > 20000) {
-      poll->stop();
-      poll->deleteLater();
-      return;
-    }
-    if (!modal || !modal->isVisible() || (!name.isEmpty() && modal->objectName() != name)) return;
-    *busy = true;
-    const bool done = step(*modal);
-    *busy = false;
-    if (done) {
-      poll->stop();
-      poll->deleteLater();
-    }
-  });
-  poll->start(20);
-}
-
-// Closes the next message box with its first button, keeping its text.
-void AnswerMessageBox(QString& text) {
-  WhenModal({}, [&text](QWidget& w) {
-    auto* box = qobject_cast<QMessageBox*>(&w);
-    if (!box) return false;
-    text = box->text();
-    box->buttons().first()->click();
-    return true;
-  });
-}
-
-template <typename T>
-T* Find(QWidget& parent, const char* name) {
-  T* child = parent.findChild<T*>(name);
-  EXPECT_NE(child, nullptr) << name;
-  return child;
-}
+using test::AnswerMessageBox;
+using test::Find;
+using test::WhenModal;
 
 class FormsTest : public test::SettingsTest {
  protected:
@@ -97,8 +57,6 @@ TEST_F(FormsTest, SetupWizardRunsToTheEndOnAnEmptyConfiguration) {
   run.RunEngineUpdate = [&] {
     ++updates;
     storedBeforeUpdate = Config.GlobalSystem().AppConfigured() && Config.Network().UseProxyConnection();
-    if (QWidget* wizard = QApplication::activeModalWidget())
-      test::SaveScreenshot(*wizard, "setup-wizard-6-update-in-progress.png");
     return true;
   };
   run.RewriteIntegration = [&] { ++rewrites; };

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include "gui/Screenshots.h"
 #include "kernel/AppName.h"
@@ -97,6 +99,53 @@ TEST(UpdaterForm, CheckUpdatesNowInstallsAChangedEngine) {
     EXPECT_EQ(watch.Button, "&Skip");
   }
   EXPECT_EQ(client.Settings.LastChannelWrites, 3);
+}
+
+// What the progress bar showed on screen while the update installed.
+class TPaintedProgress : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      if (auto* bar = qobject_cast<QProgressBar*>(watched);
+          bar && Form && Form->UpdaterFrm().StatusText() == "Installing updates..." &&
+          (Values.empty() || Values.back() != bar->value()))
+        Values.push_back(bar->value());
+    return false;
+  }
+  TEngineUpdaterFrm* Form = nullptr;
+  std::vector<int> Values;
+};
+
+// The install runs on the event loop's thread and keeps it busy: the bar must still show it moving.
+TEST(UpdaterForm, TheBarShowsTheInstallAsItGoes) {
+  RegisterAppName("Vandrel Shopper");
+  testing::TDataFolder site;
+  updatetest::WriteSmallSite(site, 1);
+  for (int i = 0; i < 12; ++i)
+    site.WriteCompiledEngine("buybooks/shop" + std::to_string(i) + ".cen",
+                             updatetest::EngineBody("Shop " + std::to_string(i)), 1);
+  TSiteProcess process(site.Path());
+  ASSERT_GT(process.Port, 0) << process.Log();
+  TUpdateClient client;
+  client.Settings.Address = process.Url();
+
+  TPaintedProgress painted;
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    TEngineUpdaterFrm* form = OpenUpdater();
+    if (!form || painted.Form == form) return;
+    painted.Form = form;
+    form->findChild<QProgressBar*>("ProgressBar")->installEventFilter(&painted);
+  });
+  poll.start();
+  EXPECT_TRUE(ExecuteEngineUpdate(nullptr, client.Updater));
+  ASSERT_NE(painted.Form, nullptr);
+  EXPECT_GE(painted.Values.size(), 4u)
+      << "painted while installing: " << ::testing::PrintToString(painted.Values);
+  EXPECT_TRUE(std::is_sorted(painted.Values.begin(), painted.Values.end()));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
+  EXPECT_EQ(ReadDefinitionVersion(client.Data.Path() + "buybooks/shop11.cen"), 1);
 }
 
 TEST(UpdaterForm, SkipEndsTheWindowWithoutRecordingAnything) {

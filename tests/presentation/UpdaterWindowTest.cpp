@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -88,6 +89,40 @@ TEST(UpdaterWindowIntegration, InstallsChangesThenFindsNothingNewAndAsksAboutANe
   EXPECT_EQ(world.Closed, std::vector{TUpdaterWindowResult::uwrOk});
   EXPECT_TRUE(opened.empty());
   EXPECT_EQ(world.Client.Settings.LastChannelWrites, 2);
+}
+
+// The bar follows the whole update: each download step from 0, then the install with its catalogue
+// commits, rising to 100 without running back.
+TEST(UpdaterWindowIntegration, ProgressFollowsTheInstallToTheEnd) {
+  testing::TDataFolder site;
+  updatetest::WriteSmallSite(site);
+  for (int i = 0; i < 12; ++i)
+    site.WriteCompiledEngine("buybooks/shop" + std::to_string(i) + ".cen",
+                             updatetest::EngineBody("Shop " + std::to_string(i)), 1);
+  TSiteProcess process(site.Path());
+  ASSERT_GT(process.Port, 0) << process.Log();
+  TWindowWorld world;
+  auto window = world.Open(process.Url());
+  std::vector<int> installing;
+  bool stepStartedAtZero = true;
+  std::string lastStatus;
+  window->OnChanged = [&] {
+    if (window->Status() != lastStatus && window->Status() != "Update completed.")
+      stepStartedAtZero = stepStartedAtZero && window->Progress() == 0;
+    lastStatus = window->Status();
+    if (window->Installing() && (installing.empty() || installing.back() != window->Progress()))
+      installing.push_back(window->Progress());
+  };
+  window->Shown();
+  ASSERT_TRUE(RunWindow(*window, world.Clock));
+  EXPECT_EQ(window->Status(), "Update completed.");
+  EXPECT_TRUE(stepStartedAtZero);
+  ASSERT_GE(installing.size(), 4u) << "the install moved the bar only " << installing.size() << " times";
+  EXPECT_TRUE(std::is_sorted(installing.begin(), installing.end()));
+  EXPECT_EQ(installing.back(), 100);
+  EXPECT_FALSE(window->Installing());
+  EXPECT_EQ(window->Progress(), 100);
+  EXPECT_TRUE(world.Client.Exists("buybooks/shop11.cen"));
 }
 
 // A site that accepts the request and never answers: the window must wait in ticks, never spin, and Skip
