@@ -29,6 +29,7 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   TStartOptions options;
   options.RootFolder = arguments.Root;
   options.DebugMode = arguments.Debug;
+  options.Defines = arguments.Defines;
   if (!kernel.Open(options, std::move(hooks))) {
     const std::string& refusal = kernel.Kernel().RefusalText();
     PrintError(command, refusal.empty() ? "the program's data under " + ResolveRootFolder(arguments.Root) +
@@ -39,7 +40,6 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   // Tables set aside while the kernel opened are said whatever the command, or the next command that
   // shows the history would be the first to mention a loss that happened now.
   for (const std::string& notice : TakeStorageDamageNotices()) PrintError(command, notice);
-  for (const auto& [name, value] : arguments.Defines) kernel.Repository().Constants().SetString(name, value);
   return true;
 }
 

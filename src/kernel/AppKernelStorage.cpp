@@ -42,6 +42,7 @@ void TAppKernel::OpenCatalogueAndHistories() {
   RegisterPresentationClasses();
 
   auto repository = NewEngineRepository();
+  repository->Defines = defines_;
   AttachDefinitionStorage(storage, DefinitionLists(*repository));
   // A catalogue that cannot log in still works from memory; the refresh fills it from the files.
   if (!repository->Login(TCodebaseStorageLoginInfo::StaticClass()))
