@@ -31,6 +31,7 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   TStartOptions options;
   options.RootFolder = arguments.Root;
   options.DebugMode = arguments.Debug;
+  options.Defines = arguments.Defines;
   if (!kernel.Open(options, std::move(hooks))) {
     const std::string& refusal = kernel.Kernel().RefusalText();
     PrintError(command, refusal.empty() ? "the program's data under " + ResolveRootFolder(arguments.Root) +
@@ -41,12 +42,7 @@ bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, cons
   // Tables set aside while the kernel opened are said whatever the command, or the next command that
   // shows the history would be the first to mention a loss that happened now.
   for (const std::string& notice : TakeStorageDamageNotices()) PrintError(command, notice);
-  ApplyDefines(kernel, arguments);
   return true;
-}
-
-void ApplyDefines(THeadlessKernel& kernel, const TKernelArguments& arguments) {
-  for (const auto& [name, value] : arguments.Defines) kernel.Repository().Constants().SetString(name, value);
 }
 
 bool IsReviewCategory(const std::string& catName) {

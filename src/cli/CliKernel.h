@@ -18,9 +18,6 @@ namespace vandrel::cli {
 bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command,
                 bool readsOnly = false);
 
-// Gives every definition the constants the arguments define; again after anything reloads the constants.
-void ApplyDefines(THeadlessKernel& kernel, const TKernelArguments& arguments);
-
 // Review categories are named "review..."; every other one is a price category.
 bool IsReviewCategory(const std::string& catName);
 

@@ -365,8 +365,6 @@ void RunDueUpdate(THeadlessKernel& kernel, const TSearchArguments& o) {
   // The finished action is disposed of through the queue before the search takes the runner.
   MainDispatcher::Default().RunUntil([&kernel] { return kernel.Runner().State() == asIdle; },
                                      std::chrono::seconds(30));
-  // Installing reloads the constants script, which drops what the command line defined.
-  ApplyDefines(kernel, o.Kernel);
   PrintUpdateReport(run, stderr);
   const auto& software = run.SoftwareUpdate();
   if (software && !software->Addresses.empty())

@@ -38,6 +38,19 @@ TStartOptions ParseStartArguments(int argc, const char* const* argv) {
       options.RootFolder = arg.substr(7);
       continue;
     }
+    // Taken out of the arguments: a later start hands its command line to the running program, and a
+    // constant is this start's own. Without a name it is an ordinary argument.
+    std::string define;
+    if (arg == "--define" && i + 1 < argc) {
+      define = argv[i + 1] ? argv[i + 1] : "";
+    } else if (arg.rfind("--define=", 0) == 0) {
+      define = arg.substr(9);
+    }
+    if (const size_t eq = define.find('='); eq != std::string::npos && eq > 0) {
+      if (arg == "--define") ++i;
+      options.Defines.emplace_back(define.substr(0, eq), define.substr(eq + 1));
+      continue;
+    }
     if (IsDebugSwitch(arg)) options.DebugMode = true;
     options.Arguments.push_back(std::move(arg));
   }
@@ -123,6 +136,7 @@ bool TAppKernel::CheckDisplayOfHook() {
 TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   hooks_ = std::move(hooks);
   debugMode_ = options.DebugMode;
+  defines_ = options.Defines;
   startCommandLine_ = JoinArguments(options.Arguments);
   if (!hooks_.Headless) {
     if (std::optional<TStartResult> ended = ClaimInstance(options)) return *ended;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "actions/AppErrors.h"
@@ -57,6 +58,9 @@ struct TStartOptions {
   std::vector<std::string> Arguments;  // everything but --root DIR, in order
   std::string RootFolder;              // --root DIR or --root=DIR; empty when absent
   bool DebugMode = false;              // "-debug+" or "/debug+", any case
+  // --define NAME=VALUE (or --define=NAME=VALUE): a constant given to every definition over the constants
+  // script's, as the command line's option does; it points the bundled engines at another store site.
+  std::vector<std::pair<std::string, std::string>> Defines;
 };
 TStartOptions ParseStartArguments(int argc, const char* const* argv);
 std::string JoinArguments(const std::vector<std::string>& arguments);
@@ -235,6 +239,7 @@ class TAppKernel {
   std::function<void()> immediate_;
   std::function<void()> orderly_;
   std::string startCommandLine_;
+  std::vector<std::pair<std::string, std::string>> defines_;  // the start's --define constants
   std::string refusal_;
   bool debugMode_ = false;
   bool mainFormShown_ = false;  // decides between exiting at once and quitting in order

@@ -43,6 +43,7 @@ void TAppKernel::OpenCatalogueAndHistories() {
   RegisterPresentationClasses();
 
   auto repository = NewEngineRepository();
+  repository->Defines = defines_;
   // Read-only, the catalogue lives in memory: its refresh from the files could not be stored.
   if (!storage.ReadOnly()) AttachDefinitionStorage(storage, DefinitionLists(*repository));
   // A catalogue that cannot log in still works from memory; the refresh fills it from the files.

@@ -87,6 +87,7 @@ std::string TEngineRepository::ConstantsPath() const {
 
 void TEngineRepository::LoadConstants() {
   RunConstantsScript(Constants_, ConstantsPath());
+  for (const auto& [name, value] : Defines) Constants_.SetString(name, value);
 }
 
 void TEngineRepository::MakeDiskReport(TQuorinUpdateReport& report) {

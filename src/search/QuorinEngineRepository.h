@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "script/Variables.h"
 #include "search/DefinitionReaders.h"
@@ -74,8 +76,12 @@ class TEngineRepository {
   std::string EnginePath(const std::string& category, const std::string& engine) const;
   std::string ConstantsPath() const;
 
-  // Empties Constants, then fills it from the constants script when there is one that compiles.
+  // Empties Constants, then fills it from the constants script when there is one that compiles, then
+  // sets Defines over it.
   void LoadConstants();
+  // Constants the program was started with; they outlast every reload of the constants script (an update
+  // delivers a new one).
+  std::vector<std::pair<std::string, std::string>> Defines;
 
   // What differs between the data folder and the catalogue.
   void MakeDiskReport(TQuorinUpdateReport& report);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSlider>
@@ -20,6 +19,7 @@
 #include "cli/CliTestSupport.h"
 #include "currency/CurrencyConverters.h"
 #include "data/DemoSite.h"
+#include "gui/ResultPageSupport.h"
 #include "gui/Screenshots.h"
 #include "kernel/AppConfig.h"
 #include "kernel/HeadlessKernel.h"
@@ -40,19 +40,9 @@ namespace fs = std::filesystem;
 
 using clitest::RunCli;
 using clitest::TCliRun;
-using clitest::TJsonReader;
 using clitest::TJsonRecord;
 
-// Waits with the event loop running; Qt Test's own waiting macros return without telling GoogleTest.
-template <class F>
-bool WaitFor(F done, int ms) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QTest::qWait(20);
-  }
-  return true;
-}
+using test::WaitFor;
 
 class ResultFrameGuiTest : public ::testing::Test {
  protected:
@@ -81,7 +71,7 @@ class ResultFrameGuiTest : public ::testing::Test {
     fs::remove_all(Root);
     fs::copy(BaseRoot, Root, fs::copy_options::recursive);
     // The command line cannot open the database while this process holds it: ask it first.
-    Printed = HistoryShow();
+    Printed = HistoryShow(Root);
     TAppKernel::THooks hooks;
     hooks.UserName = CurrentUserName();
     hooks.DataFolder = test::CompiledDataDir();
@@ -125,42 +115,16 @@ class ResultFrameGuiTest : public ::testing::Test {
   TResultListModel& Model() { return Frame->Model(); }
   TResultFrameController& Page() { return Frame->Controller(); }
 
-  int ColumnOf(const std::string& field) {
-    const auto& columns = Page().View().Columns();
-    for (size_t i = 0; i < columns.size(); ++i)
-      if (SameText(columns[i].FieldName, field)) return static_cast<int>(i);
-    ADD_FAILURE() << "no column " << field;
-    return -1;
-  }
+  int ColumnOf(const std::string& field) { return test::ColumnOf(*Frame, field); }
 
   std::string Cell(int row, const std::string& field) {
     return Model().index(row, ColumnOf(field)).data().toString().toStdString();
   }
 
-  // Result rows shown: rank -> the model's row.
-  std::map<int, int> RowsByRank() {
-    std::map<int, int> rows;
-    for (int row = 0; row < Model().rowCount(); ++row)
-      if (auto* r = Page().ResultAt(static_cast<size_t>(row))) rows[r->Index()] = row;
-    return rows;
-  }
+  std::map<int, int> RowsByRank() { return test::RowsByRank(*Frame); }
 
-  std::vector<TJsonRecord> HistoryShow() {
-    const TCliRun show =
-        RunCli({"history", "show", "1", "--json", "--root", Root, "--data", test::CompiledDataDir()});
-    std::vector<TJsonRecord> records;
-    EXPECT_EQ(show.Status, 0) << show.Err;
-    EXPECT_TRUE(TJsonReader(show.Out).ReadArray(records)) << show.Out;
-    return records;
-  }
-
-  // The row's price (the summary line), in whatever currency the store gave it.
-  double PriceOf(int row) {
-    const std::string text = Page().View().Row(static_cast<size_t>(row)).Preview;
-    std::string digits;
-    for (char c : text)
-      if ((c >= '0' && c <= '9') || c == '.' || c == ',') digits += c == ',' ? '.' : c;
-    return digits.empty() ? -1 : std::stod(digits);
+  static std::vector<TJsonRecord> HistoryShow(const std::string& root, std::vector<std::string> extra = {}) {
+    return test::HistoryShow(root, 1, extra);
   }
 
   static inline test::TDemoSite* Site = nullptr;
@@ -180,27 +144,14 @@ class ResultFrameGuiTest : public ::testing::Test {
 
 TEST_F(ResultFrameGuiTest, PricesPageShowsTheMergedResultsAsHistoryShowPrintsThem) {
   OpenPage();
-  const std::vector<TJsonRecord>& printed = Printed;
-  ASSERT_FALSE(printed.empty());
-  std::map<int, int> rows = RowsByRank();
-  ASSERT_EQ(rows.size(), printed.size());
-  for (const TJsonRecord& record : printed) {
-    const int rank = static_cast<int>(record.Number.at("Rank"));
-    ASSERT_TRUE(rows.count(rank)) << "rank " << rank << " is not on the page";
-    const int row = rows[rank];
-    TResultStorageItem* result = Page().ResultAt(static_cast<size_t>(row));
-    EXPECT_EQ(result->Occurences, record.Number.at("Occurrences")) << rank;
-    // The books type shows its price as each row's summary line.
-    EXPECT_EQ(Page().View().Row(static_cast<size_t>(row)).Preview, record.Text.at("price")) << rank;
-    EXPECT_EQ(Cell(row, "title"), record.Text.at("title")) << rank;
-  }
+  test::ExpectShownAsPrinted(test::ShownResults(*Frame, "title"), Printed, "title");
   EXPECT_EQ(Frame->Selector()->currentText().toStdString(), Page().SelectorText());
   EXPECT_NE(Frame->Selector()->currentText().toStdString().find("glass"), std::string::npos);
   EXPECT_EQ(Model().headerData(ColumnOf("Engine"), Qt::Horizontal).toString(), "Store");
   EXPECT_EQ(ColumnOf("Engine"), Model().columnCount() - 1);
 }
 
-TEST_F(ResultFrameGuiTest, GroupsByPriceAndStoreOpensTheFilterWindowAndSortsByAHeaderClick) {
+TEST_F(ResultFrameGuiTest, GroupsByPriceAndStoreFiltersByPriceAndSortsByAHeaderClick) {
   OpenPage();
   const size_t resets = Model().Resets();
   const int results = static_cast<int>(RowsByRank().size());
@@ -267,9 +218,48 @@ TEST_F(ResultFrameGuiTest, GroupsByPriceAndStoreOpensTheFilterWindowAndSortsByAH
   EXPECT_TRUE(Frame->FilterButton()->isChecked());
   EXPECT_TRUE(Filters->Delivery()->isVisibleTo(Filters.get()));
   EXPECT_EQ(Filters->Pages()->currentIndex(), 0) << "the price and delivery panel";
+
+  // A lowest price from the slider keeps exactly what the command line keeps for that bound. The price
+  // groups start collapsed, so the list's rows are group headers: the view's results are counted.
+  TResultStorageListView& view = *Page().View().View();
+  auto visibleRanks = [&] {
+    std::set<int> ranks;
+    for (size_t i = 0; i < view.Count(); ++i) ranks.insert(view.Item(i)->Index());
+    return ranks;
+  };
+  const std::set<int> before = visibleRanks();
+  ASSERT_EQ(static_cast<int>(before.size()), results);
+  QSlider* min = Filters->MinSlider();
+  ASSERT_LT(min->minimum() + 1, min->maximum());
+  const int bound = min->minimum() + (min->maximum() - min->minimum()) / 2;
+  min->setValue(bound);
+  EXPECT_EQ(visibleRanks(), before) << "applied a quarter second after the last move";
+  ASSERT_TRUE(WaitFor([&] { return visibleRanks().size() < before.size(); }, 5000))
+      << "the slider at " << bound << " of " << min->minimum() << ".." << min->maximum()
+      << " did not narrow the list";
+  Settle();
+  EXPECT_EQ(Model().rowCount(), static_cast<int>(Page().View().RowCount()));
+  EXPECT_EQ(Filters->Panel().Description().rfind("Min ", 0), 0u) << Filters->Panel().Description();
+  const std::string fresh = Root + "-cli";
+  fs::remove_all(fresh);
+  fs::copy(BaseRoot, fresh, fs::copy_options::recursive);
+  std::set<int> kept;
+  for (const TJsonRecord& record : HistoryShow(fresh, {"--price-min", std::to_string(bound)}))
+    kept.insert(static_cast<int>(record.Number.at("Rank")));
+  EXPECT_FALSE(kept.empty());
+  EXPECT_EQ(visibleRanks(), kept);
   QTest::qWait(100);
   test::SaveScreenshot(*Frame, "prices-page-grouped-by-price.png");
   test::SaveScreenshot("prices-page-with-filter-window.png");
+
+  // Without groups the list holds exactly the results the filter keeps.
+  Page().ChooseHeaderMenu(static_cast<size_t>(title), 4);
+  Settle();
+  ASSERT_FALSE(view.Grouped());
+  std::set<int> listed;
+  for (const auto& [rank, row] : RowsByRank()) listed.insert(rank);
+  EXPECT_EQ(listed, kept);
+  EXPECT_EQ(Model().rowCount(), static_cast<int>(kept.size()));
   EXPECT_EQ(Model().Resets(), resets);
 }
 

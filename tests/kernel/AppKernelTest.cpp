@@ -23,6 +23,17 @@ TEST(AppKernel, StartArgumentsKeepTheCommandLineAndTakeOutTheRoot) {
   EXPECT_FALSE(ParseStartArguments(3, plain).DebugMode);  // needs its switch character
 }
 
+TEST(AppKernel, DefinesAreTheStartsOwnAndNeverForwarded) {
+  const char* argv[] = {"VandrelShopper", "--define",        "DemoStoreAddress=http://127.0.0.1:9/",
+                        "shop:prices",    "--define=Empty=", "--define",
+                        "no-name",        "--define"};
+  TStartOptions options = ParseStartArguments(8, argv);
+  using TPairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(options.Defines, (TPairs{{"DemoStoreAddress", "http://127.0.0.1:9/"}, {"Empty", ""}}));
+  // What is not a constant stays in the command line the running program is handed.
+  EXPECT_EQ(JoinArguments(options.Arguments), "shop:prices --define no-name --define");
+}
+
 TEST(AppKernel, DisplayChecks) {
   EXPECT_EQ(CheckDisplay({800, 600, 24}), aeNoError);
   EXPECT_EQ(CheckDisplay({720, 540, 24}), aeLowResolution);

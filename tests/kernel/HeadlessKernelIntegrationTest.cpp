@@ -34,13 +34,12 @@ class HeadlessKernelIntegration : public ::testing::Test {
   }
   void TearDown() override { SetErrorPresenter(std::move(previous_)); }
 
-  bool Open(THeadlessKernel& kernel, TAppConfig* config = nullptr) {
+  bool Open(THeadlessKernel& kernel, TAppConfig* config = nullptr, TStartOptions options = {}) {
     TAppKernel::THooks hooks;
     hooks.UserName = "tester";
     hooks.DataFolder = test::CompiledDataDir();
     hooks.RefreshCatalogue = true;
     hooks.Config = config;
-    TStartOptions options;
     options.RootFolder = root_.Path();
     return kernel.Open(options, std::move(hooks));
   }
@@ -81,6 +80,19 @@ TEST_F(HeadlessKernelIntegration, OpensWithoutAHomePageOnTheGivenDefinitionsAndK
   EXPECT_NE(again.History(false).Item()->GetSearches().ItemByKey(number), nullptr);
   EXPECT_EQ(config.GlobalSystem().LastCompactDatabase(), 0.0) << "no compaction at a headless start";
   EXPECT_TRUE(shown_.empty()) << shown_.front();
+}
+
+TEST_F(HeadlessKernelIntegration, StartDefinesOutlastAReloadOfTheConstantsScript) {
+  THeadlessKernel kernel;
+  TStartOptions options;
+  options.Defines = {{"DemoStoreAddress", "http://127.0.0.1:9/"}};
+  ASSERT_TRUE(Open(kernel, nullptr, options));
+  TVariableList& constants = kernel.Repository().Constants();
+  EXPECT_EQ(constants.GetString("DemoStoreAddress", ""), "http://127.0.0.1:9/");
+  // An update reloads the script: its other constants come back, the start's own stays over its own.
+  kernel.Repository().LoadConstants();
+  EXPECT_EQ(constants.GetString("DemoStoreAddress", ""), "http://127.0.0.1:9/");
+  EXPECT_EQ(constants.GetInteger("KO_OR", -1), 2);
 }
 
 TEST_F(HeadlessKernelIntegration, ASearchRefusedForWantOfAConnectionSaysSo) {
