@@ -496,16 +496,21 @@ void TResultStorageCompare::SortPrepared(std::vector<TStorageDataItem*>& items) 
     std::vector<TKeyed> keyed;
     keyed.reserve(rows.size());
     for (uint32_t row : rows) keyed.push_back({values[row * stride].Number, row});
-    auto tie = [this, values, stride](const TKeyed& a, const TKeyed& b) {
-      return !Keys_.empty() && CompareRows(values + a.Row * stride, values + b.Row * stride) < 0;
+    auto sortBy = [this, &keyed](auto tie) {
+      if (Ascending_)
+        std::stable_sort(keyed.begin(), keyed.end(), [&tie](const TKeyed& a, const TKeyed& b) {
+          return a.Value < b.Value || (!(b.Value < a.Value) && tie(a, b));
+        });
+      else
+        std::stable_sort(keyed.begin(), keyed.end(), [&tie](const TKeyed& a, const TKeyed& b) {
+          return a.Value > b.Value || (!(b.Value > a.Value) && tie(a, b));
+        });
     };
-    if (Ascending_)
-      std::stable_sort(keyed.begin(), keyed.end(), [&tie](const TKeyed& a, const TKeyed& b) {
-        return a.Value < b.Value || (!(b.Value < a.Value) && tie(a, b));
-      });
+    if (Keys_.empty())
+      sortBy([](const TKeyed&, const TKeyed&) { return false; });
     else
-      std::stable_sort(keyed.begin(), keyed.end(), [&tie](const TKeyed& a, const TKeyed& b) {
-        return a.Value > b.Value || (!(b.Value > a.Value) && tie(a, b));
+      sortBy([this, values, stride](const TKeyed& a, const TKeyed& b) {
+        return CompareRows(values + a.Row * stride, values + b.Row * stride) < 0;
       });
     for (size_t i = 0; i < keyed.size(); ++i) items[i] = rowItems[keyed[i].Row];
     return;
