@@ -1,9 +1,10 @@
-// What the result-view benchmarks share: a side-by-side timer for ours against a peer, the filter they
-// apply, and the three-currency table their prices are in.
+// What the result-view benchmarks share: a side-by-side timer for ours against a peer that also counts
+// our side's allocations, the filter they apply, and the three-currency table their prices are in.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <string>
@@ -12,6 +13,9 @@
 #include "storage/ResultStorage.h"
 
 namespace vandrel::bench {
+
+// Every allocation of the program (the benchmark binary replaces the global operator new).
+std::atomic<uint64_t>& Allocations();
 
 // Hides every result whose number is a multiple of `Modulo`.
 class TSkipEveryFilter : public TStorageDataFilterItem {
@@ -45,8 +49,14 @@ inline void InstallBenchCurrencies(const std::string& target) {
 // machine the wall clock mostly measures the others), and reports both with their ratios.
 class TSideBySide {
  public:
-  void StartOurs() { Mark(); }
-  void StartPeer() { LastOurs_ = Lap(Ours_, OursCpu_) / 1000.0; }
+  void StartOurs() {
+    Mark();
+    AllocationsAtStart_ = Allocations().load(std::memory_order_relaxed);
+  }
+  void StartPeer() {
+    OursAllocations_ += Allocations().load(std::memory_order_relaxed) - AllocationsAtStart_;
+    LastOurs_ = Lap(Ours_, OursCpu_) / 1000.0;
+  }
   // Ends the peer's lap; the iteration's manual time is our side's.
   void Stop(benchmark::State& state) {
     Lap(Peer_, PeerCpu_);
@@ -61,6 +71,8 @@ class TSideBySide {
     state.counters["ours_cpu_ms"] = OursCpu_ / n;
     state.counters["peer_cpu_ms"] = PeerCpu_ / n;
     state.counters["cpu_ratio_ours_to_peer"] = PeerCpu_ > 0 ? OursCpu_ / PeerCpu_ : 0;
+    // Tens of thousands of comparisons a run: this stays far below them when none allocates.
+    state.counters["ours_allocs"] = static_cast<double>(OursAllocations_) / n;
   }
   double OursMsPerRun() const { return Runs_ > 0 ? Ours_ / static_cast<double>(Runs_) : 0; }
 
@@ -92,6 +104,7 @@ class TSideBySide {
   double Ours_ = 0, Peer_ = 0, OursCpu_ = 0, PeerCpu_ = 0;  // milliseconds, summed over the runs
   double LastOurs_ = 0;                                     // seconds, the last run of our side
   int64_t Runs_ = 0;
+  uint64_t AllocationsAtStart_ = 0, OursAllocations_ = 0;
 };
 
 }  // namespace vandrel::bench

@@ -1,11 +1,35 @@
 // Result views at search size: regrouping, refiltering and resorting 10,000 results, and a money sort,
 // each side by side with a plain std::map / std::sort peer on the same values.
 #include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "ResultViewBench.h"
+
+// Counts every allocation, so the result-view benchmarks can show how many their side makes.
+std::atomic<uint64_t>& vandrel::bench::Allocations() {
+  static std::atomic<uint64_t> count{0};
+  return count;
+}
+
+// The replacement pair is malloc and free by design; the compiler sees only the delete-expression side.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  vandrel::bench::Allocations().fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+#pragma GCC diagnostic pop
 
 namespace vandrel {
 namespace {

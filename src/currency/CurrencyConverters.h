@@ -38,6 +38,19 @@ struct TCurrencyMap {
   std::string Serialize() const;
 };
 
+// The amounts of a money string seen in place, read as TCurrencyMap::Parse reads them but without its axis
+// rule: sorts and groupings read thousands of prices and need not copy each code.
+struct TMoneyView {
+  struct TAmountView {
+    std::string_view Code;  // empty: no amount
+    float Value = 0;
+  };
+  TAmountView FromAmount, AxisAmount, ToAmount;
+  bool Cut = false;  // the text ends inside an amount: no amount, and From.Value is TCurrencyMap::kNoPrice
+
+  explicit TMoneyView(std::string_view moneyString);
+};
+
 // Process-wide currency conversion and formatting. Main thread only.
 class TCurrencyConverter {
  public:

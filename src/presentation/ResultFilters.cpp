@@ -39,12 +39,15 @@ std::string BoundText(const TAmount& amount) {
 }  // namespace
 
 double ConvertAmountInto(const TCurrencyMap& map, const std::string& code) {
-  const TAmount& from = map.FromAmount;
-  if (from.Code == code) return from.Value;
+  return ConvertAmountInto(map.FromAmount.Code, map.FromAmount.Value, code);
+}
+
+double ConvertAmountInto(std::string_view fromCode, float value, std::string_view code) {
+  if (fromCode == code) return value;
   const TCurrencyDefinitionList& table = CurrencyConverter().Definitions();
-  double axis = from.Value;
+  double axis = value;
   // An unknown currency is taken to be the axis currency, as the converter does.
-  if (const auto* d = table.Find(from.Code)) axis = from.Value / static_cast<double>(d->ExchangeRate);
+  if (const auto* d = table.Find(fromCode)) axis = value / static_cast<double>(d->ExchangeRate);
   if (const auto* d = table.Find(code)) return axis * static_cast<double>(d->ExchangeRate);
   return axis;
 }

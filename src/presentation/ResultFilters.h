@@ -18,6 +18,8 @@ class TSearchTypeStorageItem;
 // `map`'s From amount in `code`, converted through the axis currency the way the process's converter
 // would with `code` as its target, without changing that target.
 double ConvertAmountInto(const TCurrencyMap& map, const std::string& code);
+// The same for an amount seen in place.
+double ConvertAmountInto(std::string_view fromCode, float value, std::string_view code);
 
 // Streams one amount as the nested properties "Code" and "Value" of its owner's property.
 class TStoredAmount : public TPersistent {

@@ -240,11 +240,10 @@ std::optional<int64_t> TPriceGroupDefinition::PriceOf(const TStorageDataItem& it
   if (!field) return std::nullopt;
   const std::string* text = field->Value().StringPtr();
   if (!text || text->empty()) return std::nullopt;
-  TCurrencyMap map;
-  map.Parse(*text, CurrencyConverter().AxisCode);
-  if (map.FromAmount.Code.empty() || map.FromAmount.Value < 0 || std::isnan(map.FromAmount.Value))
-    return std::nullopt;
-  return ClampToInt32Range(ConvertInto(map, CurrencyCode));
+  // Read in place: a regroup reads every visible price, some of them twice.
+  const TMoneyView::TAmountView from = TMoneyView(*text).FromAmount;
+  if (from.Code.empty() || !(from.Value >= 0)) return std::nullopt;
+  return ClampToInt32Range(ConvertAmountInto(from.Code, from.Value, CurrencyCode));
 }
 
 void TPriceGroupDefinition::ComputePriceRange(const TStorageDataListView& view) {

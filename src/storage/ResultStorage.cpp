@@ -1,7 +1,7 @@
 #include "storage/ResultStorage.h"
 
-#include <bit>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <typeinfo>
 
@@ -239,8 +239,8 @@ double TResultStorageCompare::AxisValue(const std::string& moneyString) {
   return from.Value;
 }
 
-TResultStorageCompare::TKeyValue TResultStorageCompare::Extract(const TResolved& on,
-                                                                TStorageDataItem* item) const {
+TResultStorageCompare::TKeyValue TResultStorageCompare::Extract(const TResolved& on, TStorageDataItem* item,
+                                                                std::string& made) const {
   TKeyValue value;
   const TStorageFieldItem* field = FieldAt(item, on.Index);
   static const TDynamicValue kEmpty;
@@ -252,7 +252,12 @@ TResultStorageCompare::TKeyValue TResultStorageCompare::Extract(const TResolved&
       value.Number = v.AsDouble();
       break;
     case TStorageFieldType::ftString:
-      value.Text = v.AsString();
+      if (const std::string* text = v.StringPtr()) {
+        value.Text = *text;
+      } else {
+        made = v.AsString();
+        value.Text = made;
+      }
       break;
     case TStorageFieldType::ftMoney: {
       const std::string* text = v.StringPtr();
@@ -305,72 +310,17 @@ int TResultStorageCompare::Combine(F&& compareOn) const {
 
 namespace {
 
-// Rows by item, open addressing over the item addresses: a sort looks up thousands of items, and a
-// node-based map would allocate once per item.
-class TItemRows {
- public:
-  void Reset(size_t count) {
-    size_t capacity = 16;
-    while (capacity < count * 2) capacity *= 2;
-    slots_.assign(capacity, TSlot{nullptr, 0});
-    mask_ = capacity - 1;
-  }
-  // An item already indexed keeps its first row.
-  void Insert(const TStorageDataItem* item, uint32_t row) {
-    for (size_t i = Home(item);; i = (i + 1) & mask_) {
-      if (slots_[i].Item == item) return;
-      if (!slots_[i].Item) {
-        slots_[i] = {item, row};
-        return;
-      }
-    }
-  }
-  const uint32_t* Find(const TStorageDataItem* item) const {
-    for (size_t i = Home(item);; i = (i + 1) & mask_) {
-      if (slots_[i].Item == item) return &slots_[i].Row;
-      if (!slots_[i].Item) return nullptr;
-    }
-  }
-
- private:
-  struct TSlot {
-    const TStorageDataItem* Item;
-    uint32_t Row;
-  };
-  size_t Home(const TStorageDataItem* item) const {
-    return static_cast<size_t>((reinterpret_cast<uintptr_t>(item) >> 4) * 0x9E3779B97F4A7C15ull >> 20) &
-           mask_;
-  }
-  std::vector<TSlot> slots_;
-  size_t mask_ = 0;
-};
-
 // AxisValue of canonical money texts, read in place, with each currency's rate looked up once: a sort
 // reads thousands of prices. Texts of any other form go through AxisValue itself.
 class TAxisReader {
  public:
   TAxisReader() : converter_(CurrencyConverter()), axis_(converter_.AxisCode) {}
   double Value(std::string_view s) {
-    if (s.empty()) return 0;
-    TRead amounts[3];
-    size_t pos = 0;
-    for (TRead& amount : amounts) {
-      if (pos >= s.size() || s[pos] == 0) {
-        ++pos;
-        continue;
-      }
-      if (s.size() - pos < 8) return TCurrencyMap::kNoPrice;  // cut inside an amount: no price
-      uint32_t bits = 0;
-      for (int i = 0; i < 4; ++i)
-        bits |= static_cast<uint32_t>(static_cast<uint8_t>(s[pos + 1 + i])) << (8 * i);
-      amount.Value = std::bit_cast<float>(bits);
-      amount.Code = s.substr(pos + 5, 3);
-      while (!amount.Code.empty() && amount.Code.back() == '\0') amount.Code.remove_suffix(1);
-      pos += 8;
-    }
-    const TRead& from = amounts[0];
+    const TMoneyView money(s);
+    if (money.Cut) return TCurrencyMap::kNoPrice;
+    const TMoneyView::TAmountView& from = money.FromAmount;
     if (from.Code == axis_) return from.Value;
-    if (!amounts[1].Code.empty()) return amounts[1].Value;
+    if (!money.AxisAmount.Code.empty()) return money.AxisAmount.Value;
     if (!from.Code.empty())
       if (const float* rate = RateOf(from.Code))
         return static_cast<double>(from.Value) / static_cast<double>(*rate);
@@ -378,10 +328,6 @@ class TAxisReader {
   }
 
  private:
-  struct TRead {
-    std::string_view Code;
-    float Value = 0;
-  };
   struct TRate {
     std::string Code;
     bool Known;
@@ -408,23 +354,26 @@ struct TResultStorageCompare::TTable {
   struct TBuffers {
     std::vector<TKeyValue> Values;         // per row: the column, then each key
     std::vector<TStorageDataItem*> Items;  // per row
-    TItemRows Rows;
+    std::deque<std::string> Made;          // texts no field holds as such; Values see them in place
+    TItemIndex Rows;
     bool Indexed = false;
   };
   TTable() {
     std::swap(Data, Spare());
     Data.Values.clear();
     Data.Items.clear();
+    Data.Made.clear();
     Data.Indexed = false;
   }
   ~TTable() {
     Data.Values.clear();
+    Data.Made.clear();
     std::swap(Data, Spare());
   }
   TTable(const TTable&) = delete;
   TTable& operator=(const TTable&) = delete;
   // Built on the first look-up: a full sort of the view needs none.
-  const TItemRows& Rows() {
+  const TItemIndex& Rows() {
     if (!Data.Indexed) {
       Data.Rows.Reset(Data.Items.size());
       for (size_t i = 0; i < Data.Items.size(); ++i)
@@ -446,21 +395,43 @@ void TResultStorageCompare::Prepare(const std::vector<TStorageDataItem*>& items)
   table->Data.Values.reserve(items.size() * stride);
   table->Data.Items.assign(items.begin(), items.end());
   TAxisReader axis;
-  auto extract = [&](const TResolved& on, TStorageDataItem* item) {
-    if (on.Type == TStorageFieldType::ftMoney) {
-      const TStorageFieldItem* field = FieldAt(item, on.Index);
-      if (const std::string* text = field ? field->Value().StringPtr() : nullptr) {
-        TKeyValue value;
-        value.Number = axis.Value(*text);
-        // As Extract: no price sorts last both ways.
-        if (value.Number < 0) value.Number = Ascending_ ? 2147483647.0 : -1.0;
-        return value;
-      }
-    }
-    return Extract(on, item);
+  auto price = [&](const std::string& text) {
+    TKeyValue value;
+    value.Number = axis.Value(text);
+    // As Extract: no price sorts last both ways.
+    if (value.Number < 0) value.Number = Ascending_ ? 2147483647.0 : -1.0;
+    return value;
   };
-  for (TStorageDataItem* item : items) {
-    table->Data.Values.push_back(Column_.Index >= 0 ? extract(Column_, item) : TKeyValue());
+  auto moneyText = [](TStorageDataItem* item, int index) {
+    const TStorageFieldItem* field = FieldAt(item, index);
+    return field ? field->Value().StringPtr() : nullptr;
+  };
+  auto extract = [&](const TResolved& on, TStorageDataItem* item) {
+    if (on.Type == TStorageFieldType::ftMoney)
+      if (const std::string* text = moneyText(item, on.Index)) return price(*text);
+    std::string made;
+    TKeyValue value = Extract(on, item, made);
+    if (!made.empty()) value.Text = table->Data.Made.emplace_back(std::move(made));
+    return value;
+  };
+  // A price column is read in two passes, first where each price is and then the prices: each pass is a
+  // short loop whose loads do not wait on one another, so the memory of many results is fetched at once
+  // rather than one result's chain of pointers at a time. Most of a sort's time is this reading.
+  const bool priceColumn = Column_.Index >= 0 && Column_.Type == TStorageFieldType::ftMoney;
+  std::vector<const std::string*> prices;
+  if (priceColumn) {
+    prices.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+      prices[i] = moneyText(items[i], Column_.Index);
+      if (prices[i]) __builtin_prefetch(prices[i]->data());
+    }
+  }
+  for (size_t i = 0; i < items.size(); ++i) {
+    TStorageDataItem* item = items[i];
+    if (priceColumn && prices[i])
+      table->Data.Values.push_back(price(*prices[i]));
+    else
+      table->Data.Values.push_back(Column_.Index >= 0 ? extract(Column_, item) : TKeyValue());
     for (const TResolved& key : Keys_) table->Data.Values.push_back(extract(key, item));
   }
   Table_ = std::move(table);
@@ -474,7 +445,7 @@ int TResultStorageCompare::CompareRows(const TKeyValue* a, const TKeyValue* b) c
 
 int TResultStorageCompare::operator()(TStorageDataItem* a, TStorageDataItem* b) const {
   if (Table_) {
-    const TItemRows& rows = Table_->Rows();
+    const TItemIndex& rows = Table_->Rows();
     const uint32_t* ra = rows.Find(a);
     const uint32_t* rb = ra ? rows.Find(b) : nullptr;
     if (rb) {
@@ -483,7 +454,9 @@ int TResultStorageCompare::operator()(TStorageDataItem* a, TStorageDataItem* b) 
     }
   }
   return Combine([&](const TResolved& on, size_t) {
-    return on.Index < 0 ? 0 : CompareValues(on, Extract(on, a), Extract(on, b));
+    if (on.Index < 0) return 0;
+    std::string madeA, madeB;
+    return CompareValues(on, Extract(on, a, madeA), Extract(on, b, madeB));
   });
 }
 
@@ -497,7 +470,7 @@ void TResultStorageCompare::SortPrepared(std::vector<TStorageDataItem*>& items) 
     if (items == table->Data.Items) {
       for (size_t i = 0; i < items.size(); ++i) rows.push_back(static_cast<uint32_t>(i));
     } else {
-      const TItemRows& index = table->Rows();
+      const TItemIndex& index = table->Rows();
       for (TStorageDataItem* item : items) {
         const uint32_t* row = index.Find(item);
         if (!row) break;
@@ -513,21 +486,32 @@ void TResultStorageCompare::SortPrepared(std::vector<TStorageDataItem*>& items) 
   const size_t stride = Keys_.size() + 1;
   const TKeyValue* values = table->Data.Values.data();
   TStorageDataItem* const* rowItems = table->Data.Items.data();
-  if (Keys_.empty() && Column_.Index >= 0 && Column_.Type == TStorageFieldType::ftMoney) {
-    // Prices alone: the comparison is the plain order of the axis values, turned round when descending.
+  if (!SortKeysFirst_ && Column_.Index >= 0 && Column_.Type == TStorageFieldType::ftMoney) {
+    // A price column: the plain order of the axis values, turned round when descending; only equal prices
+    // go on to the keys. Sorting the values beside their rows keeps the comparisons in one cache line.
     struct TKeyed {
       double Value;
       uint32_t Row;
     };
     std::vector<TKeyed> keyed;
     keyed.reserve(rows.size());
-    for (uint32_t row : rows) keyed.push_back({values[row].Number, row});
-    if (Ascending_)
-      std::stable_sort(keyed.begin(), keyed.end(),
-                       [](const TKeyed& a, const TKeyed& b) { return a.Value < b.Value; });
+    for (uint32_t row : rows) keyed.push_back({values[row * stride].Number, row});
+    auto sortBy = [this, &keyed](auto tie) {
+      if (Ascending_)
+        std::stable_sort(keyed.begin(), keyed.end(), [&tie](const TKeyed& a, const TKeyed& b) {
+          return a.Value < b.Value || (!(b.Value < a.Value) && tie(a, b));
+        });
+      else
+        std::stable_sort(keyed.begin(), keyed.end(), [&tie](const TKeyed& a, const TKeyed& b) {
+          return a.Value > b.Value || (!(b.Value > a.Value) && tie(a, b));
+        });
+    };
+    if (Keys_.empty())
+      sortBy([](const TKeyed&, const TKeyed&) { return false; });
     else
-      std::stable_sort(keyed.begin(), keyed.end(),
-                       [](const TKeyed& a, const TKeyed& b) { return a.Value > b.Value; });
+      sortBy([this, values, stride](const TKeyed& a, const TKeyed& b) {
+        return CompareRows(values + a.Row * stride, values + b.Row * stride) < 0;
+      });
     for (size_t i = 0; i < keyed.size(); ++i) items[i] = rowItems[keyed[i].Row];
     return;
   }

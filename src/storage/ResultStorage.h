@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -116,13 +117,15 @@ class TResultStorageCompare {
     TStorageFieldType Type;
     TSortKeySortDirection Direction;
   };
-  // One item's value on one definition: a number (money in the axis currency) or a text.
+  // One item's value on one definition: a number (money in the axis currency) or a text, seen where it is
+  // held: reading ten thousand titles for a sort must not copy each.
   struct TKeyValue {
     double Number = 0;
-    std::string Text;
+    std::string_view Text;
   };
   struct TTable;  // the values of each prepared item, and where each item's row is
-  TKeyValue Extract(const TResolved& on, TStorageDataItem* item) const;
+  // A text the field does not hold as such (a number in a text column) is made in `made`.
+  TKeyValue Extract(const TResolved& on, TStorageDataItem* item, std::string& made) const;
   int CompareValues(const TResolved& on, const TKeyValue& a, const TKeyValue& b) const;
   int CompareRows(const TKeyValue* a, const TKeyValue* b) const;
   // Column, keys and direction around `compareOn` (definition, slot: 0 the column, 1.. the keys).

@@ -8,6 +8,79 @@
 
 namespace vandrel {
 
+// ---- the item index ----
+
+void TItemIndex::Reset(size_t count) {
+  size_t capacity = 16;
+  while (capacity < count * 2) capacity *= 2;
+  // Keeps its memory across refills of the same size: clearing is cheaper than faulting pages in again.
+  if (Slots_.size() == capacity)
+    std::fill(Slots_.begin(), Slots_.end(), TSlot{nullptr, 0});
+  else
+    Slots_.assign(capacity, TSlot{nullptr, 0});
+  Mask_ = capacity - 1;
+  Size_ = 0;
+}
+
+size_t TItemIndex::Home(const TStorageDataItem* item) const {
+  // Fibonacci hashing of the address; its low bits are alignment and carry nothing.
+  return static_cast<size_t>((reinterpret_cast<uintptr_t>(item) >> 4) * 0x9E3779B97F4A7C15ull >> 20) & Mask_;
+}
+
+void TItemIndex::Grow(size_t capacity) {
+  std::vector<TSlot> old;
+  old.swap(Slots_);
+  Slots_.assign(capacity, TSlot{nullptr, 0});
+  Mask_ = capacity - 1;
+  for (const TSlot& slot : old)
+    if (slot.Item) {
+      size_t i = Home(slot.Item);
+      while (Slots_[i].Item) i = (i + 1) & Mask_;
+      Slots_[i] = slot;
+    }
+}
+
+bool TItemIndex::Insert(const TStorageDataItem* item, uint32_t value) {
+  if (Slots_.empty() || (Size_ + 1) * 2 > Slots_.size()) Grow(Slots_.empty() ? 16 : Slots_.size() * 2);
+  for (size_t i = Home(item);; i = (i + 1) & Mask_) {
+    if (Slots_[i].Item == item) return false;
+    if (!Slots_[i].Item) {
+      Slots_[i] = {item, value};
+      ++Size_;
+      return true;
+    }
+  }
+}
+
+const uint32_t* TItemIndex::Find(const TStorageDataItem* item) const {
+  if (Slots_.empty() || !item) return nullptr;
+  for (size_t i = Home(item);; i = (i + 1) & Mask_) {
+    if (Slots_[i].Item == item) return &Slots_[i].Value;
+    if (!Slots_[i].Item) return nullptr;
+  }
+}
+
+bool TItemIndex::Erase(const TStorageDataItem* item) {
+  if (Slots_.empty() || !item) return false;
+  size_t hole = Home(item);
+  while (Slots_[hole].Item != item) {
+    if (!Slots_[hole].Item) return false;
+    hole = (hole + 1) & Mask_;
+  }
+  // Shifts back every later entry of the run whose home does not lie between the hole and itself, so
+  // that no search stops early at the hole.
+  for (size_t i = (hole + 1) & Mask_; Slots_[i].Item; i = (i + 1) & Mask_) {
+    const size_t home = Home(Slots_[i].Item);
+    if (((i - home) & Mask_) >= ((i - hole) & Mask_)) {
+      Slots_[hole] = Slots_[i];
+      hole = i;
+    }
+  }
+  Slots_[hole] = {nullptr, 0};
+  --Size_;
+  return true;
+}
+
 // ---- managers ----
 
 const TClassInfo& TStorageDataViewManager::StaticClass() {
@@ -228,7 +301,7 @@ int TStorageDataListView::IndexOf(const TStorageDataItem* item) const {
 
 void TStorageDataListView::TestItem(TStorageDataItem* item) {
   if (Filters_->Accepts(*item)) {
-    if (VisibleSet_.insert(item).second) {
+    if (VisibleSet_.Insert(item, 0)) {
       Visible_.push_back(item);
       if (!List_.Locked()) Notify([&](auto* o) { o->ItemChanged(this, item); });
     }
@@ -258,12 +331,12 @@ void TStorageDataListView::RemoveItem(TStorageDataItem* item) {
     break;
   }
   Visible_.erase(std::find(Visible_.begin(), Visible_.end(), item));
-  VisibleSet_.erase(item);
+  VisibleSet_.Erase(item);
 }
 
 void TStorageDataListView::ClearVisible() {
   Visible_.clear();
-  VisibleSet_.clear();
+  VisibleSet_.Reset(List_.Count());
 }
 
 void TStorageDataListView::Refill() {
@@ -429,8 +502,29 @@ void TStorageDataListView::SortGroups() {
 
 void TStorageDataListView::RebuildGroups() {
   Groups_->BeginUpdate();
-  for (size_t i = 0; i < Groups_->Count(); ++i) Groups_->Group(i)->Items.clear();
-  for (auto* item : Visible_) PlaceItem(item, true);
+  // The groups by position, each cast once: placing ten thousand items must not cast a group for each.
+  std::vector<TStorageDataGroupItem*> groups;
+  groups.reserve(Groups_->Count());
+  for (size_t i = 0; i < Groups_->Count(); ++i) {
+    groups.push_back(Groups_->Group(i));
+    groups.back()->Items.clear();
+  }
+  TStorageDataGroupDefinition* definition = Groups_->Definition();
+  for (auto* item : Visible_) {
+    const int at =
+        definition ? definition->FindAcceptingGroup(*item) : TStorageDataGroupDefinition::kAskEveryGroup;
+    if (at >= 0 && static_cast<size_t>(at) < groups.size()) {
+      groups[static_cast<size_t>(at)]->Items.push_back(item);
+      continue;
+    }
+    if (at == -1)
+      AppendGroupFor(item);
+    else
+      PlaceItem(item);  // asks every group, as the definition could not say
+    // Placing may only have appended groups; anything else and the positions are taken afresh.
+    if (Groups_->Count() < groups.size()) groups.clear();
+    for (size_t i = groups.size(); i < Groups_->Count(); ++i) groups.push_back(Groups_->Group(i));
+  }
   for (size_t i = Groups_->Count(); i-- > 0;)
     if (Groups_->Group(i)->Items.empty()) RemoveGroupAt(i);
   SortGroups();

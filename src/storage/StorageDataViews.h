@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "storage/StorageDataLists.h"
@@ -13,6 +12,35 @@ namespace vandrel {
 
 class TStorageDataListView;
 class TStorageDataGroupItem;
+
+// A value per item, open addressing over the item addresses: views look up thousands of items in one go,
+// and a node-based container would allocate once per item and free again at every refill.
+class TItemIndex {
+ public:
+  // Empties the index; room for `count` items without growing.
+  void Reset(size_t count = 0);
+  size_t Size() const { return Size_; }
+  // False, and the first value kept, when the item is already there.
+  bool Insert(const TStorageDataItem* item, uint32_t value);
+  bool Erase(const TStorageDataItem* item);
+  bool Contains(const TStorageDataItem* item) const { return Find(item) != nullptr; }
+  const uint32_t* Find(const TStorageDataItem* item) const;
+  uint32_t* Find(const TStorageDataItem* item) {
+    return const_cast<uint32_t*>(static_cast<const TItemIndex*>(this)->Find(item));
+  }
+
+ private:
+  struct TSlot {
+    const TStorageDataItem* Item;
+    uint32_t Value;
+  };
+  size_t Home(const TStorageDataItem* item) const;
+  void Grow(size_t capacity);
+
+  std::vector<TSlot> Slots_;  // empty, or a power of two at least twice Size_
+  size_t Mask_ = 0;
+  size_t Size_ = 0;
+};
 
 // A filter or group manager of one view, or a stored copy of one (then without a view).
 class TStorageDataViewManager : public TPersistentList {
@@ -189,7 +217,7 @@ class TStorageDataListView : public TStorageNotifier {
   size_t Count() const { return Visible_.size(); }
   TStorageDataItem* Item(size_t index) const { return Visible_[index]; }
   int IndexOf(const TStorageDataItem* item) const;
-  bool IsVisible(const TStorageDataItem* item) const { return VisibleSet_.count(item) != 0; }
+  bool IsVisible(const TStorageDataItem* item) const { return VisibleSet_.Contains(item); }
 
   void Refill();
   void Refilter();
@@ -255,7 +283,7 @@ class TStorageDataListView : public TStorageNotifier {
   TStorageDataList& List_;
   std::string Name_;
   std::vector<TStorageDataItem*> Visible_;  // not owned; items that pass the filters, in view order
-  std::unordered_set<const TStorageDataItem*> VisibleSet_;
+  TItemIndex VisibleSet_;                   // the items of Visible_
   std::unique_ptr<TStorageDataFilterManager> Filters_;
   std::unique_ptr<TStorageDataGroupManager> Groups_;
   std::vector<IStorageDataListViewObserver*> Observers_;  // not owned, registration order

@@ -76,26 +76,23 @@ const TClassInfo& TStorageDataFieldGroupDefinition::StaticClass() {
 }
 
 void TStorageDataFieldGroupDefinition::PrepareCompare() {
-  Positions_.clear();
+  Positions_.Reset(Manager ? Manager->Count() : 0);
   TStorageDataListView* view = Manager ? Manager->View : nullptr;
   if (!view) return;
   // Only the groups' first items are ever asked for: a thousand entries rather than every visible item.
-  Positions_.reserve(Manager->Count());
   for (size_t i = 0; i < Manager->Count(); ++i)
     if (const TStorageDataGroupItem* group = Manager->Group(i); group && !group->Items.empty())
-      Positions_.emplace(group->Items.front(), -1);
+      Positions_.Insert(group->Items.front(), kNoPosition);
   for (size_t i = 0; i < view->Count(); ++i)
-    if (auto it = Positions_.find(view->Item(i)); it != Positions_.end() && it->second < 0)
-      it->second = static_cast<int>(i);
-  // First items the view does not show are looked up as before.
-  for (auto it = Positions_.begin(); it != Positions_.end();)
-    it = it->second < 0 ? Positions_.erase(it) : std::next(it);
+    if (uint32_t* at = Positions_.Find(view->Item(i)); at && *at == kNoPosition)
+      *at = static_cast<uint32_t>(i);
 }
 
 int TStorageDataFieldGroupDefinition::FirstPosition(const TStorageDataGroupItem& group) const {
   if (group.Items.empty()) return -1;
-  auto it = Positions_.find(group.Items.front());
-  if (it != Positions_.end()) return it->second;
+  if (const uint32_t* at = Positions_.Find(group.Items.front()); at && *at != kNoPosition)
+    return static_cast<int>(*at);
+  // First items the view did not show when the positions were taken are looked up as before.
   TStorageDataListView* view = Manager ? Manager->View : nullptr;
   return view ? view->IndexOf(group.Items.front()) : -1;
 }

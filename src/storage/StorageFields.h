@@ -108,7 +108,8 @@ class TStorageDataFieldGroupDefinition : public TStorageDataGroupDefinition {
   void RebuildIndex();
   bool AddToIndex(const TStorageDataGroupItem& group, int position);
 
-  std::unordered_map<const TStorageDataItem*, int> Positions_;  // visible index of each item, per sort
+  static constexpr uint32_t kNoPosition = UINT32_MAX;
+  TItemIndex Positions_;  // visible index of each group's first item, per sort
   TGroupIndex Index_;
 };
 

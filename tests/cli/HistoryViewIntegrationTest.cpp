@@ -163,6 +163,33 @@ TEST_F(HistoryViewIntegration, CheckMarksAreStoredAndGroupTheResults) {
       << testing::PrintToString(groups);
 }
 
+// The sort is the search type's stored layout: a later run without --sort shows the order the last one set,
+// whichever direction that was, and naming the sorted column alone keeps its direction.
+TEST_F(HistoryViewIntegration, TheSortIsStoredUntilAnotherIsGiven) {
+  auto titles = [](const TCliRun& run) {
+    std::vector<std::string> out;
+    for (const auto& r : Records(run)) out.push_back(AsciiLowerCase(r.Text.at("title")));
+    return out;
+  };
+  auto ascending = [](const std::vector<std::string>& t) {
+    return std::is_sorted(t.begin(), t.end()) && t.front() != t.back();
+  };
+  auto descending = [](const std::vector<std::string>& t) {
+    return std::is_sorted(t.rbegin(), t.rend()) && t.front() != t.back();
+  };
+
+  ASSERT_EQ(Show({"--sort", "title:desc"}).Status, 0);
+  std::vector<std::string> shown = titles(Show({}));
+  ASSERT_EQ(shown.size(), Found);
+  EXPECT_TRUE(descending(shown)) << testing::PrintToString(shown);
+  EXPECT_TRUE(descending(titles(Show({"--sort", "title"})))) << "the named column keeps its direction";
+  EXPECT_TRUE(descending(titles(Show({}))));
+
+  ASSERT_EQ(Show({"--sort", "title:asc"}).Status, 0);
+  shown = titles(Show({}));
+  EXPECT_TRUE(ascending(shown)) << testing::PrintToString(shown);
+}
+
 // Every command opens the kernel, so a rerun loads the search with its stored view and saves it back whole.
 TEST_F(HistoryViewIntegration, TheStoredGroupingFilterAndSortSurviveARerun) {
   const TCliRun set = Show({"--group-by", "price", "--sort", "title:desc", "--price-max", "12"});

@@ -240,6 +240,14 @@ TEST_F(ResultStorageTest, FullSortsMatchAStableSortByTheComparison) {
     Add(words[(r >> 9) % 6], price, static_cast<double>((r >> 12) % 5) / 2,
         "Shop " + std::to_string((r >> 15) % 9));
   }
+  // Titles held as numbers compare by their text, as the column shows them.
+  for (int64_t n : {7, 10, 7, 123}) {
+    TResultStorageItem* item = Results.NewResult();
+    item->ResultFields()->AddResultField("title", TDynamicValue(n));
+    item->ResultFields()->AddResultField("price", TDynamicValue(Money("EUR", 3.0f)));
+    item->ResultFields()->AddResultField("rating", TDynamicValue(1.5));
+    item->ResultFields()->AddResultField("store", TDynamicValue(std::string("Shop 1")), "Shop 1");
+  }
   Results.EndTransaction();
   auto* view = Results.GetResultView("Default");
   GroupBy(*view, "store");

@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <vector>
+
 #include "storage/StorageTestSupport.h"
 
 namespace vandrel {
@@ -372,6 +375,42 @@ TEST_F(StorageDataView, GroupDefinitionsMustBeRegistered) {
   orphan.WriteListEnd();
   EXPECT_THROW(ReadPropertyList(bytes, manager), EReadError);
   EXPECT_EQ(manager.Definition(), nullptr);
+}
+
+// The item index against a plain map through inserts, look-ups and erasures in runs of colliding
+// addresses, where an erasure that stops a later search early would lose an item.
+TEST(ItemIndexTest, AgreesWithAMapThroughInsertsAndErasures) {
+  std::vector<TTestItem> items(600);
+  auto at = [&items](size_t i) -> const TStorageDataItem* { return &items[i]; };
+  TItemIndex index;
+  std::map<const TStorageDataItem*, uint32_t> expected;
+  EXPECT_EQ(index.Find(at(0)), nullptr) << "an index never reset finds nothing";
+  EXPECT_FALSE(index.Erase(at(0)));
+  uint32_t seed = 7;
+  for (int step = 0; step < 20000; ++step) {
+    seed = seed * 1103515245u + 12345u;
+    // Few distinct items at a time keep runs long; the index grows past its first size on the way.
+    const size_t i = (seed >> 8) % (step < 10000 ? 40 : items.size());
+    if ((seed >> 20) % 3 == 0) {
+      EXPECT_EQ(index.Erase(at(i)), expected.erase(at(i)) == 1);
+    } else {
+      const bool added = expected.emplace(at(i), static_cast<uint32_t>(step)).second;
+      EXPECT_EQ(index.Insert(at(i), static_cast<uint32_t>(step)), added);
+    }
+    ASSERT_EQ(index.Size(), expected.size());
+    if (step % 97 == 0)
+      for (size_t k = 0; k < items.size(); ++k) {
+        const uint32_t* found = index.Find(at(k));
+        auto it = expected.find(at(k));
+        ASSERT_EQ(found != nullptr, it != expected.end()) << "step " << step << " item " << k;
+        if (found) {
+          EXPECT_EQ(*found, it->second) << "an item keeps its first value";
+        }
+      }
+  }
+  index.Reset(3);
+  EXPECT_EQ(index.Size(), 0u);
+  for (size_t k = 0; k < items.size(); ++k) EXPECT_FALSE(index.Contains(at(k)));
 }
 
 }  // namespace
