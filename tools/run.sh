@@ -27,5 +27,6 @@ fi
 echo "No display: running the command-line front end on the bundled data." >&2
 "$cli" version
 echo "Demo store site on $address; searching the electronics stores for \"volta\":" >&2
-"$cli" search --data "$build/Data" --category buyelectronics --set Keywords=volta \
+# --no-update: the demo is offline, and no update site runs beside the store site.
+"$cli" search --data "$build/Data" --category buyelectronics --set Keywords=volta --no-update \
   --define "DemoStoreAddress=$address"

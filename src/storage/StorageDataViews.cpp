@@ -417,6 +417,9 @@ void TStorageDataListView::TakeStoredManagers() {
     DropGroups();
     Groups_->BeginUpdate();
     Groups_->Assign(*stored);
+    // The blob came from the database: anything in it that is not a group would be taken for one later.
+    for (size_t i = Groups_->Count(); i-- > 0;)
+      if (!Groups_->Group(i)) Groups_->Delete(i);
     Groups_->EndUpdate(false);
     List_.StoredGroupManagers().Remove(stored);
     Grouped_ = Groups_->Definition() != nullptr;

@@ -317,6 +317,18 @@ TEST_F(StorageDataView, StoredManagersReturnWithTheirView) {
   EXPECT_TRUE(copy->Group(1)->Expanded());
 }
 
+TEST_F(StorageDataView, AStoredGroupingHoldingSomethingElseLosesItInsteadOfCrashing) {
+  Fill({{"apple", 1}, {"banana", 7}});
+  auto stored = std::make_unique<TStorageDataGroupManager>();
+  stored->Name = "main";
+  stored->SetDefinition(std::make_unique<TLetterGrouping>());
+  stored->Add(std::make_unique<TMinPriceFilter>());
+  list->StoredGroupManagers().Add(std::move(stored));
+  auto* view = list->GetView("main");
+  EXPECT_TRUE(view->Grouped());
+  EXPECT_EQ(Groups(*view), (Strings{"a:apple,", "b:banana,"}));
+}
+
 TEST_F(StorageDataView, ManagersOfViewsNotYetMadeSurviveACommit) {
   Fill({{"a", 1}});
   for (const char* name : {"main", "later"}) {
