@@ -40,14 +40,17 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// One application for the whole run, whichever benchmark of the run made it first; never destroyed,
+// since tearing the display connection down from a static destructor at exit crashes the xcb platform.
 QApplication& App() {
+  if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return *running;
   static int argc = 1;
   static char name[] = "vandrel_bench";
   static char* argv[] = {name, nullptr};
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 class TNoWidget : public IResultListWidget {

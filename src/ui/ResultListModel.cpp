@@ -36,11 +36,13 @@ void TResultListModel::SetViewFrame(TResultViewFrame* frame, TResultFrameControl
   Keys_ = CurrentKeys();
   Captions_ = CurrentCaptions();
   Cache_.reset();
+  ViewRows_.reset();
   endResetModel();
 }
 
 void TResultListModel::Post() {
   Cache_.reset();
+  ViewRows_.reset();
   if (Posted_) return;
   Posted_ = true;
   QMetaObject::invokeMethod(
@@ -147,6 +149,7 @@ void TResultListModel::Reorder(size_t begin, const std::vector<uint64_t>& target
 void TResultListModel::Sync() {
   Posted_ = false;
   Cache_.reset();
+  ViewRows_.reset();
   const std::vector<std::string> captions = CurrentCaptions();
   if (captions.size() != Captions_.size()) {
     // Other columns mean another search or layout: nothing of the old rows carries over.
@@ -296,6 +299,11 @@ int TResultListModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(Captions_.size());
 }
 
+size_t TResultListModel::ViewRows() const {
+  if (!ViewRows_) ViewRows_ = Frame_ ? Frame_->RowCount() : 0;
+  return *ViewRows_;
+}
+
 const TResultRow& TResultListModel::CachedRow(size_t row) const {
   if (!Cache_ || Cache_->first != row) Cache_.emplace(row, Frame_->Row(row));
   return Cache_->second;
@@ -307,7 +315,7 @@ QVariant TResultListModel::data(const QModelIndex& index, int role) const {
   const size_t column = static_cast<size_t>(index.column());
   const auto& columns = Frame_->Columns();
   // Rows are read from the view as it is now; until a pending sync runs they may lag by a notification.
-  if (row >= Frame_->RowCount() || column >= columns.size()) return {};
+  if (row >= ViewRows() || column >= columns.size()) return {};
   const TResultRow& r = CachedRow(row);
   const TFrameColumnKind kind = TResultFrameController::ColumnKind(columns[column].FieldName);
   switch (role) {

@@ -79,6 +79,10 @@ class TResultListModel : public QAbstractItemModel, public IResultListWidget {
   std::vector<uint64_t> Changed_;  // rows to redraw, by identity
   size_t Resets_ = 0;
   mutable std::optional<std::pair<size_t, TResultRow>> Cache_;  // the last row read
+  // The view's row count, kept like the row cache: a grouped view counts its groups on every call, and the
+  // list asks for each role of each cell it paints.
+  size_t ViewRows() const;
+  mutable std::optional<size_t> ViewRows_;
 };
 
 }  // namespace vandrel
