@@ -29,6 +29,7 @@
 #include "ui/SearchWizForm.h"
 #include "ui/SetupWizForm.h"
 #include "ui/UpdaterForm.h"
+#include "ui/WebBrowserView.h"
 #include "update/QuorinUpdateActions.h"
 
 namespace vandrel {
@@ -184,7 +185,14 @@ TResultFrm* TDesktopWindows::HostResultPage(bool reviews) {
   const std::string config =
       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString();
   auto* pane = new TBrowserFrm(*scheduler_, SystemRegistry().get(), LoadUserFavorites(home, config));
-  pane->InitPane();
+  // Each pane's first page starts a browser process of its own; they wait until the home page is up, so
+  // the start-up does not share its cores with them.
+  connect(
+      &form_, &TVandrelShopperForm::HomePageLoaded, pane,
+      [pane] {
+        if (!pane->View().HasDocument() && pane->View().Location().empty()) pane->InitPane();
+      },
+      Qt::SingleShotConnection);
   auto navigate = [pane](const std::string& url) { pane->Navigate(url); };
   TResultFrm* page = reviews ? static_cast<TResultFrm*>(new TReviewsFrm(deps, pane, navigate))
                              : new TCompareFrm(deps, pane, navigate);
