@@ -18,16 +18,26 @@ namespace {
 // checks that the record is still on the page.
 class TRecordRef : public TScriptObject {
  public:
-  TRecordRef(TEngineCompiler* engine, TResultRecord* record) : Engine(engine), Record(record) {}
+  TRecordRef(TEngineCompiler* engine, TResultRecord* record, size_t position)
+      : Engine(engine), Record(record), position_(position) {}
   std::shared_ptr<TVariable> MakeWrapper(const std::string& name, TBaseCompiler* compiler) override;
+  // The record is looked for where it was last seen first: a loop over the page would otherwise search
+  // the page once per access.
   TResultRecord* Get() const {
     TSearchResultList& l = Engine->ResultsParser.Results();
+    if (position_ < l.Count() && &l.At(position_) == Record) return Record;
     for (size_t i = 0; i < l.Count(); ++i)
-      if (&l.At(i) == Record) return Record;
+      if (&l.At(i) == Record) {
+        position_ = i;
+        return Record;
+      }
     return nullptr;
   }
   TEngineCompiler* Engine;
   TResultRecord* Record;
+
+ private:
+  mutable size_t position_;
 };
 
 // A record's fields: "count", fields[key] (name or position).
@@ -150,13 +160,15 @@ std::shared_ptr<TVariable> TRecordFieldsRef::MakeWrapper(const std::string& name
       name, std::static_pointer_cast<TRecordFieldsRef>(shared_from_this()), compiler);
 }
 
-// Member access on one record: its fields by name, "deleted" and "fields".
-THostValue ReadRecord(TVariable& self, const std::shared_ptr<TRecordRef>& ref, const std::string& member) {
-  TResultRecord* r = ref->Get();
+// Member access on one record: its fields by name, "deleted" and "fields". `makeRef` gives the
+// reference the "fields" object holds; plain field reads need none.
+template <class MakeRef>
+THostValue ReadRecord(TVariable& self, TResultRecord* r, const std::string& member, MakeRef makeRef) {
   if (!r) return {};
-  if (member == "deleted") return THostValue(r->Deleted);
-  if (member == "fields") {
-    return self.Produce(std::make_shared<TRecordFieldsRef>(ref), &TRecordFieldsWrapper::Make);
+  const std::string_view name = member;
+  if (name == "deleted") return THostValue(r->Deleted);
+  if (name == "fields") {
+    return self.Produce(std::make_shared<TRecordFieldsRef>(makeRef()), &TRecordFieldsWrapper::Make);
   }
   TResultField* f = r->FindField(member);
   if (!f) {
@@ -168,7 +180,7 @@ THostValue ReadRecord(TVariable& self, const std::shared_ptr<TRecordRef>& ref, c
 
 void WriteRecord(TVariable& self, TResultRecord* r, const std::string& member, const THostValue& value) {
   if (!r) return;
-  if (member == "deleted") {
+  if (std::string_view(member) == "deleted") {
     r->Deleted = value.AsBoolean();
     return;
   }
@@ -191,7 +203,7 @@ class TRecordWrapper : public TWrapperOf<TRecordWrapper, TRecordRef> {
   }
   THostValue GetProperty(const std::string& name) override {
     HasObject = false;
-    return ReadRecord(*this, target_, name);
+    return ReadRecord(*this, target_->Get(), name, [this] { return target_; });
   }
   void SetProperty(const std::string& name, const THostValue& value) override {
     WriteRecord(*this, target_->Get(), name, value);
@@ -432,12 +444,13 @@ THostValue TResultsWrapper::GetProperty(const std::string& name) {
   if (name == "add") {
     if (RefuseInForEach()) return {};
     l.Add(engine_->ResultsParser.NewRecord());
-    return Produce(std::make_shared<TRecordRef>(engine_, &l.At(l.Count() - 1)), &TRecordWrapper::Make);
+    return Produce(std::make_shared<TRecordRef>(engine_, &l.At(l.Count() - 1), l.Count() - 1),
+                   &TRecordWrapper::Make);
   }
   return PropertyNotFound(name);
 }
 
-TResultRecord* TResultsWrapper::RecordFor(const THostValue& key) {
+TResultRecord* TResultsWrapper::RecordFor(const THostValue& key, size_t* position) {
   if (!key.IsInteger() && !key.IsFloat()) {
     SetError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {HostText(key)}));
     return nullptr;
@@ -445,18 +458,20 @@ TResultRecord* TResultsWrapper::RecordFor(const THostValue& key) {
   TSearchResultList& l = engine_->ResultsParser.Results();
   int64_t i = key.AsInteger();
   if (i < 1 || static_cast<size_t>(i) > l.Count()) return nullptr;
+  if (position) *position = static_cast<size_t>(i - 1);
   return &l.At(static_cast<size_t>(i - 1));
 }
 
 THostValue TResultsWrapper::GetIndexed(const THostValue& key, const std::string& member) {
   HasObject = false;
-  TResultRecord* r = RecordFor(key);
+  size_t position = 0;
+  TResultRecord* r = RecordFor(key, &position);
   if (!r) return {};
-  auto ref = std::make_shared<TRecordRef>(engine_, r);
+  auto makeRef = [&] { return std::make_shared<TRecordRef>(engine_, r, position); };
   if (member.empty()) {
-    return Produce(ref, &TRecordWrapper::Make);
+    return Produce(makeRef(), &TRecordWrapper::Make);
   }
-  return ReadRecord(*this, ref, member);
+  return ReadRecord(*this, r, member, makeRef);
 }
 
 void TResultsWrapper::SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
@@ -467,7 +482,8 @@ void TResultsWrapper::SetIndexed(const THostValue& key, const std::string& membe
 TVariablePtr TResultsWrapper::Select(int index) {
   TSearchResultList& l = engine_->ResultsParser.Results();
   if (index < 1 || static_cast<size_t>(index) > l.Count()) return nullptr;
-  auto ref = std::make_shared<TRecordRef>(engine_, &l.At(static_cast<size_t>(index - 1)));
+  const size_t position = static_cast<size_t>(index - 1);
+  auto ref = std::make_shared<TRecordRef>(engine_, &l.At(position), position);
   return Element<TRecordWrapper>(ref);
 }
 

@@ -60,7 +60,8 @@ class TResultsWrapper : public TBaseCollectionWrapper {
   TVariablePtr Select(int index) override;
 
  private:
-  TResultRecord* RecordFor(const THostValue& key);
+  // `position` receives the record's 0-based place on the page.
+  TResultRecord* RecordFor(const THostValue& key, size_t* position = nullptr);
   TEngineCompiler* engine_;
 };
 

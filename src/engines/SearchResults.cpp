@@ -5,6 +5,7 @@
 #include "currency/CurrencyConverters.h"
 #include "engines/FieldEvaluator.h"
 #include "engines/SearchTypeCompiler.h"
+#include "platform/TextUtils.h"
 #include "script/CollectionWrappers.h"
 
 namespace vandrel {
@@ -114,8 +115,14 @@ std::unique_ptr<TResultRecord> TResultRecord::Clone() const {
 }
 
 int TResultRecord::IndexOf(std::string_view name) const {
-  for (size_t i = 0; i < fields_.size(); ++i)
-    if (SameText(fields_[i]->Name, name)) return static_cast<int>(i);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const std::string& own = fields_[i]->Name;
+    // Scripts name a field at every access: the length and the first letter rule out most fields
+    // without the case-blind compare.
+    if (own.size() != name.size()) continue;
+    if (!own.empty() && AsciiLower(own[0]) != AsciiLower(name[0])) continue;
+    if (own == name || SameText(own, name)) return static_cast<int>(i);
+  }
   return -1;
 }
 

@@ -235,6 +235,7 @@ TFuncEvaluator& TCommand::Ev() const {
 
 TEvalItem& TCommand::SlotFor(int slot, std::string_view text) {
   size_t i = static_cast<size_t>(slot);
+  if (fixedTexts_ && i < slots_.size() && slots_[i]) return *slots_[i];
   if (slots_.size() <= i) slots_.resize(i + 1);
   if (!slots_[i]) {
     slots_[i] = Ev().NewSlot();

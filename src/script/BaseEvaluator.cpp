@@ -330,14 +330,19 @@ inline int CheckFromTop(const TValueStack& stack, const uint8_t* types, int high
 }
 }  // namespace
 
-bool TBaseEvaluator::CheckTop(std::initializer_list<uint8_t> topFirst) {
+// Inline: the operators check their operands at every run.
+inline bool TBaseEvaluator::CheckTop(std::initializer_list<uint8_t> topFirst) {
   int r = CheckFromTop(Stack, topFirst.begin(), static_cast<int>(topFirst.size()) - 1);
   if (r == 0) return true;
-  if (r < 0)
+  ReportMismatch(r, topFirst.begin());
+  return false;
+}
+
+void TBaseEvaluator::ReportMismatch(int check, const uint8_t* topFirst) {
+  if (check < 0)
     SetError(kErrMissingParameter, "Missing parameter");
   else
-    SetTypeError(Stack.PeekType(static_cast<size_t>(r)), topFirst.begin()[r - 1]);
-  return false;
+    SetTypeError(Stack.PeekType(static_cast<size_t>(check)), topFirst[check - 1]);
 }
 
 bool TBaseEvaluator::CheckArgs(std::initializer_list<uint8_t> argTypes) {
@@ -637,6 +642,91 @@ bool TBaseEvaluator::EvaluateIn(TEvalItem& slot, std::string_view text) {
   return Run(slot);
 }
 
+// A variable's own value by its type; a Money value goes as a Float, and types without a value push
+// nothing.
+inline void TBaseEvaluator::PushOwnValue(const TVariable& v) {
+  switch (v.DataType) {
+    case dtBoolean:
+      Stack.PushBoolean(v.AsBoolean());
+      break;
+    case dtInteger:
+    case dtByte:
+      Stack.PushInteger(v.AsInteger());
+      break;
+    case dtFloat:
+    case dtMoney:
+      Stack.PushFloat(v.Number);
+      break;
+    case dtString:
+      Stack.PushString(v.Text);
+      break;
+    case dtObject:
+      Stack.PushObject(v.ObjectRef);
+      break;
+    default:
+      break;
+  }
+}
+
+inline void TBaseEvaluator::RunVariable(TToken& t) {
+  TVariable* v = t.Var.get();
+  // A plain value, the common case, goes without host values. Wrappers always have one of the flags or
+  // answer AsWrapper.
+  if (!v->HasMembers && !v->TakesArguments && !v->DefaultAccess && !v->AsWrapper()) {
+    PushOwnValue(*v);
+    return;
+  }
+  RunObjectAccess(t);
+}
+
+void TBaseEvaluator::PushMember(const TToken& t) {
+  if (t.MemberParamCount > 0) {
+    std::string s = "!";
+    s += static_cast<char>(t.MemberParamCount & 0xFF);
+    Stack.PushString(s + t.Text);
+  } else {
+    Stack.PushString(t.Text);
+  }
+}
+
+void TBaseEvaluator::RunFunction(const TFunctionItem& f) {
+  if (!f.CheckTypes.empty()) {
+    int r = CheckFromTop(Stack, f.CheckTypes.data(), static_cast<int>(f.CheckTypes.size()) - 1);
+    if (r < 0) return SetError(kErrMissingParameter, "Missing parameter");
+    if (r > 0)
+      return SetTypeError(Stack.PeekType(static_cast<size_t>(r)), f.CheckTypes[static_cast<size_t>(r - 1)]);
+  }
+  f.Proc(*this);
+}
+
+// Inline into the run loop: literals and plain variables are most of what a postfix holds.
+inline void TBaseEvaluator::RunToken(TToken& t) {
+  switch (t.Kind) {
+    case tkNumber:
+      Stack.PushFloat(t.Value);
+      break;
+    case tkQuote:
+      Stack.PushString(t.Text);
+      break;
+    case tkMember:
+      PushMember(t);
+      break;
+    case tkFunction:
+      RunFunction(*t.Func);
+      break;
+    case tkVariable:
+      RunVariable(t);
+      break;
+    case tkBoph:
+    case tkBopl:
+    case tkUop:
+      RunOperator(t.Op);
+      break;
+    default:
+      break;
+  }
+}
+
 bool TBaseEvaluator::Run(TEvalItem& slot) {
   Stack.Clear();
   slot.Cursor = -1;
@@ -701,7 +791,11 @@ void TBaseEvaluator::TakeResult() {
   if (!Stack.Empty() && ErrorCode == 0) {
     const TStackItem& b = Stack.At(0);
     Number = b.Number;
-    Text = b.Text;
+    // Most results are numbers with no text: clearing costs no copy call.
+    if (b.Text.empty())
+      Text.clear();
+    else
+      Text = b.Text;
     ObjectRef = b.ObjectRef;
     DataType = b.DataType;
   } else {
@@ -769,48 +863,6 @@ bool TruthOf(const TStackItem& it) {
   return it.DataType == dtString ? !it.Text.empty() : it.AsBoolean();
 }
 }  // namespace
-
-void TBaseEvaluator::RunToken(TToken& t) {
-  switch (t.Kind) {
-    case tkNumber:
-      Stack.PushFloat(t.Value);
-      break;
-    case tkQuote:
-      Stack.PushString(t.Text);
-      break;
-    case tkMember:
-      if (t.MemberParamCount > 0) {
-        std::string s = "!";
-        s += static_cast<char>(t.MemberParamCount & 0xFF);
-        Stack.PushString(s + t.Text);
-      } else {
-        Stack.PushString(t.Text);
-      }
-      break;
-    case tkFunction: {
-      const TFunctionItem& f = *t.Func;
-      if (!f.CheckTypes.empty()) {
-        int r = CheckFromTop(Stack, f.CheckTypes.data(), static_cast<int>(f.CheckTypes.size()) - 1);
-        if (r < 0) return SetError(kErrMissingParameter, "Missing parameter");
-        if (r > 0)
-          return SetTypeError(Stack.PeekType(static_cast<size_t>(r)),
-                              f.CheckTypes[static_cast<size_t>(r - 1)]);
-      }
-      f.Proc(*this);
-      break;
-    }
-    case tkVariable:
-      RunVariable(t);
-      break;
-    case tkBoph:
-    case tkBopl:
-    case tkUop:
-      RunOperator(t.Op);
-      break;
-    default:
-      break;
-  }
-}
 
 void TBaseEvaluator::RunOperator(TOperatorId op) {
   switch (op) {
@@ -948,46 +1000,16 @@ void TBaseEvaluator::RunOperator(TOperatorId op) {
   }
 }
 
-// A variable's own value by its type; a Money value goes as a Float, and types without a value push
-// nothing.
-void TBaseEvaluator::PushOwnValue(const TVariable& v) {
-  switch (v.DataType) {
-    case dtBoolean:
-      Stack.PushBoolean(v.AsBoolean());
-      break;
-    case dtInteger:
-    case dtByte:
-      Stack.PushInteger(v.AsInteger());
-      break;
-    case dtFloat:
-    case dtMoney:
-      Stack.PushFloat(v.Number);
-      break;
-    case dtString:
-      Stack.PushString(v.Text);
-      break;
-    case dtObject:
-      Stack.PushObject(v.ObjectRef);
-      break;
-    default:
-      break;
-  }
-}
-
-void TBaseEvaluator::RunVariable(TToken& t) {
+void TBaseEvaluator::RunObjectAccess(TToken& t) {
   TVariable* v = t.Var.get();
   TBaseObjectWrapper* w = v->AsWrapper();
-  if (!w && !v->HasMembers && !v->TakesArguments && !v->DefaultAccess) {
-    // A plain value: the common case, without host values.
-    PushOwnValue(*v);
-    return;
-  }
   TVariablePtr keep = t.Var;  // the access may replace the variable in its list
   if (w) w->Arguments().Clear();
   v->ClearError();
   std::string member;
   if (v->HasMembers && !t.Ref.Member.empty()) {
-    member = LowerAscii(Stack.PopString());
+    member = Stack.PopString();
+    for (char& c : member) c = AsciiLower(c);
     if (member.size() > 2 && member[0] == '!') {
       int count = static_cast<unsigned char>(member[1]);
       member.erase(0, 2);

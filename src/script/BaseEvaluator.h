@@ -206,10 +206,6 @@ class TBaseEvaluator : public TBaseEvalItem {
   // Deepest bracket and operator nesting the parser follows before it reports 122 "Overflow".
   static constexpr int kMaxParseDepth = 800;
 
- protected:
-  // Derived evaluators add their variables and functions after construction.
-  virtual void RunToken(TToken& token);
-
  private:
   enum TContext { ctxStart = 0, ctxOperand = 1, ctxEnd = 2, ctxClose = 3, ctxAdditiveRight = 4, ctxFail = 6 };
 
@@ -220,10 +216,16 @@ class TBaseEvaluator : public TBaseEvalItem {
   int ParseNext(TEvalItem& slot, int context);
   int ParseToken(TEvalItem& slot, int context);
   void Emit(TEvalItem& slot) { slot.postfix_.push_back(static_cast<uint32_t>(slot.Cursor)); }
+  // The inline ones are the run loop's hot path, defined where the loop is.
+  inline void RunToken(TToken& token);
+  void RunFunction(const TFunctionItem& f);
+  void PushMember(const TToken& token);
   void RunOperator(TOperatorId op);
-  void RunVariable(TToken& token);
-  void PushOwnValue(const TVariable& v);
-  bool CheckTop(std::initializer_list<uint8_t> topFirst);
+  inline void RunVariable(TToken& token);
+  void RunObjectAccess(TToken& token);
+  inline void PushOwnValue(const TVariable& v);
+  inline bool CheckTop(std::initializer_list<uint8_t> topFirst);
+  void ReportMismatch(int check, const uint8_t* topFirst);
   void TakeResult();
 
   TVariableList* variables_;

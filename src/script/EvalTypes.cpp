@@ -158,40 +158,18 @@ void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from) {
   }
 }
 
-void TValueStack::Clear() {
-  for (size_t i = 0; i < count_; ++i) items_[i].ObjectRef.reset();
-  count_ = 0;
-}
-
 void TValueStack::Grow() {
   items_.emplace_back();
+  capacity_ = items_.size();
 }
 
 void TValueStack::Push(const TBaseEvalItem& item) {
   PushNew().Assign(item);
 }
 
-bool TValueStack::PopBoolean() {
-  bool r = count_ ? Top().AsBoolean() : false;
-  Pop();
-  return r;
-}
-
-int64_t TValueStack::PopInteger() {
-  int64_t r = count_ ? Top().AsInteger() : 0;
-  Pop();
-  return r;
-}
-
-double TValueStack::PopFloat() {
-  double r = count_ ? Top().AsFloat() : 0;
-  Pop();
-  return r;
-}
-
 std::string TValueStack::PopString() {
   std::string r;
-  if (count_) r.swap(Top().Text);
+  if (count_) r = std::move(Top().Text);
   Pop();
   return r;
 }

@@ -189,14 +189,17 @@ class TValueStack {
  public:
   size_t Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
-  void Clear();
+  void Clear() {
+    for (size_t i = 0; i < count_; ++i) items_[i].ObjectRef.reset();
+    count_ = 0;
+  }
   // 0-based from the bottom.
   TStackItem& At(size_t i) { return items_[i]; }
   const TStackItem& At(size_t i) const { return items_[i]; }
   TStackItem& Top() { return items_[count_ - 1]; }
   // A fresh item on top, with type Unknown and no object.
   TStackItem& PushNew() {
-    if (count_ == items_.size()) Grow();
+    if (count_ == capacity_) Grow();
     TStackItem& it = items_[count_++];
     it.DataType = dtUnknown;
     it.TypeFixed = false;
@@ -223,9 +226,21 @@ class TValueStack {
 
   // Read the top with the matching getter and remove it; never checks the type. On an empty stack they
   // return the empty value.
-  bool PopBoolean();
-  int64_t PopInteger();
-  double PopFloat();
+  bool PopBoolean() {
+    bool r = count_ ? Top().AsBoolean() : false;
+    Pop();
+    return r;
+  }
+  int64_t PopInteger() {
+    int64_t r = count_ ? Top().AsInteger() : 0;
+    Pop();
+    return r;
+  }
+  double PopFloat() {
+    double r = count_ ? Top().AsFloat() : 0;
+    Pop();
+    return r;
+  }
   std::string PopString();
   TObjectRef PopObject();
   THostValue PopHostValue();
@@ -248,6 +263,7 @@ class TValueStack {
 
   std::vector<TStackItem> items_;
   size_t count_ = 0;
+  size_t capacity_ = 0;  // items_.size(), kept apart so that a push needs no division
 };
 
 bool TypesCompatible(uint8_t actual, uint8_t expected);

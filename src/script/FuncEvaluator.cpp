@@ -642,8 +642,17 @@ void FnStrEntry(TBaseEvaluator& ev) {
   ev.Stack.PushString(ScriptEntry(index, s, sep));
 }
 void FnStrFind(TBaseEvaluator& ev) {
-  std::string s = PopText(ev), what = PopText(ev);
-  PushPosition(ev, what.empty() ? std::string::npos : s.find(what));
+  // Read where they are: the arguments' buffers stay with the stack for the next values.
+  const size_t n = ev.Stack.Count();
+  size_t p = std::string::npos;
+  if (n >= 2) {
+    const std::string& s = ev.Stack.At(n - 1).Text;
+    const std::string& what = ev.Stack.At(n - 2).Text;
+    if (!what.empty()) p = s.find(what);
+  }
+  ev.Stack.Pop();
+  ev.Stack.Pop();
+  PushPosition(ev, p);
 }
 void FnStrFindFrom(TBaseEvaluator& ev) {
   int64_t from = std::max<int64_t>(PopWhole(ev), 1);

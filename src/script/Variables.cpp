@@ -109,12 +109,6 @@ TVariable* TVariableList::FindLower(const std::string& lowerName, TVariableList*
   return nullptr;
 }
 
-uint64_t TVariableList::ChainVersion() const {
-  uint64_t v = 0;
-  for (const TVariableList* l = this; l; l = l->parent_) v += l->version_;
-  return v;
-}
-
 TVariable* TVariableList::Find(std::string_view name) const {
   return FindLower(LowerAscii(name));
 }

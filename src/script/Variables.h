@@ -96,7 +96,11 @@ class TVariableList {
   TVariable* FindLower(const std::string& lowerName, TVariableList*& holder);
   // Changes whenever an entry is added or removed here or along the parents, or the chain changes; lets
   // cached name resolutions be reused while nothing moved.
-  uint64_t ChainVersion() const;
+  uint64_t ChainVersion() const {
+    uint64_t v = 0;
+    for (const TVariableList* l = this; l; l = l->parent_) v += l->version_;
+    return v;
+  }
   // This list only.
   TVariable* FindLocal(std::string_view name) const;
   TVariableList* ListOf(const TVariable* v);  // the list along the chain holding v

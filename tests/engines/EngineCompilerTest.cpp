@@ -216,6 +216,35 @@ TEST(EngineCompiler, RecordHeldAcrossExpansionIsNotUsedAfterFree) {
   EXPECT_EQ(s.Engine.ResultsParser.Results().At(0).FindField("title")->Text, "x");
 }
 
+TEST(EngineCompiler, HeldRecordsFollowTheirRecordAsThePageChanges) {
+  TBooksSearch s;
+  ASSERT_TRUE(s.Ok);
+  ASSERT_EQ(s.Run(Proc("Main",
+                       "n = AddResult\nn = AddResult\nn = AddResult\nResults[1].title = \"A\"\n"
+                       "Results[2].title = \"B\"\nResults[3].title = \"C\"\nr = Results[3]\nf = r.fields\n"
+                       "t = f[\"title\"]") +
+                      Proc("Read", "a = r.title\nb = f[\"title\"].value\nc = t.value") +
+                      Proc("Write", "r.title = \"Z\""),
+                  "Main"),
+            0)
+      << s.LastError();
+  TSearchResultList& page = s.Engine.ResultsParser.Results();
+  TVariableList& v = s.Engine.Variables();
+  // The held record moves up when one before it goes: every way of holding it still reaches it.
+  page.Delete(0);
+  ASSERT_EQ(s.Engine.ExecuteProcedure("Read"), 0) << s.LastError();
+  EXPECT_EQ(v.GetString("a", ""), "C");
+  EXPECT_EQ(v.GetString("b", ""), "C");
+  EXPECT_EQ(v.GetString("c", ""), "C");
+  ASSERT_EQ(s.Engine.ExecuteProcedure("Write"), 0) << s.LastError();
+  EXPECT_EQ(page.At(1).FindField("title")->Text, "Z");
+  // Once it is off the page, a write through it reaches no other record.
+  page.Delete(1);
+  s.Engine.ExecuteProcedure("Write");
+  ASSERT_EQ(page.Count(), 1u);
+  EXPECT_EQ(page.At(0).FindField("title")->Text, "B");
+}
+
 TEST(EngineCompiler, QueryParserObjectsAndLinkFunctions) {
   TBooksSearch s;
   ASSERT_TRUE(s.Ok);

@@ -127,6 +127,10 @@ TEST_F(ScriptEvaluator, ResultIsTheBottomOfTheStack) {
   EXPECT_EQ(ev.ErrorText, "Incompatible data types: 'Float' and 'Integer'");
   EXPECT_TRUE(ev.EvaluateAs("2", dtInteger));
   EXPECT_FALSE(ev.EvaluateAs("\"2\"", dtInteger));
+  // A value's text goes with it: a number after a text leaves none behind.
+  EXPECT_EQ(Str("\"abc\" + StrCopy(\"xdefghijklmnopqrstuvwxyz\", 2, 20)"), "abcdefghijklmnopqrstuvw");
+  EXPECT_EQ(Num("StrFind(\"d\", \"abd\") + StrFind(\"z\", \"abd\")"), 3);
+  EXPECT_EQ(ev.Text, "");
 }
 
 TEST_F(ScriptEvaluator, ListsCheckFromTheBottom) {
