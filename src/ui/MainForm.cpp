@@ -201,6 +201,8 @@ class TVandrelShopperForm::TRunnerEar : public IQuorinApplicationObserver {
     form_.Dispatch(TMainCommand::mcModifySearch);
   }
   void Error(TQuorinActionResult code) override {
+    // A start that failed after ActionStarting has freed its action without an ActionFinished.
+    if (code == arCannotStart) watched_ = nullptr;
     // A refused StartSearch has told the user already.
     if (form_.kernel_.InStartSearch()) return;
     if (form_.notConnected_ && code == arCannotStart) {
