@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "SavedEnvironment.h"
 #include "cli/CliTestSupport.h"
 #include "data/DemoSite.h"
 #include "update/UpdateTestWorld.h"
@@ -35,10 +36,6 @@ class SearchUpdateIntegration : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(Stores->Port, 0) << "the demo store site did not start";
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
-      const char* value = getenv(name);
-      Saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
     fs::create_directories(Home / "runtime");
     fs::permissions(Home / "runtime", fs::perms::owner_all);
     setenv("XDG_CONFIG_HOME", (Home / "config").c_str(), 1);
@@ -48,14 +45,6 @@ class SearchUpdateIntegration : public ::testing::Test {
     fs::copy(test::CompiledDataDir(), Data, fs::copy_options::recursive);
     fs::copy(test::CompiledDataDir(), SiteData, fs::copy_options::recursive);
     fs::copy_file(SiteData / "buyelectronics" / "voltmart.cen", SiteData / "buyelectronics" / "voltcopy.cen");
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : Saved) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
   }
 
   TCliRun Search(std::vector<std::string> extra) const {
@@ -86,7 +75,8 @@ class SearchUpdateIntegration : public ::testing::Test {
   test::TempFolder DataRoot;
   fs::path Data = fs::path(DataRoot.Path()) / "data";
   fs::path SiteData = fs::path(DataRoot.Path()) / "site";
-  std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+  // The program keeps its settings and its instance lock under these; the test's own go away with it.
+  test::TSavedEnvironment Saved{"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"};
 };
 
 // A fresh root has never been updated: the first search brings the new store and can already name it;

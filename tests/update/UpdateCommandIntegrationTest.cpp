@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "SavedEnvironment.h"
 #include "cli/CliTestSupport.h"
 #include "update/UpdateTestWorld.h"
 
@@ -18,23 +19,10 @@ class UpdateCommandIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteSmallSite(Site);
-    // The program keeps its settings and its instance lock under these; the test's own go away with it.
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
-      const char* value = getenv(name);
-      Saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
     std::filesystem::create_directories(Home / "runtime");
     std::filesystem::permissions(Home / "runtime", std::filesystem::perms::owner_all);
     setenv("XDG_CONFIG_HOME", (Home / "config").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (Home / "runtime").c_str(), 1);
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : Saved) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
   }
 
   std::vector<TJsonRecord> Json(const clitest::TCliRun& run) {
@@ -45,7 +33,8 @@ class UpdateCommandIntegration : public ::testing::Test {
 
   testing::TDataFolder Site;
   test::TempFolder Home;
-  std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+  // The program keeps its settings and its instance lock under these; the test's own go away with it.
+  test::TSavedEnvironment Saved{"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"};
 };
 
 TEST_F(UpdateCommandIntegration, UpdatesARootThenFindsNothingNew) {
