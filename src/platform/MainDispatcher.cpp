@@ -16,7 +16,9 @@ MainDispatcher& MainDispatcher::Default() {
 
 MainDispatcher::MainDispatcher() : mainThread_(std::this_thread::get_id()) {}
 
-MainDispatcher::~MainDispatcher() { Shutdown(); }
+MainDispatcher::~MainDispatcher() {
+  Shutdown();
+}
 
 void MainDispatcher::AdoptCurrentThread() {
   std::lock_guard<std::mutex> g(lock_);

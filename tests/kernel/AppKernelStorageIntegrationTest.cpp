@@ -25,7 +25,6 @@ using namespace std::chrono_literals;
 
 class AppKernelStorageIntegration : public test::KernelStartFixture {
  protected:
-
   // One start of the program: its own runner and action repository, as a fresh process would have.
   struct TProgram {
     TQuorinActionRepository Actions;
