@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include "ConfigHomeIsolation.h"
 #include "data/DemoSite.h"
 #include "gui/Screenshots.h"
 #include "ui/ExceptionForm.h"
