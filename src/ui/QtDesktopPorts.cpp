@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "platform/MainDispatcher.h"
+
 namespace vandrel {
 
 TQtScheduler::~TQtScheduler() {
@@ -101,6 +103,14 @@ TPromptReply TQtUserPrompts::Ask(const TPrompt& prompt) {
                                       : prompt.Default;
   reply.DontAskAgain = dontAsk && dontAsk->isChecked();
   return reply;
+}
+
+void RunDispatcherFromEventLoop() {
+  MainDispatcher::Default().SetWakeHandler([] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { MainDispatcher::Default().ProcessPending(); },
+        Qt::QueuedConnection);
+  });
 }
 
 }  // namespace vandrel

@@ -33,4 +33,8 @@ class TQtUserPrompts : public IUserPrompts {
   QWidget* Parent_;
 };
 
+// Lets the main dispatcher's posts wake Qt's event loop, which then runs them: how the program (and a
+// window test) pumps the core's work without polling. Main thread only.
+void RunDispatcherFromEventLoop();
+
 }  // namespace vandrel

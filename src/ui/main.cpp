@@ -32,6 +32,7 @@
 #include "ui/DesktopWindows.h"
 #include "ui/ExceptionForm.h"
 #include "ui/MainForm.h"
+#include "ui/QtDesktopPorts.h"
 #include "ui/SplashForm.h"
 
 namespace {
@@ -148,11 +149,7 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
     app = std::make_unique<TVandrelApplication>(argc, argv);
     QApplication::setApplicationName(QString::fromStdString(AppName()));
     QuitOnSignals(app.get());
-    dispatcher.SetWakeHandler([] {
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(), [] { MainDispatcher::Default().ProcessPending(); },
-          Qt::QueuedConnection);
-    });
+    RunDispatcherFromEventLoop();
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return std::nullopt;
     return TDisplayInfo{screen->size().width(), screen->size().height(), screen->depth()};

@@ -15,6 +15,7 @@
 #include "kernel/AppName.h"
 #include "ui/AdFrame.h"
 #include "ui/AdInfoForm.h"
+#include "ui/QtDesktopPorts.h"
 
 namespace vandrel {
 namespace {
@@ -50,11 +51,7 @@ class AdFrameTest : public ::testing::Test {
     RegisterAppName("Vandrel Shopper");
     // As the program does: the downloader's events reach the strip through the event loop.
     MainDispatcher::Default().AdoptCurrentThread();
-    MainDispatcher::Default().SetWakeHandler([] {
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(), [] { MainDispatcher::Default().ProcessPending(); },
-          Qt::QueuedConnection);
-    });
+    RunDispatcherFromEventLoop();
     ASSERT_TRUE(Site.Listening);
     test::WriteWholeFile(Folder / "shopper.ccs",
                          "Procedure Init\n  SourceUrl = \"" + Site.Url("/banners/1.gif") +

@@ -1,9 +1,6 @@
 // A first start on an empty configuration, in this process: the kernel runs the setup wizard, whose engine
 // update fetches the definitions from a real update site; then the main window opens on them.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -202,17 +199,10 @@ class SetupWizardUpdateTest : public test::SettingsTest {
 // "Cancel" while the update waits on a site that never answers stops the update, not the wizard: it goes
 // on to its last page, and the update records nothing.
 TEST_F(SetupWizardUpdateTest, CancelDuringTheUpdateStopsItAndTheWizardGoesOn) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(fd, 4), 0);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  const updatetest::TSilentSite silent;
+  ASSERT_NE(silent.Port, 0) << "no loopback port for the silent site";
   updatetest::TUpdateClient client;
-  client.Settings.Address =
-      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/update-info/013";
+  client.Settings.Address = silent.UpdateAddress();
 
   test::TEnvironmentProxy none;
   TSetupWizardRun run;
@@ -246,7 +236,6 @@ TEST_F(SetupWizardUpdateTest, CancelDuringTheUpdateStopsItAndTheWizardGoesOn) {
   EXPECT_TRUE(Config.GlobalSystem().AppConfigured());
   EXPECT_EQ(client.Settings.LastChannelWrites, 0);
   EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
-  close(fd);
 }
 
 }  // namespace

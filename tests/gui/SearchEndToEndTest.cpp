@@ -48,11 +48,7 @@ class SearchEndToEndTest : public ::testing::Test {
     chmod(Runtime.c_str(), 0700);
     previous_ =
         SetErrorPresenter({[this](TMessageStyle, const std::string& t) { Shown.push_back(t); }, [] {}});
-    MainDispatcher::Default().SetWakeHandler([] {
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(), [] { MainDispatcher::Default().ProcessPending(); },
-          Qt::QueuedConnection);
-    });
+    RunDispatcherFromEventLoop();
 
     Config = std::make_unique<TAppConfig>(
         std::make_shared<TRegistryFileStore>(Temp.filePath("registry").toStdString()));

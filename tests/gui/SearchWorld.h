@@ -17,6 +17,7 @@
 #include "platform/RegistryFileStore.h"
 #include "search/CategoryList.h"
 #include "search/QuorinEngineRepository.h"
+#include "ui/QtDesktopPorts.h"
 
 namespace vandrel::test {
 
@@ -25,11 +26,7 @@ class TSearchWorld {
   TSearchWorld() {
     previous_ =
         SetErrorPresenter({[this](TMessageStyle, const std::string& t) { Shown.push_back(t); }, [] {}});
-    MainDispatcher::Default().SetWakeHandler([] {
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(), [] { MainDispatcher::Default().ProcessPending(); },
-          Qt::QueuedConnection);
-    });
+    RunDispatcherFromEventLoop();
     Config = std::make_unique<TAppConfig>(std::make_shared<TRegistryFileStore>(Root.Path() + "/registry"));
     TAppKernel::THooks hooks;
     hooks.UserName = "tester";

@@ -1,8 +1,5 @@
 // The engine update window over a real update site: "Check Updates Now" installs a changed engine.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -152,16 +149,9 @@ TEST(UpdaterForm, SkipEndsTheWindowWithoutRecordingAnything) {
   RegisterAppName("Vandrel Shopper");
   TUpdateClient client;
   // A listener that never answers: the update waits on it until skipped.
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(fd, 4), 0);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  client.Settings.Address =
-      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/update-info/013";
+  const updatetest::TSilentSite silent;
+  ASSERT_NE(silent.Port, 0) << "no loopback port for the silent site";
+  client.Settings.Address = silent.UpdateAddress();
 
   bool skipped = false;
   QTimer poll;
@@ -180,7 +170,6 @@ TEST(UpdaterForm, SkipEndsTheWindowWithoutRecordingAnything) {
   EXPECT_TRUE(skipped);
   EXPECT_EQ(client.Settings.LastChannelWrites, 0);
   EXPECT_TRUE(QTest::qWaitFor([&] { return client.Runner.State() == asIdle; }, 10000));
-  close(fd);
 }
 
 }  // namespace

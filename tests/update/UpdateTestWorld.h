@@ -2,7 +2,10 @@
 // settings kept in memory, a manual clock, and a real vandrel-update-site process to update from.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,6 +165,35 @@ class TUpdateClient {
   TQuorinActionRepository Actions;
   TQuorinApplication Runner;
   TAppUpdater Updater;
+};
+
+// A loopback port that takes connections into its backlog and never answers: an update site that stalls.
+class TSilentSite {
+ public:
+  TSilentSite() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(fd_, 4) == 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      Port = ntohs(address.sin_port);
+  }
+  ~TSilentSite() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TSilentSite(const TSilentSite&) = delete;
+  TSilentSite& operator=(const TSilentSite&) = delete;
+
+  int Port = 0;  // 0 when the port could not be opened
+
+  std::string UpdateAddress() const {
+    return "http://127.0.0.1:" + std::to_string(Port) + "/update-info/013";
+  }
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace vandrel::updatetest
