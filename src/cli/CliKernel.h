@@ -18,6 +18,13 @@ namespace vandrel::cli {
 bool OpenKernel(THeadlessKernel& kernel, const TKernelArguments& arguments, const char* command,
                 bool readsOnly = false);
 
+// The engine update run before a search when it is due (search, history rerun).
+struct TDueUpdateOptions {
+  bool Skip = false;  // --no-update, or definitions read from their sources
+  std::string Site;   // the update address for this run; empty: the configured one
+};
+void RunDueUpdate(THeadlessKernel& kernel, const TDueUpdateOptions& options, const char* command);
+
 // Review categories are named "review..."; every other one is a price category.
 bool IsReviewCategory(const std::string& catName);
 

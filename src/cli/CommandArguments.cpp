@@ -203,12 +203,20 @@ bool ParseHistoryArguments(const std::vector<std::string>& words, THistoryArgume
                                  {"currency", TOptionKind::Value},
                                  {"find", TOptionKind::Value},
                                  {"match-case", Flag},
-                                 {"uncheck", Flag}});
+                                 {"uncheck", Flag},
+                                 {"no-update", Flag},
+                                 {"update-site", TOptionKind::Value}});
   TCommandLine line(std::move(options));
   if (!Read(line, words, error)) return false;
   if (!ReadKernel(line, out.Kernel, error)) return false;
   out.Reviews = line.Has("reviews");
   out.Json = line.Has("json");
+  out.NoUpdate = line.Has("no-update");
+  out.UpdateSite = line.Value("update-site");
+  if (line.Has("update-site") && out.UpdateSite.empty()) {
+    error = "--update-site needs an address";
+    return false;
+  }
   const std::vector<std::string>& words2 = line.Positionals();
   if (words2.empty()) {
     error = "no action";
@@ -230,6 +238,10 @@ bool ParseHistoryArguments(const std::vector<std::string>& words, THistoryArgume
     return false;
   }
   if (!ReadHistoryView(line, out.Action, out.View, error)) return false;
+  if ((line.Has("no-update") || line.Has("update-site")) && out.Action != THistoryAction::Rerun) {
+    error = std::string(line.Has("no-update") ? "--no-update" : "--update-site") + " is for rerun only";
+    return false;
+  }
   const bool numbered = out.Action != THistoryAction::List;
   const size_t most = out.Action == THistoryAction::Check ? 3u : numbered ? 2u : 1u;
   if (words2.size() > most) {

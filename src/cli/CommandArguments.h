@@ -58,6 +58,8 @@ struct THistoryArguments {
   bool Reviews = false;
   bool Json = false;
   THistoryViewOptions View;
+  bool NoUpdate = false;   // rerun: the engine update that is due before it is skipped
+  std::string UpdateSite;  // rerun: the update address for this run
 };
 
 struct TCatalogueArguments {

@@ -199,6 +199,8 @@ int Delete(TAppSearchHistory& history, TSearchStorageItem* search, int number) {
 
 // The definitions come from the catalogue, which must still hold the search's category.
 int Rerun(THeadlessKernel& kernel, const THistoryArguments& o, TSearchStorageItem& search) {
+  // A rerun is a search: the update that is due comes first, and may bring the category back.
+  RunDueUpdate(kernel, {o.NoUpdate || o.Kernel.Debug, o.UpdateSite}, "history");
   if (!kernel.Catalogue().CategoryEngines(search.CatName))
     return Usage("the catalogue has no engines of category '" + search.CatName + "'");
   int engineErrors = 0;

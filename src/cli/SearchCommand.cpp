@@ -351,12 +351,14 @@ int RunDirect(THeadlessKernel& kernel, const TSearchArguments& o, TSearchPlan& p
   return 0;
 }
 
+}  // namespace
+
 // The engine update that is due before a search, as the program runs it in its automatic mode: only the
 // due categories, progress on stderr. A failed update is told and the search goes on with the definitions
 // that are installed; it comes again before the next search.
-void RunDueUpdate(THeadlessKernel& kernel, const TSearchArguments& o) {
-  if (o.NoUpdate || o.Kernel.Debug) return;
-  TAppConfigUpdaterSettings settings(AppConfig(), o.UpdateSite);
+void RunDueUpdate(THeadlessKernel& kernel, const TDueUpdateOptions& o, const char* command) {
+  if (o.Skip) return;
+  TAppConfigUpdaterSettings settings(AppConfig(), o.Site);
   TAppUpdater updater(kernel.Runner(), settings);
   if (!updater.IsUpdateDue()) return;
   TUpdateRun run(updater);
@@ -371,12 +373,10 @@ void RunDueUpdate(THeadlessKernel& kernel, const TSearchArguments& o) {
     std::fprintf(stderr, "A software update is available: %s\n",
                  TerminalText(software->Addresses.front()).c_str());
   if (UpdateFailed(run))
-    PrintError("search", UpdateOutcomeText(run));
+    PrintError(command, UpdateOutcomeText(run));
   else
     std::fprintf(stderr, "%s\n", UpdateOutcomeText(run).c_str());
 }
-
-}  // namespace
 
 int RunSearch(const Args& args) {
   TSearchArguments o;
@@ -388,7 +388,7 @@ int RunSearch(const Args& args) {
   THeadlessKernel kernel;
   if (!OpenKernel(kernel, o.Kernel, "search")) return 1;
   // Before the plan: the update may bring the very category or engines the arguments name.
-  RunDueUpdate(kernel, o);
+  RunDueUpdate(kernel, {o.NoUpdate || o.Kernel.Debug, o.UpdateSite}, "search");
   TSearchPlan plan;
   if (const int status = MakePlan(kernel, o, plan)) return status;
   return o.NoStore ? RunDirect(kernel, o, plan) : RunStored(kernel, o, plan);

@@ -29,7 +29,8 @@ const std::vector<Command>& AllCommands() {
        "history list|show N|delete N|rerun N|check N RANK[,RANK...] [--uncheck] [--reviews] [--json] [--root "
        "DIR] "
        "[--data DIR] [--group-by NAME|none] [--price-min X] [--price-max Y] [--delivery fastest|normal|all] "
-       "[--sort NAME[:asc|:desc]] [--currency CODE] [--find TEXT [--match-case]] "
+       "[--sort NAME[:asc|:desc]] [--currency CODE] [--find TEXT [--match-case]] [--no-update] "
+       "[--update-site URL] "
        "[--define NAME=VALUE]  the stored searches",
        RunHistory},
       {"db", "db compact [--root DIR]  pack the database's tables", RunDb},

@@ -1,9 +1,12 @@
 #include "update/QuorinUpdateActions.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "platform/TextUtils.h"
@@ -61,9 +64,19 @@ std::set<std::string>* TFolderNames::Listed(const std::string& folder, bool read
   if (!read) return nullptr;
   std::set<std::string>& names = Folders_[key];
   std::error_code ec;
-  for (fs::directory_iterator it(key, ec), end; !ec && it != end; it.increment(ec))
+  fs::directory_iterator it(key, ec);
+  if (!ec) Present_.insert(key);
+  for (fs::directory_iterator end; !ec && it != end; it.increment(ec))
     names.insert(it->path().filename().string());
   return &names;
+}
+
+bool TFolderNames::Known(const std::string& folder) const {
+  return Present_.count(WithSlash(folder)) != 0;
+}
+
+void TFolderNames::Made(const std::string& folder) {
+  Present_.insert(WithSlash(folder));
 }
 
 std::string TFolderNames::Find(const std::string& folder, const std::string& name) {
@@ -146,19 +159,34 @@ void Discard(const std::vector<TStagedFile>& staged) {
   for (const TStagedFile& file : staged) fs::remove(file.Temp, ec);
 }
 
+// Creates or truncates `path` and writes `bytes` with one system call where it can.
+bool WriteWhole(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return ::close(fd) == 0 && done == bytes.size();
+}
+
 bool Stage(const std::string& target, std::string_view data, TFolderNames& names, TStagedFile& staged,
            std::string& error) {
   std::error_code ec;
   const fs::path path(target);
   const fs::path folder = path.parent_path();
-  // One level only: the data folder itself must be there.
-  if (!fs::is_directory(folder, ec)) {
+  // One level only: the data folder itself must be there. A folder already listed is known to be one.
+  if (!names.Known(folder.string()) && !fs::is_directory(folder, ec)) {
     if (!fs::create_directory(folder, ec)) {
       error = "cannot create the folder " + folder.string();
       return false;
     }
     names.Added(folder.string());
   }
+  names.Made(folder.string());
   std::string plain;
   const TZsResult unwrapped = ZsDecompress(data, plain);
   if (unwrapped == TZsResult::NotWrapped) {
@@ -170,10 +198,7 @@ bool Stage(const std::string& target, std::string_view data, TFolderNames& names
   staged.Target = target;
   staged.Temp = target + std::string(kStagingSuffix);
   staged.Version = DefinitionVersionOf(plain);
-  std::ofstream out(staged.Temp, std::ios::binary | std::ios::trunc);
-  out.write(plain.data(), static_cast<std::streamsize>(plain.size()));
-  out.close();
-  if (!out) {
+  if (!WriteWhole(staged.Temp, plain)) {
     fs::remove(staged.Temp, ec);
     error = "cannot write " + target;
     return false;

@@ -78,11 +78,18 @@ class TFolderNames {
   std::string Find(const std::string& folder, const std::string& name);
   void Added(const std::string& path);
   void Removed(const std::string& path);
-  void Forget() { Folders_.clear(); }
+  // A folder that was listed or made since the last Forget, so it need not be looked at again.
+  bool Known(const std::string& folder) const;
+  void Made(const std::string& folder);
+  void Forget() {
+    Folders_.clear();
+    Present_.clear();
+  }
 
  private:
   std::set<std::string>* Listed(const std::string& folder, bool read);
   std::map<std::string, std::set<std::string>> Folders_;  // by folder, with its "/"
+  std::set<std::string> Present_;                         // folders seen to exist, with their "/"
 };
 
 // Where the item's file goes. `names`, when given, answers for the folders instead of the disk.

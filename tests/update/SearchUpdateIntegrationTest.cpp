@@ -131,5 +131,46 @@ TEST_F(SearchUpdateIntegration, ASkippedOrFailedUpdateLeavesTheSearchToRun) {
   EXPECT_NE(again.Err.find("Update completed."), std::string::npos) << again.Err;
 }
 
+// A rerun is a search: it runs the due update first, takes the same two options, and the other history
+// actions refuse them.
+TEST_F(SearchUpdateIntegration, ARerunRunsTheDueUpdateFirst) {
+  TSiteProcess site(SiteData.string());
+  ASSERT_GT(site.Port, 0) << site.Log();
+  const TCliRun stored = Search({"--no-update"});
+  ASSERT_EQ(stored.Status, 0) << stored.Err;
+  const std::string root = Home / "root";
+  auto history = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {
+        "history", "--root", root, "--data", Data, "--define", "DemoStoreAddress=" + Stores->Address()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args);
+  };
+
+  const TCliRun skipped = history({"rerun", "1", "--no-update", "--update-site", site.Url(), "--json"});
+  ASSERT_EQ(skipped.Status, 0) << skipped.Err;
+  EXPECT_EQ(skipped.Err.find("step 1:"), std::string::npos) << skipped.Err;
+  EXPECT_EQ(CountOf(site.Log(), " POST "), 0u) << site.Log();
+
+  const TCliRun rerun = history({"rerun", "1", "--update-site", site.Url(), "--json"});
+  ASSERT_EQ(rerun.Status, 0) << rerun.Err;
+  EXPECT_NE(rerun.Err.find("step 1: Checking for engine updates..."), std::string::npos) << rerun.Err;
+  EXPECT_NE(rerun.Err.find("added engine buyelectronics/voltcopy"), std::string::npos) << rerun.Err;
+  EXPECT_NE(rerun.Err.find("Update completed."), std::string::npos) << rerun.Err;
+  EXPECT_TRUE(fs::exists(Data / "buyelectronics" / "voltcopy.cen"));
+  EXPECT_GE(CountOf(site.Log(), " POST "), 2u) << site.Log();
+  EXPECT_FALSE(Results(rerun).empty()) << rerun.Out << rerun.Err;
+
+  // Nothing is due any more: the next rerun asks the site nothing.
+  const size_t asked = CountOf(site.Log(), " POST ");
+  const TCliRun again = history({"rerun", "1", "--update-site", site.Url(), "--json"});
+  ASSERT_EQ(again.Status, 0) << again.Err;
+  EXPECT_EQ(again.Err.find("step 1:"), std::string::npos) << again.Err;
+  EXPECT_EQ(CountOf(site.Log(), " POST "), asked) << site.Log();
+
+  const TCliRun show = history({"show", "1", "--no-update"});
+  EXPECT_EQ(show.Status, 2);
+  EXPECT_NE(show.Err.find("--no-update is for rerun only"), std::string::npos) << show.Err;
+}
+
 }  // namespace
 }  // namespace vandrel::updatetest

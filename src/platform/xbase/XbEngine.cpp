@@ -533,8 +533,9 @@ bool TXbEngineImpl::CommitSwaps(const std::shared_ptr<TXbDataFile>& file, std::v
   return Commit(&swaps, file);
 }
 
-// Order of a commit: journal (old bytes, lengths, swaps) synced; data written and synced; swaps renamed;
-// journal deleted - the commit point; old files removed. Any failure before the journal is gone is rolled
+// Order of a commit: journal (old bytes, lengths, swaps) written, synced and its folder synced; data of
+// every file written, then each file synced; swaps renamed and their folders synced; journal deleted and
+// its folder synced - the commit point; old files removed. Any failure before the journal is gone is rolled
 // back from the journal, here or at the next start.
 bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDataFile>& swapped) {
   std::vector<TXbPagedFile*> dirty;
@@ -584,9 +585,14 @@ bool TXbEngineImpl::Commit(std::vector<Swap>* swaps, const std::shared_ptr<TXbDa
     }
   }
 
+  // Every file's writes go out together, then each is waited for: the journal is already durable, so
+  // the order among the data files does not matter, only that all are durable before the journal goes.
   bool ok = true;
   for (auto* p : dirty) {
-    if (!(ok = p->WriteBack())) break;
+    if (!(ok = p->WriteOut())) break;
+  }
+  for (auto* p : dirty) {
+    if (!(ok = ok && p->Settle())) break;
   }
   std::set<std::string> dirs;
   if (ok && hasSwaps) {

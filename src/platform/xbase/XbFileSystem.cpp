@@ -84,7 +84,12 @@ class TPosixFile final : public IXbFile {
   bool Truncate(uint64_t size) override {
     return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 || Failed();
   }
-  bool Sync() override { return ::fsync(fd_) == 0 || Failed(); }
+  // The length is data here: fdatasync writes it when it changed, and skips only the times.
+  bool Sync() override { return ::fdatasync(fd_) == 0 || Failed(); }
+  bool StartSync() override {
+    return ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || errno == ENOSYS || errno == EINVAL ||
+           Failed();
+  }
   bool TryLock() override { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
   bool TryLockShared() override { return ::flock(fd_, LOCK_SH | LOCK_NB) == 0; }
 

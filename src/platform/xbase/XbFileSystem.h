@@ -17,7 +17,10 @@ class IXbFile {
   virtual bool WriteAt(uint64_t offset, const void* data, size_t n) = 0;
   virtual bool Size(uint64_t& size) = 0;
   virtual bool Truncate(uint64_t size) = 0;
+  // Makes the bytes written so far and the length durable (not the times).
   virtual bool Sync() = 0;
+  // Starts writing the bytes out without waiting, so several files' writes overlap before each Sync.
+  virtual bool StartSync() { return true; }
   // Exclusive and non-blocking: false when another open file holds the lock.
   virtual bool TryLock() = 0;
   // Shared and non-blocking: readers hold it together; false while another open file holds it exclusively.

@@ -136,7 +136,7 @@ void TXbPagedFile::AddToJournal(TXbJournal& journal, uint32_t id) const {
     journal.AddPage(id, number * kPageSize, bytes.data(), bytes.size());
 }
 
-bool TXbPagedFile::WriteBack() {
+bool TXbPagedFile::WriteOut() {
   for (auto& [number, page] : pages_) {
     if (!page.Dirty) continue;
     uint64_t start = number * kPageSize;
@@ -147,6 +147,10 @@ bool TXbPagedFile::WriteBack() {
   uint64_t onDisk = 0;
   if (!file_->Size(onDisk)) return false;
   if (onDisk > size_ && !file_->Truncate(size_)) return false;
+  return file_->StartSync();
+}
+
+bool TXbPagedFile::Settle() {
   if (!file_->Sync()) return false;
   ForgetLast();
   for (auto it = pages_.begin(); it != pages_.end();) {

@@ -31,8 +31,10 @@ class TXbPagedFile {
   bool IsDirty() const { return dirtyPages_ > 0 || size_ != diskSize_; }
   // Adds the file's length before the batch and the old bytes of every page changed within it.
   void AddToJournal(TXbJournal& journal, uint32_t id) const;
-  // Writes the changed pages, cuts the file to its new length and syncs it.
-  bool WriteBack();
+  // Writes the changed pages, cuts the file to its new length and starts writing them out.
+  bool WriteOut();
+  // Waits until what WriteOut wrote is durable; the pages are clean afterwards.
+  bool Settle();
   // Forgets every change since the last write-back.
   void Discard();
   // Takes over a file that replaced this one on disk.

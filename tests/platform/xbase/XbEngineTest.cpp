@@ -372,6 +372,141 @@ TEST(XbJournal, RecoveryLeavesALiveSwapAlone) {
   EXPECT_TRUE(other->Open("/d/T.dbf"));
 }
 
+// Logs each file operation the engine makes, in order, on the way to the memory file system.
+class TRecordingFs final : public IXbFileSystem {
+ public:
+  explicit TRecordingFs(std::shared_ptr<TXbMemFileSystem> real) : real_(std::move(real)) {}
+  class File final : public IXbFile {
+   public:
+    File(std::unique_ptr<IXbFile> f, std::string path, std::vector<std::string>& log, bool& crash,
+         TXbMemFileSystem& real)
+        : f_(std::move(f)), path_(std::move(path)), log_(log), crash_(crash), real_(real) {}
+    bool ReadAt(uint64_t o, void* b, size_t n, size_t& g) override { return f_->ReadAt(o, b, n, g); }
+    bool WriteAt(uint64_t o, const void* d, size_t n) override {
+      log_.push_back("write " + path_);
+      return f_->WriteAt(o, d, n);
+    }
+    bool Size(uint64_t& s) override { return f_->Size(s); }
+    bool Truncate(uint64_t s) override { return f_->Truncate(s); }
+    bool Sync() override {
+      log_.push_back("sync " + path_);
+      if (crash_ && path_.rfind("/d/T.", 0) == 0) {
+        // The process dies here: every write so far stays visible, nothing more gets through.
+        real_.Crash(false);
+        return false;
+      }
+      return f_->Sync();
+    }
+    bool StartSync() override { return f_->StartSync(); }
+    bool TryLock() override { return f_->TryLock(); }
+    bool TryLockShared() override { return f_->TryLockShared(); }
+
+   private:
+    std::unique_ptr<IXbFile> f_;
+    std::string path_;
+    std::vector<std::string>& log_;
+    bool& crash_;
+    TXbMemFileSystem& real_;
+  };
+  std::unique_ptr<IXbFile> Open(const std::string& p, TXbOpenMode m, int& e) override {
+    auto f = real_->Open(p, m, e);
+    return f ? std::make_unique<File>(std::move(f), p, Log, CrashAtDataSync, *real_) : nullptr;
+  }
+  bool Exists(const std::string& p) override { return real_->Exists(p); }
+  bool Remove(const std::string& p) override {
+    Log.push_back("remove " + p);
+    return real_->Remove(p);
+  }
+  bool Rename(const std::string& a, const std::string& b) override { return real_->Rename(a, b); }
+  bool SyncDir(const std::string& d) override {
+    Log.push_back("folder " + d);
+    return real_->SyncDir(d);
+  }
+  std::string Canonical(const std::string& p) override { return real_->Canonical(p); }
+  std::vector<std::string> Log;
+  bool CrashAtDataSync = false;  // the first sync of a table file ends the simulated process
+
+ private:
+  std::shared_ptr<TXbMemFileSystem> real_;
+};
+
+// A commit writes every data file before it waits for any of them. That is safe only because the
+// journal is durable before the first data write and dropped only after the last data sync; a process
+// that dies with every file written but none synced must come back to the old rows.
+TEST(XbJournal, DataFilesAreAllWrittenBeforeAnySyncAndTheJournalCoversThem) {
+  Fixture fx;
+  auto t = fx.Make(8);
+  t->SelectTag("K");
+  t.reset();
+  fx.engine.reset();
+  auto recording = std::make_shared<TRecordingFs>(fx.fs);
+  auto engine = CreateXbEngine(recording);
+  engine->SetJournalPath("/d/DB.jnl");
+  auto table = engine->Open("/d/T.dbf");
+  ASSERT_TRUE(table);
+  ASSERT_TRUE(table->CreateTags({{"K", "KEY", ".NOT. DELETED()", true}}));
+  table->SelectTag("K");
+  const auto before = fx.fs->Contents("/d/T.dbf");
+  const auto memoBefore = fx.fs->Contents("/d/T.fpt");
+  auto change = [&] {
+    engine->BeginBatch();
+    for (const char* key : {"   2", "   7"}) {
+      table->Seek(key);
+      table->Assign(1, "yy");
+      table->AssignMemo(2, std::string(120, 'r'), false);
+    }
+  };
+  change();
+  recording->Log.clear();
+  ASSERT_TRUE(engine->CommitBatch());
+  const std::vector<std::string>& log = recording->Log;
+  auto first = [&](const std::string& entry) {
+    return std::find(log.begin(), log.end(), entry) - log.begin();
+  };
+  auto last = [&](const std::string& entry) {
+    return log.rend() - std::find(log.rbegin(), log.rend(), entry) - 1;
+  };
+  const auto journalDurable = std::max(first("sync /d/DB.jnl"), first("folder /d"));
+  const auto removed = first("remove /d/DB.jnl");
+  ASSERT_LT(removed, static_cast<long>(log.size()));
+  for (const char* file : {"/d/T.dbf", "/d/T.fpt"}) {
+    const std::string name = file;
+    ASSERT_LT(first("write " + name), static_cast<long>(log.size())) << name;
+    EXPECT_LT(journalDurable, first("write " + name)) << name;
+    EXPECT_LT(last("write " + name), std::min(first("sync /d/T.dbf"), first("sync /d/T.fpt"))) << name;
+    EXPECT_LT(first("sync " + name), removed) << name;
+  }
+  EXPECT_EQ(log.back(), "folder /d");
+  EXPECT_EQ(removed, static_cast<long>(log.size()) - 2);
+
+  // The same change again, stopped at the first data sync: both files hold new bytes, nothing of them
+  // is synced, and the journal must put both back.
+  const auto committed = fx.fs->Contents("/d/T.dbf");
+  const auto memoCommitted = fx.fs->Contents("/d/T.fpt");
+  EXPECT_NE(committed, before);
+  EXPECT_NE(memoCommitted, memoBefore);
+  change();
+  table->Seek("   3");
+  table->Assign(1, "ww");
+  table->AssignMemo(2, std::string(200, 's'), false);
+  recording->CrashAtDataSync = true;
+  EXPECT_FALSE(engine->CommitBatch());
+  EXPECT_EQ(std::count_if(recording->Log.begin(), recording->Log.end(),
+                          [](const std::string& e) { return e.rfind("sync /d/T.", 0) == 0; }),
+            1);
+  table.reset();
+  engine.reset();
+  fx.fs->Crash(false);
+  EXPECT_NE(fx.fs->Contents("/d/T.dbf"), committed);
+  auto r = fx.Reopen();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(fx.fs->Contents("/d/T.dbf"), committed);
+  EXPECT_EQ(fx.fs->Contents("/d/T.fpt"), memoCommitted);
+  EXPECT_FALSE(fx.fs->Exists("/d/DB.jnl"));
+  ASSERT_TRUE(r->Seek("   3"));
+  EXPECT_EQ(r->Memo(2), "memo 3");
+}
+
 }  // namespace
 }  // namespace vandrel
 
