@@ -7,6 +7,7 @@
 #include "http/HttpDownloader.h"
 #include "http/HttpErrors.h"
 #include "platform/CommandLineOptions.h"
+#include "search/HttpSearcher.h"
 
 namespace vandrel::cli {
 
@@ -96,12 +97,7 @@ std::string ReadOptions(TCommandLine& line, THttpDownloaderSettings& s, TFetchRe
   if (line.Has("proxy-user") && proxyUser.find(':') == std::string::npos)
     return "--proxy-user needs USER:PASSWORD";
 
-  s.CruncherMode = true;
-  s.KeepResults = true;
-  s.StoreInMemory = true;
-  s.DownloadFrames = false;
-  s.ParsePages = false;
-  s.DownloadOnError = true;
+  ReadPagesAsSearches(s);
   s.MaxFileSize = maxSize.value_or(kDefaultPageSizeLimit);
   s.UseTimeLimit = true;
   s.TimeLimit = timeout ? static_cast<int>(*timeout * 1000) : kEngineTimeLimitMs;

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "http/HttpItem.h"
+#include "platform/Guarded.h"
 #include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 
@@ -32,23 +33,19 @@ THttpDownloaderCore::THttpDownloaderCore(MainDispatcher& dispatcher)
       detector_(std::make_unique<TConnectionDetector>(dispatcher)) {}
 
 THttpDownloaderSettings THttpDownloaderCore::Settings() const {
-  std::lock_guard<std::mutex> g(settingsLock_);
-  return settings_;
+  return ReadLocked(settingsLock_, settings_);
 }
 
 THttpDownloaderState THttpDownloaderCore::State() const {
-  std::lock_guard<std::mutex> g(settingsLock_);
-  return state_;
+  return ReadLocked(settingsLock_, state_);
 }
 
 void THttpDownloaderCore::SetState(THttpDownloaderState state) {
-  std::lock_guard<std::mutex> g(settingsLock_);
-  state_ = state;
+  WriteLocked(settingsLock_, state_, state);
 }
 
 std::shared_ptr<TThreadManager> THttpDownloaderCore::ThreadManager() const {
-  std::lock_guard<std::mutex> g(settingsLock_);
-  return threadManager_;
+  return ReadLocked(settingsLock_, threadManager_);
 }
 
 void THttpDownloaderCore::ReleaseFileName(const std::string& path) {
@@ -57,13 +54,11 @@ void THttpDownloaderCore::ReleaseFileName(const std::string& path) {
 }
 
 THttpDownloaderEvents THttpDownloaderCore::Events() const {
-  std::lock_guard<std::mutex> g(observerLock_);
-  return events_;
+  return ReadLocked(observerLock_, events_);
 }
 
 void THttpDownloaderCore::SetEvents(THttpDownloaderEvents events) {
-  std::lock_guard<std::mutex> g(observerLock_);
-  events_ = std::move(events);
+  WriteLocked(observerLock_, events_, std::move(events));
 }
 
 void THttpDownloaderCore::AddObserver(IHttpDownloaderObserver* observer) {

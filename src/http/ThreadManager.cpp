@@ -11,6 +11,7 @@
 #include <map>
 
 #include "platform/Format.h"
+#include "platform/Guarded.h"
 
 namespace vandrel {
 
@@ -219,65 +220,29 @@ class TThreadItem : public IThreadItem, public std::enable_shared_from_this<TThr
   TThreadItem(std::weak_ptr<TThreadManagerCore> manager, int uniqueId, std::shared_ptr<IClientItem> client)
       : manager_(std::move(manager)), uniqueId_(uniqueId), client_(std::move(client)) {}
 
-  TThreadItemState GetState() const override {
-    std::lock_guard<std::mutex> g(lock_);
-    return state_;
-  }
-  int GetTag() const override {
-    std::lock_guard<std::mutex> g(lock_);
-    return tag_;
-  }
-  std::shared_ptr<IClientItem> GetClient() const override {
-    std::lock_guard<std::mutex> g(lock_);
-    return client_;
-  }
+  TThreadItemState GetState() const override { return ReadLocked(lock_, state_); }
+  int GetTag() const override { return ReadLocked(lock_, tag_); }
+  std::shared_ptr<IClientItem> GetClient() const override { return ReadLocked(lock_, client_); }
   int GetUniqueId() const override { return uniqueId_; }
-  int GetTimeLimit() const override {
-    std::lock_guard<std::mutex> g(lock_);
-    return timeLimit_;
-  }
+  int GetTimeLimit() const override { return ReadLocked(lock_, timeLimit_); }
   void Run() override;
   void RunPriority() override;
-  void SetTag(int tag) override {
-    std::lock_guard<std::mutex> g(lock_);
-    tag_ = tag;
-  }
-  void SetTimeLimit(int ms) override {
-    std::lock_guard<std::mutex> g(lock_);
-    timeLimit_ = std::max(0, ms);
-  }
+  void SetTag(int tag) override { WriteLocked(lock_, tag_, tag); }
+  void SetTimeLimit(int ms) override { WriteLocked(lock_, timeLimit_, std::max(0, ms)); }
   void Synchronize(IClientEvent& event) override;
 
-  void SetState(TThreadItemState state) {
-    std::lock_guard<std::mutex> g(lock_);
-    state_ = state;
-  }
+  void SetState(TThreadItemState state) { WriteLocked(lock_, state_, state); }
   // Sets tisDone unless the item was canceled or timed out meanwhile.
   void MarkDone() {
     std::lock_guard<std::mutex> g(lock_);
     if (state_ == tisRunning) state_ = tisDone;
   }
-  void SetClient(std::shared_ptr<IClientItem> client) {
-    std::lock_guard<std::mutex> g(lock_);
-    client_ = std::move(client);
-  }
-  int GetSlotIndex() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return slotIndex_;
-  }
-  void SetSlotIndex(int index) {
-    std::lock_guard<std::mutex> g(lock_);
-    slotIndex_ = index;
-  }
-  void SetThread(std::shared_ptr<TRunThread> thread) {
-    std::lock_guard<std::mutex> g(lock_);
-    thread_ = std::move(thread);
-  }
+  void SetClient(std::shared_ptr<IClientItem> client) { WriteLocked(lock_, client_, std::move(client)); }
+  int GetSlotIndex() const { return ReadLocked(lock_, slotIndex_); }
+  void SetSlotIndex(int index) { WriteLocked(lock_, slotIndex_, index); }
+  void SetThread(std::shared_ptr<TRunThread> thread) { WriteLocked(lock_, thread_, std::move(thread)); }
   void ClearThread() { SetThread(nullptr); }
-  void ClearStopThread() {
-    std::lock_guard<std::mutex> g(lock_);
-    stopThreadLaunched_ = false;
-  }
+  void ClearStopThread() { WriteLocked(lock_, stopThreadLaunched_, false); }
 
   // Manager thread: prepares the client, marks the item running, then wakes its worker. The state is
   // set before the worker wakes, because the worker only executes a running item.
@@ -324,10 +289,7 @@ class TRunThread : public std::enable_shared_from_this<TRunThread> {
   explicit TRunThread(int slot) : slot_(slot) {}
 
   void Resume(std::shared_ptr<TThreadManagerCore> manager);
-  void SetItem(TThreadItemImplPtr item) {
-    std::lock_guard<std::mutex> g(lock_);
-    item_ = std::move(item);
-  }
+  void SetItem(TThreadItemImplPtr item) { WriteLocked(lock_, item_, std::move(item)); }
   void Run() { Signal(runSignal_); }
   void Terminate() { Signal(terminateSignal_); }
   bool WaitFor(MainDispatcher& dispatcher, milliseconds limit) {
@@ -419,14 +381,8 @@ class TThreadManagerCore : public std::enable_shared_from_this<TThreadManagerCor
     std::lock_guard<std::mutex> g(idLock_);
     return ++lastUniqueId_;
   }
-  TThreadManagerState GetState() const {
-    std::lock_guard<std::mutex> g(stateLock_);
-    return state_;
-  }
-  void SetState(TThreadManagerState state) {
-    std::lock_guard<std::mutex> g(stateLock_);
-    state_ = state;
-  }
+  TThreadManagerState GetState() const { return ReadLocked(stateLock_, state_); }
+  void SetState(TThreadManagerState state) { WriteLocked(stateLock_, state_, state); }
 
   void PostEvent(int kind, int param = 0);
   void AddItem(const TThreadItemPtr& item) {
@@ -450,24 +406,15 @@ class TThreadManagerCore : public std::enable_shared_from_this<TThreadManagerCor
     maxThreads_ = value;
     return true;
   }
-  int GetMaxThreads() const {
-    std::lock_guard<std::mutex> g(stateLock_);
-    return maxThreads_;
-  }
+  int GetMaxThreads() const { return ReadLocked(stateLock_, maxThreads_); }
   TThreadManagerState SetControlMode(int mode) {
     std::lock_guard<std::mutex> g(stateLock_);
     if (state_ == tmsIdle) controlMode_ = mode;
     return state_;
   }
-  int GetControlMode() const {
-    std::lock_guard<std::mutex> g(stateLock_);
-    return controlMode_;
-  }
+  int GetControlMode() const { return ReadLocked(stateLock_, controlMode_); }
   void SetUseTimeLimit(bool value);
-  bool GetUseTimeLimit() const {
-    std::lock_guard<std::mutex> g(stateLock_);
-    return useTimeLimit_;
-  }
+  bool GetUseTimeLimit() const { return ReadLocked(stateLock_, useTimeLimit_); }
   int RunningCount() const { return runningCount_.load(); }
   void SetEndWait(milliseconds limit) { endWait_ = limit; }
   MainDispatcher& Dispatcher() { return dispatcher_; }

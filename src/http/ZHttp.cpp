@@ -7,6 +7,7 @@
 
 #include "http/HttpDates.h"
 #include "http/HttpErrors.h"
+#include "platform/CharCodes.h"
 #include "platform/TextUtils.h"
 #include "platform/UrlUtils.h"
 #include "platform/net/NetError.h"
@@ -80,13 +81,6 @@ class TFileSink final : public TByteSink {
   int64_t size_ = 0;
 };
 
-int DecodeHexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool DecodeBase64(std::string_view text, std::string& out) {
   int bits = 0, value = 0;
   for (const char c : text) {
@@ -131,9 +125,9 @@ bool DecodeWord(std::string_view text, size_t pos, std::string& out, size_t& nex
     for (size_t i = 0; i < payload.size(); ++i) {
       if (payload[i] == '_') {
         decoded += ' ';
-      } else if (payload[i] == '=' && i + 2 < payload.size() && DecodeHexDigit(payload[i + 1]) >= 0 &&
-                 DecodeHexDigit(payload[i + 2]) >= 0) {
-        decoded += static_cast<char>(DecodeHexDigit(payload[i + 1]) * 16 + DecodeHexDigit(payload[i + 2]));
+      } else if (payload[i] == '=' && i + 2 < payload.size() && HexDigitValue(payload[i + 1]) >= 0 &&
+                 HexDigitValue(payload[i + 2]) >= 0) {
+        decoded += static_cast<char>(HexDigitValue(payload[i + 1]) * 16 + HexDigitValue(payload[i + 2]));
         i += 2;
       } else {
         decoded += payload[i];
@@ -430,9 +424,9 @@ void TZHttp::ReadChunkedBody(TByteSink& sink) {
     // The size is the leading hex digits; an extension (";name=value") or blank after them is ignored.
     int64_t size = 0;
     size_t digits = 0;
-    while (digits < line.size() && DecodeHexDigit(line[digits]) >= 0) {
+    while (digits < line.size() && HexDigitValue(line[digits]) >= 0) {
       if (digits >= 15) Fail(kErrInvalidReply);
-      size = size * 16 + DecodeHexDigit(line[digits]);
+      size = size * 16 + HexDigitValue(line[digits]);
       ++digits;
     }
     // A size line must start with a hex digit ("-5" or an empty line is no size); 0 is the last chunk.

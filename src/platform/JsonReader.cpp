@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/CharCodes.h"
 #include "platform/TextUtils.h"
 
 namespace vandrel {
@@ -139,45 +140,22 @@ class TJsonParser {
       }
       if (Pos_ >= Text_.size()) return false;
       const char escape = Text_[Pos_++];
-      switch (escape) {
-        case '"':
-        case '\\':
-        case '/':
-          out += escape;
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          char32_t code = 0;
-          if (!Hex4(code)) return false;
-          if (code >= 0xD800 && code <= 0xDBFF && Text_.substr(Pos_, 2) == "\\u") {
-            const size_t mark = Pos_;
-            Pos_ += 2;
-            char32_t low = 0;
-            if (Hex4(low) && low >= 0xDC00 && low <= 0xDFFF)
-              code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-            else
-              Pos_ = mark;
-          }
-          AppendUtf8(out, code);  // a lone surrogate becomes U+FFFD there
-          break;
-        }
-        default:
-          return false;
+      if (const int plain = EscapedChar(escape, "\"\\/bfnrt", "\"\\/\b\f\n\r\t"); plain >= 0) {
+        out += static_cast<char>(plain);
+        continue;
       }
+      char32_t code = 0;
+      if (escape != 'u' || !Hex4(code)) return false;
+      if (code >= 0xD800 && code <= 0xDBFF && Text_.substr(Pos_, 2) == "\\u") {
+        const size_t mark = Pos_;
+        Pos_ += 2;
+        char32_t low = 0;
+        if (Hex4(low) && low >= 0xDC00 && low <= 0xDFFF)
+          code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        else
+          Pos_ = mark;
+      }
+      AppendUtf8(out, code);  // a lone surrogate becomes U+FFFD there
     }
     return false;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/CharCodes.h"
 #include "platform/TextUtils.h"
 
 namespace vandrel {
@@ -105,13 +106,6 @@ void AppendKey(std::string& out, const TRegNode& node, const std::string& path) 
     AppendKey(out, child, path.empty() ? child.Name : path + "\\" + child.Name);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = AsciiLower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Reads a quoted text at the start of `line`; `line` is left after the closing quote.
 bool ParseQuoted(std::string_view& line, std::string& out) {
   if (line.empty() || line[0] != '"') return false;
@@ -130,34 +124,16 @@ bool ParseQuoted(std::string_view& line, std::string& out) {
       continue;
     }
     if (i + 1 >= line.size()) return false;
-    switch (line[i + 1]) {
-      case '\\':
-        out += '\\';
-        break;
-      case '"':
-        out += '"';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x': {
-        if (i + 3 >= line.size()) return false;
-        const int hi = HexValue(line[i + 2]), lo = HexValue(line[i + 3]);
-        if (hi < 0 || lo < 0) return false;
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-        break;
-      }
-      default:
-        return false;
+    if (const int plain = EscapedChar(line[i + 1], "\\\"nrt", "\\\"\n\r\t"); plain >= 0) {
+      out += static_cast<char>(plain);
+      i += 2;
+      continue;
     }
-    i += 2;
+    if (line[i + 1] != 'x' || i + 3 >= line.size()) return false;
+    const int hi = HexDigitValue(line[i + 2]), lo = HexDigitValue(line[i + 3]);
+    if (hi < 0 || lo < 0) return false;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 4;
   }
   return false;  // no closing quote: the line was cut
 }
@@ -174,7 +150,7 @@ bool ParseData(std::string_view text, TRegValue& value) {
     if (text.size() != 8) return false;
     uint32_t u = 0;
     for (char c : text) {
-      const int h = HexValue(c);
+      const int h = HexDigitValue(c);
       if (h < 0) return false;
       u = u << 4 | static_cast<uint32_t>(h);
     }
@@ -187,7 +163,7 @@ bool ParseData(std::string_view text, TRegValue& value) {
     for (size_t i = 0; i < text.size();) {
       if (i > 0 && text[i++] != ',') return false;
       if (i + 2 > text.size()) return false;
-      const int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+      const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
       if (hi < 0 || lo < 0) return false;
       bytes += static_cast<char>(hi * 16 + lo);
       i += 2;

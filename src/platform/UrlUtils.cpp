@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "platform/CharCodes.h"
+
 namespace vandrel {
 
 namespace {
@@ -86,13 +88,6 @@ std::string EscapeBytes(std::string_view text, Keep keep) {
     }
   }
   return out;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -509,7 +504,7 @@ std::string DecodeUrlEscapes(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size()) {
-      int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
+      int hi = HexDigitValue(text[i + 1]), lo = HexDigitValue(text[i + 2]);
       if (hi >= 0 && lo >= 0) {
         out += static_cast<char>(hi * 16 + lo);
         i += 2;

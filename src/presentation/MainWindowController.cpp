@@ -220,38 +220,32 @@ int LoadPercent(int64_t current, int64_t total) {
   return static_cast<int>(current * 100 / total);
 }
 
-TPrompt StopSearchPrompt() {
+namespace {
+TPrompt YesNoQuestion(std::string text, bool offerDontAskAgain) {
   TPrompt prompt;
   prompt.Caption = "Vandrel Shopper";
-  prompt.Text = "Are you sure you want to stop the current search?";
+  prompt.Text = std::move(text);
   prompt.Icon = TPromptIcon::piQuestion;
   prompt.Buttons = TPromptButtons::pbYesNo;
   prompt.Default = TPromptAnswer::paYes;
-  prompt.OfferDontAskAgain = true;
+  prompt.OfferDontAskAgain = offerDontAskAgain;
   return prompt;
+}
+}  // namespace
+
+TPrompt StopSearchPrompt() {
+  return YesNoQuestion("Are you sure you want to stop the current search?", true);
 }
 
 TPrompt NoResultsPrompt() {
-  TPrompt prompt;
-  prompt.Caption = "Vandrel Shopper";
-  prompt.Text =
-      "No items match the search keywords\n\n Would you like to modify your query and search again?";
-  prompt.Icon = TPromptIcon::piQuestion;
-  prompt.Buttons = TPromptButtons::pbYesNo;
-  prompt.Default = TPromptAnswer::paYes;
-  prompt.OfferDontAskAgain = true;
-  return prompt;
+  return YesNoQuestion(
+      "No items match the search keywords\n\n Would you like to modify your query and search again?", true);
 }
 
 TPrompt SoftwareUpdatePrompt() {
-  TPrompt prompt;
-  prompt.Caption = "Vandrel Shopper";
-  prompt.Text =
-      "A new version of Vandrel Shopper is now available.\n\nWould you like to update your current version?";
-  prompt.Icon = TPromptIcon::piQuestion;
-  prompt.Buttons = TPromptButtons::pbYesNo;
-  prompt.Default = TPromptAnswer::paYes;
-  return prompt;
+  return YesNoQuestion(
+      "A new version of Vandrel Shopper is now available.\n\nWould you like to update your current version?",
+      false);
 }
 
 std::string RedirectAddress(std::string_view dest) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/Format.h"
+#include "platform/Guarded.h"
 #include "platform/TextUtils.h"
 
 namespace vandrel {
@@ -180,8 +181,7 @@ void TIndexedEngineList::Clear() {
 }
 
 std::vector<TSearchEngine*> TIndexedEngineList::Items() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return items_;
+  return ReadLocked(lock_, items_);
 }
 
 void TIndexedEngineList::RebuildIndexFrom(size_t position) {
@@ -286,15 +286,18 @@ void THttpSearcher::PublishSettings() {
   v.SetInteger("ResultsPerEngine", resultsPerEngine_);
 }
 
-void THttpSearcher::ApplyDownloaderSettings() {
-  THttpDownloaderSettings s = downloader_->Settings();
+void ReadPagesAsSearches(THttpDownloaderSettings& s) {
   s.CruncherMode = true;
   s.KeepResults = true;
   s.StoreInMemory = true;
   s.DownloadFrames = false;
   s.ParsePages = false;
-  // Error pages are fetched too: an engine may ignore a status code and parse what came with it.
   s.DownloadOnError = true;
+}
+
+void THttpSearcher::ApplyDownloaderSettings() {
+  THttpDownloaderSettings s = downloader_->Settings();
+  ReadPagesAsSearches(s);
   // A store whose page never ends must not take the memory: the page ends at the limit, with the reason.
   if (s.MaxFileSize <= 0) s.MaxFileSize = kDefaultPageSizeLimit;
   s.MaxDownloadThreads = std::max(1, maxThreads_);
@@ -320,13 +323,11 @@ void THttpSearcher::SetResultsPerEngine(int count) {
 }
 
 int THttpSearcher::GetActiveCount() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return activeCount_;
+  return ReadLocked(lock_, activeCount_);
 }
 
 void THttpSearcher::SetActiveCount(int count) {
-  std::lock_guard<std::mutex> g(lock_);
-  activeCount_ = count;
+  WriteLocked(lock_, activeCount_, count);
 }
 
 void THttpSearcher::Status(int code, const std::string& text) {

@@ -45,6 +45,11 @@ enum THttpSearcherError : int {
 // The text of a searcher status code; "()" for any other code.
 std::string HttpSearcherErrorText(int code);
 
+// How a search reads an engine's pages, and so `fetch`: one by one, kept whole in memory as they came
+// (never taken apart for frames or pictures), error pages included, since an engine may ignore a status
+// code and parse what came with it.
+void ReadPagesAsSearches(THttpDownloaderSettings& s);
+
 // ORDER/VALUES: read by the progress window by number.
 enum TEngineRunState : uint8_t {
   ersReset = 0,

@@ -43,27 +43,12 @@ class TBlobReader {
  public:
   explicit TBlobReader(std::string_view bytes) : In_(bytes) {}
   size_t Remaining() const { return In_.size() - Pos_; }
-  bool Byte(uint8_t& v) {
-    uint64_t x;
-    if (!Le(x, 1)) return false;
-    v = static_cast<uint8_t>(x);
-    return true;
-  }
-  bool U16(uint16_t& v) {
-    uint64_t x;
-    if (!Le(x, 2)) return false;
-    v = static_cast<uint16_t>(x);
-    return true;
-  }
-  bool U32(uint32_t& v) {
-    uint64_t x;
-    if (!Le(x, 4)) return false;
-    v = static_cast<uint32_t>(x);
-    return true;
-  }
+  bool Byte(uint8_t& v) { return Le(v); }
+  bool U16(uint16_t& v) { return Le(v); }
+  bool U32(uint32_t& v) { return Le(v); }
   bool Double(double& v) {
     uint64_t bits;
-    if (!Le(bits, 8)) return false;
+    if (!Le(bits)) return false;
     std::memcpy(&v, &bits, sizeof v);
     return true;
   }
@@ -76,12 +61,15 @@ class TBlobReader {
   }
 
  private:
-  bool Le(uint64_t& v, size_t bytes) {
-    if (bytes > Remaining()) return false;
-    v = 0;
-    for (size_t i = 0; i < bytes; ++i)
-      v |= static_cast<uint64_t>(static_cast<uint8_t>(In_[Pos_ + i])) << (8 * i);
-    Pos_ += bytes;
+  // An unsigned number of sizeof(T) bytes; `v` is left alone when fewer remain.
+  template <class T>
+  bool Le(T& v) {
+    if (sizeof(T) > Remaining()) return false;
+    uint64_t x = 0;
+    for (size_t i = 0; i < sizeof(T); ++i)
+      x |= static_cast<uint64_t>(static_cast<uint8_t>(In_[Pos_ + i])) << (8 * i);
+    Pos_ += sizeof(T);
+    v = static_cast<T>(x);
     return true;
   }
   std::string_view In_;

@@ -60,9 +60,7 @@ TCategoryStorageList::TCategoryStorageList()
                               TCategoryStorageItem::StaticClass()) {}
 
 TCategoryStorageItem* TCategoryStorageList::FindByName(const std::string& name) const {
-  for (size_t i = 0; i < Count(); ++i)
-    if (Category(i)->CatName == name) return Category(i);
-  return nullptr;
+  return FindItemNamed(*this, &TCategoryStorageItem::CatName, name);
 }
 
 }  // namespace vandrel

@@ -31,32 +31,44 @@ std::string EngNameOf(const TPersistent* entry) {
   return {};
 }
 
+TField* Column(TTable* t, const std::string& name) {
+  return TCodebaseStorage::Field(t, name);
+}
+
+// The layout columns of a field: "Sol" and "Sil" rows, and the "SofLayout" columns of an output field.
+void WriteLayout(TTable* t, const std::string& prefix, const TStorageLayoutItem& layout) {
+  Column(t, prefix + "Alignment")->SetAsShort(static_cast<int>(layout.Alignment));
+  Column(t, prefix + "Width")->SetAsLong(layout.Width);
+  Column(t, prefix + "Sort")->SetAsBoolean(layout.Sort);
+  Column(t, prefix + "SortDirection")->SetAsShort(static_cast<int>(layout.SortDirection));
+  Column(t, prefix + "Flags")->SetAsShort(layout.Flags);
+}
+
+void ReadLayout(TTable* t, const std::string& prefix, TStorageLayoutItem& layout) {
+  layout.Alignment =
+      static_cast<TAlignment>(std::clamp<int>(Column(t, prefix + "Alignment")->AsShort(), 0, 2));
+  layout.Width = Column(t, prefix + "Width")->AsLong();
+  layout.Sort = Column(t, prefix + "Sort")->AsBoolean();
+  layout.SortDirection =
+      static_cast<TStorageLayoutSortDirection>(Column(t, prefix + "SortDirection")->AsShort() != 0 ? 1 : 0);
+  layout.Flags = static_cast<uint8_t>(Column(t, prefix + "Flags")->AsShort());
+}
+
 // One layout row of "Sol" or "Sil": the columns after the key.
 void WriteLayoutColumns(TTable* t, const char* prefix, const TStorageFieldDefinitionLayoutItem& d) {
   std::string p(prefix);
-  t->Fields().Find(p + "Name")->SetAsString(d.Name);
-  t->Fields().Find(p + "DisplayName")->SetAsString(d.DisplayName);
-  t->Fields().Find(p + "FieldType")->SetAsShort(static_cast<int>(d.FieldType));
-  t->Fields().Find(p + "Alignment")->SetAsShort(static_cast<int>(d.Layout.Alignment));
-  t->Fields().Find(p + "Width")->SetAsLong(d.Layout.Width);
-  t->Fields().Find(p + "Sort")->SetAsBoolean(d.Layout.Sort);
-  t->Fields().Find(p + "SortDirection")->SetAsShort(static_cast<int>(d.Layout.SortDirection));
-  t->Fields().Find(p + "Flags")->SetAsShort(d.Layout.Flags);
+  Column(t, p + "Name")->SetAsString(d.Name);
+  Column(t, p + "DisplayName")->SetAsString(d.DisplayName);
+  Column(t, p + "FieldType")->SetAsShort(static_cast<int>(d.FieldType));
+  WriteLayout(t, p, d.Layout);
 }
 
 void ReadLayoutColumns(TTable* t, const char* prefix, TStorageFieldDefinitionLayoutItem& d) {
   std::string p(prefix);
-  d.Name = t->Fields().Find(p + "Name")->AsString();
-  d.DisplayName = t->Fields().Find(p + "DisplayName")->AsString();
-  d.FieldType =
-      static_cast<TStorageFieldType>(std::clamp<int>(t->Fields().Find(p + "FieldType")->AsShort(), 0, 4));
-  d.Layout.Alignment =
-      static_cast<TAlignment>(std::clamp<int>(t->Fields().Find(p + "Alignment")->AsShort(), 0, 2));
-  d.Layout.Width = t->Fields().Find(p + "Width")->AsLong();
-  d.Layout.Sort = t->Fields().Find(p + "Sort")->AsBoolean();
-  d.Layout.SortDirection =
-      static_cast<TStorageLayoutSortDirection>(t->Fields().Find(p + "SortDirection")->AsShort() != 0 ? 1 : 0);
-  d.Layout.Flags = static_cast<uint8_t>(t->Fields().Find(p + "Flags")->AsShort());
+  d.Name = Column(t, p + "Name")->AsString();
+  d.DisplayName = Column(t, p + "DisplayName")->AsString();
+  d.FieldType = static_cast<TStorageFieldType>(std::clamp<int>(Column(t, p + "FieldType")->AsShort(), 0, 4));
+  ReadLayout(t, p, d.Layout);
 }
 
 }  // namespace
@@ -77,14 +89,9 @@ TDbKey TSearchTypeStorage_Codebase::RowKey(const TList&) const {
 
 bool TSearchTypeStorage_Codebase::WriteOutputLayout(const TSearchTypeStorageItem& item) {
   TTable* sol = Table(kSol);
-  for (size_t i = 0; i < item.OutputFieldLayout.Count(); ++i) {
-    if (!sol->AppendStart()) return false;
-    Field(sol, "SrtName")->SetAsString(item.SrtName);
-    Field(sol, "SolNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+  return AppendNumberedRows(sol, "SolNum", &item.SrtName, item.OutputFieldLayout.Count(), [&](size_t i) {
     WriteLayoutColumns(sol, "Sol", *item.OutputFieldLayout.LayoutItem(i));
-    if (!sol->Append()) return false;
-  }
-  return true;
+  });
 }
 
 bool TSearchTypeStorage_Codebase::WriteRow(const TList&, const TSearchTypeStorageItem& item) {
@@ -102,44 +109,35 @@ bool TSearchTypeStorage_Codebase::WriteRow(const TList&, const TSearchTypeStorag
 
 bool TSearchTypeStorage_Codebase::WriteDependents(const TList&, const TSearchTypeStorageItem& item) {
   TTable* sif = Table(kSif);
-  for (size_t i = 0; i < item.InputFieldDefinitions.Count(); ++i) {
-    const auto* d = item.InputFieldDefinitions.Input(i);
-    if (!sif->AppendStart()) return false;
-    Field(sif, "SrtName")->SetAsString(item.SrtName);
-    Field(sif, "SifNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
-    Field(sif, "SifName")->SetAsString(d->Name);
-    Field(sif, "SifDisplayName")->SetAsString(d->DisplayName);
-    Field(sif, "SifType")->SetAsShort(static_cast<int>(d->FieldType));
-    Field(sif, "SifIsFormula")->SetAsBoolean(d->IsFormula);
-    Field(sif, "SifHighlightSource")->SetAsBoolean(d->HighlightSource);
-    // Input fields carry no layout of their own; raw columns left blank would read as 8224.
-    Field(sif, "SifLayoutPosition")->SetAsShort(0);
-    Field(sif, "SifLayoutWidth")->SetAsLong(0);
-    Field(sif, "SifLayoutAlignment")->SetAsShort(0);
-    Field(sif, "SifLayoutFlags")->SetAsShort(0);
-    if (!sif->Append()) return false;
-  }
+  const bool inputs =
+      AppendNumberedRows(sif, "SifNum", &item.SrtName, item.InputFieldDefinitions.Count(), [&](size_t i) {
+        const auto* d = item.InputFieldDefinitions.Input(i);
+        Field(sif, "SifName")->SetAsString(d->Name);
+        Field(sif, "SifDisplayName")->SetAsString(d->DisplayName);
+        Field(sif, "SifType")->SetAsShort(static_cast<int>(d->FieldType));
+        Field(sif, "SifIsFormula")->SetAsBoolean(d->IsFormula);
+        Field(sif, "SifHighlightSource")->SetAsBoolean(d->HighlightSource);
+        // Input fields carry no layout of their own; raw columns left blank would read as 8224.
+        Field(sif, "SifLayoutPosition")->SetAsShort(0);
+        Field(sif, "SifLayoutWidth")->SetAsLong(0);
+        Field(sif, "SifLayoutAlignment")->SetAsShort(0);
+        Field(sif, "SifLayoutFlags")->SetAsShort(0);
+      });
+  if (!inputs) return false;
   TTable* sof = Table(kSof);
-  for (size_t i = 0; i < item.OutputFieldDefinitions.Count(); ++i) {
-    const auto* d = item.OutputFieldDefinitions.Output(i);
-    if (!sof->AppendStart()) return false;
-    Field(sof, "SrtName")->SetAsString(item.SrtName);
-    Field(sof, "SofNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
-    Field(sof, "SofName")->SetAsString(d->Name);
-    Field(sof, "SofDisplayName")->SetAsString(d->DisplayName);
-    Field(sof, "SofType")->SetAsShort(static_cast<int>(d->FieldType));
-    Field(sof, "SofBoldIfNew")->SetAsBoolean(d->BoldIfNew);
-    Field(sof, "SofHighlightTarget")->SetAsBoolean(d->HighlightTarget);
-    Field(sof, "SofIsUrl")->SetAsBoolean(d->IsUrl);
-    Field(sof, "SofIsDomain")->SetAsBoolean(d->IsDomain);
-    Field(sof, "SofLayoutAlignment")->SetAsShort(static_cast<int>(d->Layout.Alignment));
-    Field(sof, "SofLayoutWidth")->SetAsLong(d->Layout.Width);
-    Field(sof, "SofLayoutSort")->SetAsBoolean(d->Layout.Sort);
-    Field(sof, "SofLayoutSortDirection")->SetAsShort(static_cast<int>(d->Layout.SortDirection));
-    Field(sof, "SofLayoutFlags")->SetAsShort(d->Layout.Flags);
-    if (!sof->Append()) return false;
-  }
-  return WriteOutputLayout(item);
+  const bool outputs =
+      AppendNumberedRows(sof, "SofNum", &item.SrtName, item.OutputFieldDefinitions.Count(), [&](size_t i) {
+        const auto* d = item.OutputFieldDefinitions.Output(i);
+        Field(sof, "SofName")->SetAsString(d->Name);
+        Field(sof, "SofDisplayName")->SetAsString(d->DisplayName);
+        Field(sof, "SofType")->SetAsShort(static_cast<int>(d->FieldType));
+        Field(sof, "SofBoldIfNew")->SetAsBoolean(d->BoldIfNew);
+        Field(sof, "SofHighlightTarget")->SetAsBoolean(d->HighlightTarget);
+        Field(sof, "SofIsUrl")->SetAsBoolean(d->IsUrl);
+        Field(sof, "SofIsDomain")->SetAsBoolean(d->IsDomain);
+        WriteLayout(sof, "SofLayout", d->Layout);
+      });
+  return outputs && WriteOutputLayout(item);
 }
 
 void TSearchTypeStorage_Codebase::ReadRow(const TList&, TSearchTypeStorageItem& item) {
@@ -173,13 +171,7 @@ void TSearchTypeStorage_Codebase::ReadRow(const TList&, TSearchTypeStorageItem& 
     d->HighlightTarget = Field(sof, "SofHighlightTarget")->AsBoolean();
     d->IsUrl = Field(sof, "SofIsUrl")->AsBoolean();
     d->IsDomain = Field(sof, "SofIsDomain")->AsBoolean();
-    d->Layout.Alignment =
-        static_cast<TAlignment>(std::clamp<int>(Field(sof, "SofLayoutAlignment")->AsShort(), 0, 2));
-    d->Layout.Width = Field(sof, "SofLayoutWidth")->AsLong();
-    d->Layout.Sort = Field(sof, "SofLayoutSort")->AsBoolean();
-    d->Layout.SortDirection = static_cast<TStorageLayoutSortDirection>(
-        Field(sof, "SofLayoutSortDirection")->AsShort() != 0 ? 1 : 0);
-    d->Layout.Flags = static_cast<uint8_t>(Field(sof, "SofLayoutFlags")->AsShort());
+    ReadLayout(sof, "SofLayout", d->Layout);
   }
   TTable* sol = Table(kSol);
   for (bool found = SeekKey(sol, {item.SrtName}); found; found = sol->SeekNext()) {
@@ -200,13 +192,9 @@ std::optional<bool> TSearchTypeStorage_Codebase::UpdateOther(const TList& list, 
   if (fieldIndex != kSearchTypeUpdateInputLayout) return true;
   TTable* sil = Table(kSil);
   if (!DeleteRows(sil, {})) return false;
-  for (size_t i = 0; i < list.InputFieldLayout.Count(); ++i) {
-    if (!sil->AppendStart()) return false;
-    Field(sil, "SilNum")->SetAsInteger(static_cast<int64_t>(i) + 1);
+  return AppendNumberedRows(sil, "SilNum", nullptr, list.InputFieldLayout.Count(), [&](size_t i) {
     WriteLayoutColumns(sil, "Sil", *list.InputFieldLayout.LayoutItem(i));
-    if (!sil->Append()) return false;
-  }
-  return true;
+  });
 }
 
 bool TSearchTypeStorage_Codebase::UpdateRow(const TList&, const TSearchTypeStorageItem& item, int) {

@@ -53,6 +53,9 @@ class TCodebaseStorage : public IStorageManager {
   TQuorinDb* Database() const { return Db_.get(); }
   int LoginNumber() const { return Number_; }
   const std::string& DataPath() const { return DataPath_; }
+  // The column `name` of `table`; a missing one throws, failing the operation that asked for it.
+  static TField* Field(TTable* table, const char* name);
+  static TField* Field(TTable* table, const std::string& name) { return Field(table, name.c_str()); }
   // The logical names of the open tables, in login order.
   std::vector<std::string> TableNames() const;
 
@@ -62,7 +65,20 @@ class TCodebaseStorage : public IStorageManager {
 
   TTable* Table(size_t i) const { return Tables_[i]; }
   size_t TableCount() const { return Tables_.size(); }
-  static TField* Field(TTable* table, const char* name);
+  // Appends `count` rows numbered from 1 in `numberField`, each under the search type `srtName` unless
+  // that is null; `columns(i)` fills the rest of row i.
+  template <class Columns>
+  static bool AppendNumberedRows(TTable* t, const char* numberField, const std::string* srtName, size_t count,
+                                 Columns columns) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!t->AppendStart()) return false;
+      if (srtName) Field(t, "SrtName")->SetAsString(*srtName);
+      Field(t, numberField)->SetAsInteger(static_cast<int64_t>(i) + 1);
+      columns(i);
+      if (!t->Append()) return false;
+    }
+    return true;
+  }
 
   // Runs `body` as one batch: every change reaches the files or none does. Exceptions answer false.
   bool RunBatch(const std::function<bool()>& body);

@@ -237,6 +237,28 @@ TField* TFieldList::AddShort(const std::string& name, const std::string& physica
 TField* TFieldList::AddBlob(const std::string& name, const std::string& physicalName) {
   return Add(name, physicalName, DT::dtBlob, kMemoWidth, 0);
 }
+TField* TFieldList::AddColumn(const TSchemaColumn& c) {
+  switch (c.Kind) {
+    using enum TColumnKind;
+    case ckString:
+      return AddString(c.Name, c.PhysicalName, c.Width);
+    case ckInteger:
+      return AddInteger(c.Name, c.PhysicalName, c.Width);
+    case ckFlag:
+      return AddFlag(c.Name, c.PhysicalName);
+    case ckMemo:
+      return AddMemo(c.Name, c.PhysicalName);
+    case ckBlob:
+      return AddBlob(c.Name, c.PhysicalName);
+    case ckDate:
+      return AddDateTime(c.Name, c.PhysicalName);
+    case ckLong:
+      return AddLong(c.Name, c.PhysicalName);
+    case ckShort:
+      return AddShort(c.Name, c.PhysicalName);
+  }
+  return nullptr;
+}
 TField* TFieldList::Find(std::string_view name) const {
   for (const auto& f : items_) {
     if (SameText(f->Name(), name)) return f.get();
@@ -655,61 +677,54 @@ void TDatabase::CloseAll() {
 }
 
 void TDatabase::DefineDictionary() {
-  auto primary = [](TTable* t, std::initializer_list<const char*> fields) {
-    TIndex* x = t->Indexes().AddIndex("Primary", "Primary", 0);
+  auto table = [this](const char* name, const char* file, std::initializer_list<TSchemaColumn> columns) {
+    TTable* t = DefineSystemTable(name, file);
+    for (const TSchemaColumn& c : columns) t->Fields().AddColumn(c);
+    return t;
+  };
+  auto index = [](TTable* t, const char* name, int duplicates, std::initializer_list<const char*> fields) {
+    TIndex* x = t->Indexes().AddIndex(name, name, duplicates);
     for (const char* f : fields) x->Fields().AddIndexField(t->Fields().Find(f), true);
   };
-  db_ = DefineSystemTable("_Db", "DB.dbf");
-  db_->Fields().AddString("DbVersion", "", 32);
+  using enum TColumnKind;
+  db_ = table("_Db", "DB.dbf", {{"DbVersion", "", ckString, 32}});
 
-  tbl_ = DefineSystemTable("_Table", "TBL.dbf");
-  tbl_->Fields().AddString("TblName", "", 32);
-  tbl_->Fields().AddString("TblPhysicalName", "TblPName", 255);
-  tbl_->Fields().AddInteger("TblOrder", "", 5);
-  tbl_->Fields().AddFlag("TblSystem", "");
-  primary(tbl_, {"TblName"});
-  tbl_->Indexes()
-      .AddIndex("Order", "Order", 1)
-      ->Fields()
-      .AddIndexField(tbl_->Fields().Find("TblOrder"), true);
+  tbl_ = table("_Table", "TBL.dbf",
+               {{"TblName", "", ckString, 32},
+                {"TblPhysicalName", "TblPName", ckString, 255},
+                {"TblOrder", "", ckInteger, 5},
+                {"TblSystem", "", ckFlag}});
+  index(tbl_, "Primary", 0, {"TblName"});
+  index(tbl_, "Order", 1, {"TblOrder"});
 
-  fld_ = DefineSystemTable("_Field", "FLD.dbf");
-  fld_->Fields().AddString("TblName", "", 32);
-  fld_->Fields().AddString("FldName", "", 32);
-  fld_->Fields().AddString("FldPhysicalName", "FldPName", 10);
-  fld_->Fields().AddInteger("FldOrder", "", 5);
-  fld_->Fields().AddInteger("FldDataType", "FldDType", 5);
-  fld_->Fields().AddInteger("FldLength", "FldLen", 5);
-  fld_->Fields().AddInteger("FldDecimals", "FldDec", 2);
-  primary(fld_, {"TblName", "FldName"});
-  fld_->Indexes()
-      .AddIndex("Order", "Order", 1)
-      ->Fields()
-      .AddIndexField(fld_->Fields().Find("FldOrder"), true);
+  fld_ = table("_Field", "FLD.dbf",
+               {{"TblName", "", ckString, 32},
+                {"FldName", "", ckString, 32},
+                {"FldPhysicalName", "FldPName", ckString, 10},
+                {"FldOrder", "", ckInteger, 5},
+                {"FldDataType", "FldDType", ckInteger, 5},
+                {"FldLength", "FldLen", ckInteger, 5},
+                {"FldDecimals", "FldDec", ckInteger, 2}});
+  index(fld_, "Primary", 0, {"TblName", "FldName"});
+  index(fld_, "Order", 1, {"FldOrder"});
 
-  idx_ = DefineSystemTable("_Index", "IDX.dbf");
-  idx_->Fields().AddString("TblName", "", 32);
-  idx_->Fields().AddString("IdxName", "", 32);
-  idx_->Fields().AddString("IdxPhysicalName", "IdxPName", 10);
-  idx_->Fields().AddInteger("IdxOrder", "", 5);
-  idx_->Fields().AddFlag("IdxUnique", "");
-  primary(idx_, {"TblName", "IdxName"});
-  idx_->Indexes()
-      .AddIndex("Order", "Order", 1)
-      ->Fields()
-      .AddIndexField(idx_->Fields().Find("IdxOrder"), true);
+  idx_ = table("_Index", "IDX.dbf",
+               {{"TblName", "", ckString, 32},
+                {"IdxName", "", ckString, 32},
+                {"IdxPhysicalName", "IdxPName", ckString, 10},
+                {"IdxOrder", "", ckInteger, 5},
+                {"IdxUnique", "", ckFlag}});
+  index(idx_, "Primary", 0, {"TblName", "IdxName"});
+  index(idx_, "Order", 1, {"IdxOrder"});
 
-  idxFld_ = DefineSystemTable("_IndexField", "IDXFLD.dbf");
-  idxFld_->Fields().AddString("TblName", "", 32);
-  idxFld_->Fields().AddString("IdxName", "", 32);
-  idxFld_->Fields().AddString("FldName", "", 32);
-  idxFld_->Fields().AddInteger("IdxfOrder", "", 5);
-  idxFld_->Fields().AddFlag("IdxfAscending", "IdxfAscend");
-  primary(idxFld_, {"TblName", "IdxName", "FldName"});
-  TIndex* byOrder = idxFld_->Indexes().AddIndex("ByOrder", "ByOrder", 0);
-  for (const char* f : {"TblName", "IdxName", "IdxfOrder", "FldName"}) {
-    byOrder->Fields().AddIndexField(idxFld_->Fields().Find(f), true);
-  }
+  idxFld_ = table("_IndexField", "IDXFLD.dbf",
+                  {{"TblName", "", ckString, 32},
+                   {"IdxName", "", ckString, 32},
+                   {"FldName", "", ckString, 32},
+                   {"IdxfOrder", "", ckInteger, 5},
+                   {"IdxfAscending", "IdxfAscend", ckFlag}});
+  index(idxFld_, "Primary", 0, {"TblName", "IdxName", "FldName"});
+  index(idxFld_, "ByOrder", 0, {"TblName", "IdxName", "IdxfOrder", "FldName"});
   for (TTable* t : {db_, tbl_, fld_, idx_, idxFld_}) t->SetPath(path_);
 }
 

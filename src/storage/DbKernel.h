@@ -150,6 +150,16 @@ class TIndex : public TDbItem {
   std::string expression_;
 };
 
+// How a column is declared through the field adders.
+enum class TColumnKind { ckString, ckInteger, ckFlag, ckMemo, ckBlob, ckDate, ckLong, ckShort };
+
+struct TSchemaColumn {
+  std::string Name;
+  std::string PhysicalName;  // empty: the logical name (the file cuts it to 10 characters)
+  TColumnKind Kind;
+  int Width = 0;  // strings and integers only
+};
+
 class TFieldList {
  public:
   explicit TFieldList(TTable* table) : table_(table) {}
@@ -163,6 +173,7 @@ class TFieldList {
   TField* AddLong(const std::string& name, const std::string& physicalName);
   TField* AddShort(const std::string& name, const std::string& physicalName);
   TField* AddBlob(const std::string& name, const std::string& physicalName);
+  TField* AddColumn(const TSchemaColumn& column);
 
   TField* Find(std::string_view name) const;  // letter case ignored
   TField* operator[](int order) const { return items_[static_cast<size_t>(order)].get(); }

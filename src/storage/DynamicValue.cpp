@@ -6,6 +6,17 @@
 #include "platform/Format.h"
 
 namespace vandrel {
+namespace {
+
+// The number a text starts with; 0 when it starts with none.
+template <class T>
+T LeadingNumber(const std::string& s) {
+  T v = 0;
+  std::from_chars(s.data(), s.data() + s.size(), v);
+  return v;
+}
+
+}  // namespace
 
 bool TDynamicValue::AsBoolean() const {
   switch (Kind()) {
@@ -35,12 +46,8 @@ int64_t TDynamicValue::AsInteger() const {
       if (!std::isfinite(d) || std::fabs(d) > 9.2e18) return 0;
       return static_cast<int64_t>(d);
     }
-    case TKind::String: {
-      const auto& s = std::get<std::string>(value_);
-      int64_t v = 0;
-      std::from_chars(s.data(), s.data() + s.size(), v);
-      return v;
-    }
+    case TKind::String:
+      return LeadingNumber<int64_t>(std::get<std::string>(value_));
     default:
       return 0;
   }
@@ -54,12 +61,8 @@ double TDynamicValue::AsDouble() const {
       return static_cast<double>(std::get<int64_t>(value_));
     case TKind::Double:
       return std::get<double>(value_);
-    case TKind::String: {
-      const auto& s = std::get<std::string>(value_);
-      double v = 0;
-      std::from_chars(s.data(), s.data() + s.size(), v);
-      return v;
-    }
+    case TKind::String:
+      return LeadingNumber<double>(std::get<std::string>(value_));
     default:
       return 0;
   }

@@ -54,9 +54,7 @@ TEngineStorageList::TEngineStorageList()
                               TEngineStorageItem::StaticClass()) {}
 
 TEngineStorageItem* TEngineStorageList::FindByName(const std::string& name) const {
-  for (size_t i = 0; i < Count(); ++i)
-    if (Engine(i)->EngName == name) return Engine(i);
-  return nullptr;
+  return FindItemNamed(*this, &TEngineStorageItem::EngName, name);
 }
 
 std::string TEngineStorageList::DisplayNames(const std::vector<std::string>& engineNames,

@@ -174,34 +174,7 @@ const TSchemaTable* FindSchemaTable(std::string_view dictionaryName) {
 
 void DefineSchemaTable(TTable& table, const TSchemaTable& definition) {
   TFieldList& f = table.Fields();
-  for (const auto& c : definition.Columns) {
-    switch (c.Kind) {
-      case K::ckString:
-        f.AddString(c.Name, c.PhysicalName, c.Width);
-        break;
-      case K::ckInteger:
-        f.AddInteger(c.Name, c.PhysicalName, c.Width);
-        break;
-      case K::ckFlag:
-        f.AddFlag(c.Name, c.PhysicalName);
-        break;
-      case K::ckMemo:
-        f.AddMemo(c.Name, c.PhysicalName);
-        break;
-      case K::ckBlob:
-        f.AddBlob(c.Name, c.PhysicalName);
-        break;
-      case K::ckDate:
-        f.AddDateTime(c.Name, c.PhysicalName);
-        break;
-      case K::ckLong:
-        f.AddLong(c.Name, c.PhysicalName);
-        break;
-      case K::ckShort:
-        f.AddShort(c.Name, c.PhysicalName);
-        break;
-    }
-  }
+  for (const auto& c : definition.Columns) f.AddColumn(c);
   TIndex* primary = table.Indexes().AddIndex("Primary", definition.IndexTag, 0);
   for (const auto& name : definition.IndexFields) primary->Fields().AddIndexField(f.Find(name), true);
 }

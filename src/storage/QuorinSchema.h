@@ -5,19 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/DbKernel.h"
+
 namespace vandrel {
-
-class TTable;
-
-// How a column is declared through the kernel's field adders.
-enum class TColumnKind { ckString, ckInteger, ckFlag, ckMemo, ckBlob, ckDate, ckLong, ckShort };
-
-struct TSchemaColumn {
-  std::string Name;
-  std::string PhysicalName;  // empty: the logical name (the file cuts it to 10 characters)
-  TColumnKind Kind;
-  int Width = 0;  // strings and integers only
-};
 
 struct TSchemaTable {
   std::string DictionaryName;

@@ -3,6 +3,17 @@
 #include "storage/TypedStorage.h"
 
 namespace vandrel {
+namespace {
+
+template <class Item>
+Item* AddField(TStorageFieldDefinitionList& list, const std::string& name, TStorageFieldType type) {
+  auto* item = static_cast<Item*>(list.Add());
+  item->Name = name;
+  item->FieldType = type;
+  return item;
+}
+
+}  // namespace
 
 const TClassInfo& TSearchTypeStorageInputFieldDefinitionItem::StaticClass() {
   using C = TSearchTypeStorageInputFieldDefinitionItem;
@@ -26,10 +37,7 @@ const TClassInfo& TSearchTypeStorageInputFieldDefinitionList::StaticClass() {
 
 TSearchTypeStorageInputFieldDefinitionItem* TSearchTypeStorageInputFieldDefinitionList::AddInput(
     const std::string& name, TStorageFieldType type) {
-  auto* item = static_cast<TSearchTypeStorageInputFieldDefinitionItem*>(Add());
-  item->Name = name;
-  item->FieldType = type;
-  return item;
+  return AddField<TSearchTypeStorageInputFieldDefinitionItem>(*this, name, type);
 }
 
 const TClassInfo& TSearchTypeStorageOutputFieldDefinitionItem::StaticClass() {
@@ -56,10 +64,7 @@ const TClassInfo& TSearchTypeStorageOutputFieldDefinitionList::StaticClass() {
 
 TSearchTypeStorageOutputFieldDefinitionItem* TSearchTypeStorageOutputFieldDefinitionList::AddOutput(
     const std::string& name, TStorageFieldType type) {
-  auto* item = static_cast<TSearchTypeStorageOutputFieldDefinitionItem*>(Add());
-  item->Name = name;
-  item->FieldType = type;
-  return item;
+  return AddField<TSearchTypeStorageOutputFieldDefinitionItem>(*this, name, type);
 }
 
 const TClassInfo& TSearchTypeStorageItem::StaticClass() {
@@ -107,9 +112,7 @@ TSearchTypeStorageList::TSearchTypeStorageList()
           TSearchTypeStorageKeyItem::StaticClass(), TSearchTypeStorageItem::StaticClass()) {}
 
 TSearchTypeStorageItem* TSearchTypeStorageList::FindByName(const std::string& name) const {
-  for (size_t i = 0; i < Count(); ++i)
-    if (SearchType(i)->SrtName == name) return SearchType(i);
-  return nullptr;
+  return FindItemNamed(*this, &TSearchTypeStorageItem::SrtName, name);
 }
 
 }  // namespace vandrel

@@ -217,6 +217,18 @@ void TStorageDataGroupManager::DefineProperties(TFiler& filer) {
       [this](TPropertyWriter& writer) { WriteListedObject(writer, *Definition_); }, Definition_ != nullptr);
 }
 
+namespace {
+
+// The first manager of a list that bears `name`, or null.
+template <class List>
+auto FindManagerNamed(const List& list, const std::string& name) -> decltype(list.Manager(0)) {
+  for (size_t i = 0; i < list.Count(); ++i)
+    if (auto* m = list.Manager(i); m && m->Name == name) return m;
+  return nullptr;
+}
+
+}  // namespace
+
 const TClassInfo& TStorageDataFilterManagerList::StaticClass() {
   static const TClassInfo info = TClassBuilder<TStorageDataFilterManagerList>("TStorageDataFilterManagerList",
                                                                               TPersistentList::StaticClass())
@@ -225,9 +237,7 @@ const TClassInfo& TStorageDataFilterManagerList::StaticClass() {
 }
 
 TStorageDataFilterManager* TStorageDataFilterManagerList::Find(const std::string& name) const {
-  for (size_t i = 0; i < Count(); ++i)
-    if (auto* m = Manager(i); m && m->Name == name) return m;
-  return nullptr;
+  return FindManagerNamed(*this, name);
 }
 
 const TClassInfo& TStorageDataGroupManagerList::StaticClass() {
@@ -238,9 +248,7 @@ const TClassInfo& TStorageDataGroupManagerList::StaticClass() {
 }
 
 TStorageDataGroupManager* TStorageDataGroupManagerList::Find(const std::string& name) const {
-  for (size_t i = 0; i < Count(); ++i)
-    if (auto* m = Manager(i); m && m->Name == name) return m;
-  return nullptr;
+  return FindManagerNamed(*this, name);
 }
 
 namespace {

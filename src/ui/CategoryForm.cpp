@@ -18,13 +18,10 @@
 
 #include "integration/WebBrowse.h"
 #include "kernel/AppName.h"
+#include "ui/FormPages.h"
 
 namespace vandrel {
 namespace {
-
-QString Text(std::string_view text) {
-  return QString::fromStdString(ExpandAppName(text));
-}
 
 // A category picture: the image file with the transparency of its "Alpha" companion, when there is one.
 QIcon CategoryIcon(const std::string& imagePath) {
@@ -49,12 +46,12 @@ TCategoryFrm::TCategoryFrm(std::vector<TCategoryEntry> categories, ISearchCatalo
       prompts_(this),
       controller_(std::move(categories), catalogue, prompts_, std::move(openUrl), std::move(save)) {
   setObjectName("CategoryFrm");
-  setWindowTitle(Text(category_text::kCaption));
+  setWindowTitle(FormText(category_text::kCaption));
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabBar(this);
   tabs_->setObjectName("CategoryTabs");
-  tabs_->addTab(Text(category_text::kReviewsTab));
-  tabs_->addTab(Text(category_text::kPricesTab));
+  tabs_->addTab(FormText(category_text::kReviewsTab));
+  tabs_->addTab(FormText(category_text::kPricesTab));
   layout->addWidget(tabs_);
 
   auto* body = new QHBoxLayout;
@@ -77,7 +74,8 @@ TCategoryFrm::TCategoryFrm(std::vector<TCategoryEntry> categories, ISearchCatalo
   engines_ = new QTreeWidget(this);
   engines_->setObjectName("EngineList");
   engines_->setColumnCount(3);
-  engines_->setHeaderLabels({"", Text(category_text::kEngineColumn), Text(category_text::kHomePageColumn)});
+  engines_->setHeaderLabels(
+      {"", FormText(category_text::kEngineColumn), FormText(category_text::kHomePageColumn)});
   engines_->setRootIsDecorated(false);
   engines_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   engines_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -125,7 +123,7 @@ void TCategoryFrm::ShowCategory(const std::string& name, bool reviews) {
 }
 
 void TCategoryFrm::ShowEngines() {
-  engineLabel_->setText(Text(controller_.EngineLabel()));
+  engineLabel_->setText(FormText(controller_.EngineLabel()));
   engines_->clear();
   for (size_t i = 0; i < controller_.EngineCount(); ++i) {
     const TEngineStorageItem* engine = controller_.Engine(i);
@@ -167,9 +165,9 @@ void TCategoryFrm::OpenHomePage() {
 
 void TCategoryFrm::ShowMenu(const QPoint& at) {
   QMenu menu(this);
-  menu.addAction(Text(category_text::kCheckAll), this, &TCategoryFrm::CheckAll);
-  menu.addAction(Text(category_text::kUncheckAll), this, &TCategoryFrm::UncheckAll);
-  QAction* open = menu.addAction(Text(category_text::kOpenHomePage), this, &TCategoryFrm::OpenHomePage);
+  menu.addAction(FormText(category_text::kCheckAll), this, &TCategoryFrm::CheckAll);
+  menu.addAction(FormText(category_text::kUncheckAll), this, &TCategoryFrm::UncheckAll);
+  QAction* open = menu.addAction(FormText(category_text::kOpenHomePage), this, &TCategoryFrm::OpenHomePage);
   open->setEnabled(controller_.CanOpenHomePage(SelectedRows()));
   menu.exec(engines_->viewport()->mapToGlobal(at));
 }

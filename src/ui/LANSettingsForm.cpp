@@ -27,21 +27,8 @@ TLANSettingsFrm::TLANSettingsFrm(IDesktopSettings& settings, TProxyDetect detect
   useProxy_->setObjectName("UseProxyBtn");
   layout->addWidget(useProxy_);
 
-  auto* server = new QHBoxLayout;
-  type_ = new QComboBox(this);
-  type_->setObjectName("ProxyTypeList");
-  type_->addItems({Text(lan_text::kHttp), Text(lan_text::kSocks)});
-  address_ = new QLineEdit(this);
-  address_->setObjectName("AddressEdit");
-  address_->setMinimumWidth(200);
-  port_ = new QSpinBox(this);
-  port_->setObjectName("PortEdit");
-  port_->setRange(0, kMaxPort);
-  server->addWidget(type_);
-  server->addWidget(address_, 1);
-  server->addWidget(new QLabel(":", this));
-  server->addWidget(port_);
-  layout->addLayout(server);
+  server_ = AddProxyServerRow(this, layout);
+  server_.Address->setMinimumWidth(200);
 
   useAuth_ = new QCheckBox(Text(lan_text::kUseAuthorization), this);
   useAuth_->setObjectName("UseAuthBtn");
@@ -73,7 +60,7 @@ TLANSettingsFrm::TLANSettingsFrm(IDesktopSettings& settings, TProxyDetect detect
     TakeView();
     UpdateEnabling();
   });
-  connect(type_, &QComboBox::currentIndexChanged, this, [this](int index) {
+  connect(server_.Type, &QComboBox::currentIndexChanged, this, [this](int index) {
     controller_.SetType(index == 1 ? ptSocks : ptHttp);
     ShowModel();
   });
@@ -83,11 +70,11 @@ TLANSettingsFrm::TLANSettingsFrm(IDesktopSettings& settings, TProxyDetect detect
 }
 
 void TLANSettingsFrm::ShowModel() {
-  const QSignalBlocker b1(useProxy_), b2(type_), b3(useAuth_);
+  const QSignalBlocker b1(useProxy_), b2(server_.Type), b3(useAuth_);
   useProxy_->setChecked(controller_.UseProxy);
-  type_->setCurrentIndex(controller_.Type == ptSocks ? 1 : 0);
-  address_->setText(QString::fromStdString(controller_.Address));
-  port_->setValue(controller_.Port);
+  server_.Type->setCurrentIndex(controller_.Type == ptSocks ? 1 : 0);
+  server_.Address->setText(QString::fromStdString(controller_.Address));
+  server_.Port->setValue(controller_.Port);
   useAuth_->setChecked(controller_.UseAuthorization);
   user_->setText(QString::fromStdString(controller_.UserName));
   password_->setText(QString::fromStdString(controller_.Password));
@@ -96,16 +83,16 @@ void TLANSettingsFrm::ShowModel() {
 
 void TLANSettingsFrm::TakeView() {
   controller_.UseProxy = useProxy_->isChecked();
-  controller_.Address = address_->text().toStdString();
-  controller_.SetPort(port_->value());
+  controller_.Address = server_.Address->text().toStdString();
+  controller_.SetPort(server_.Port->value());
   controller_.UseAuthorization = useAuth_->isChecked();
   controller_.UserName = user_->text().toStdString();
   controller_.Password = password_->text().toStdString();
 }
 
 void TLANSettingsFrm::UpdateEnabling() {
-  for (QWidget* w :
-       {static_cast<QWidget*>(type_), static_cast<QWidget*>(address_), static_cast<QWidget*>(port_)})
+  for (QWidget* w : {static_cast<QWidget*>(server_.Type), static_cast<QWidget*>(server_.Address),
+                     static_cast<QWidget*>(server_.Port)})
     w->setEnabled(controller_.TypeEnabled());
   useAuth_->setEnabled(controller_.AuthorizationEnabled());
   user_->setEnabled(controller_.CredentialsEnabled());
@@ -115,7 +102,7 @@ void TLANSettingsFrm::UpdateEnabling() {
 void TLANSettingsFrm::accept() {
   TakeView();
   if (!controller_.Accept()) {
-    address_->setFocus();
+    server_.Address->setFocus();
     return;
   }
   QDialog::accept();

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "presentation/LanSettingsController.h"
+#include "ui/FormPages.h"
 #include "ui/QtDesktopPorts.h"
 
 class QCheckBox;
@@ -31,9 +32,7 @@ class TLANSettingsFrm : public QDialog {
   TQtUserPrompts prompts_;
   TLanSettingsController controller_;
   QCheckBox* useProxy_ = nullptr;
-  QComboBox* type_ = nullptr;
-  QLineEdit* address_ = nullptr;
-  QSpinBox* port_ = nullptr;
+  TProxyServerRow server_;
   QCheckBox* useAuth_ = nullptr;
   QLineEdit* user_ = nullptr;
   QLineEdit* password_ = nullptr;

@@ -20,27 +20,18 @@
 #include "kernel/AppName.h"
 #include "kernel/DesktopSettingsStore.h"
 #include "ui/CurrencyDropDownFrame.h"
+#include "ui/FormPages.h"
 #include "ui/LANSettingsForm.h"
 #include "ui/SetupWizForm.h"
 
 namespace vandrel {
 namespace {
 
-QString Text(std::string_view text) {
-  return QString::fromStdString(ExpandAppName(text));
-}
-
 // The busy cursor for the length of a scope.
 struct TBusyCursor {
   TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
 };
-
-QVBoxLayout* PageLayout(QWidget* page) {
-  auto* layout = new QVBoxLayout(page);
-  layout->setAlignment(Qt::AlignTop);
-  return layout;
-}
 
 }  // namespace
 
@@ -52,15 +43,15 @@ TOptionsFrm::TOptionsFrm(IDesktopSettings& settings, TCurrencyConverter& convert
       prompts_(this),
       controller_(settings, converter, prompts_, std::move(hooks)) {
   setObjectName("OptionsFrm");
-  setWindowTitle(Text(options_text::kCaption));
+  setWindowTitle(FormText(options_text::kCaption));
   auto* layout = new QVBoxLayout(this);
   pages_ = new QTabWidget(this);
-  pages_->addTab(GeneralPage(), Text(options_text::kPageGeneral));
-  pages_->addTab(PromptsPage(), Text(options_text::kPagePrompts));
-  pages_->addTab(ConnectionPage(), Text(options_text::kPageConnection));
-  pages_->addTab(BrowserPage(), Text(options_text::kPageBrowser));
-  pages_->addTab(CurrencyPage(), Text(options_text::kPageCurrency));
-  pages_->addTab(AdvancedPage(), Text(options_text::kPageAdvanced));
+  pages_->addTab(GeneralPage(), FormText(options_text::kPageGeneral));
+  pages_->addTab(PromptsPage(), FormText(options_text::kPagePrompts));
+  pages_->addTab(ConnectionPage(), FormText(options_text::kPageConnection));
+  pages_->addTab(BrowserPage(), FormText(options_text::kPageBrowser));
+  pages_->addTab(CurrencyPage(), FormText(options_text::kPageCurrency));
+  pages_->addTab(AdvancedPage(), FormText(options_text::kPageAdvanced));
   layout->addWidget(pages_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);
@@ -70,7 +61,7 @@ TOptionsFrm::TOptionsFrm(IDesktopSettings& settings, TCurrencyConverter& convert
 
   ChooseProgram = [this](const QString& start) {
     // Programs here carry no extension, so the box offers every file.
-    QFileDialog box(this, Text(options_text::kBrowserBoxTitle), start, "Programs (*)");
+    QFileDialog box(this, FormText(options_text::kBrowserBoxTitle), start, "Programs (*)");
     box.setFileMode(QFileDialog::ExistingFile);
     if (!start.isEmpty()) box.selectFile(start);
     return box.exec() == QDialog::Accepted && !box.selectedFiles().isEmpty() ? box.selectedFiles().first()
@@ -82,45 +73,33 @@ TOptionsFrm::TOptionsFrm(IDesktopSettings& settings, TCurrencyConverter& convert
   ShowModel();
 }
 
-QCheckBox* TOptionsFrm::Box(QWidget* page, const char* name, std::string_view caption) {
-  auto* box = new QCheckBox(Text(caption), page);
-  box->setObjectName(name);
-  page->layout()->addWidget(box);
-  return box;
-}
-
 QCheckBox* TOptionsFrm::FixedBox(QWidget* page, const char* name, std::string_view caption) {
-  QCheckBox* box = Box(page, name, caption);
+  QCheckBox* box = AddCheckBox(page, name, caption);
   box->setChecked(true);
   connect(box, &QCheckBox::clicked, this, [this, box] { box->setChecked(controller_.FixedBoxClicked()); });
   return box;
 }
 
 QWidget* TOptionsFrm::GeneralPage() {
-  auto* page = new QWidget;
-  PageLayout(page);
-  showHints_ = Box(page, "ShowHintsBtn", options_text::kShowHints);
-  graphScores_ = Box(page, "UseGraphScoresBtn", options_text::kUseGraphScores);
-  singleClick_ = Box(page, "SingleClickOpenBtn", options_text::kSingleClickOpen);
+  QWidget* page = CheckBoxPage({{showHints_, "ShowHintsBtn", options_text::kShowHints},
+                                {graphScores_, "UseGraphScoresBtn", options_text::kUseGraphScores},
+                                {singleClick_, "SingleClickOpenBtn", options_text::kSingleClickOpen}});
   FixedBox(page, "AdBtn", options_text::kAdBanners);
   FixedBox(page, "ScrollingTickerBtn", options_text::kScrollingTicker);
   return page;
 }
 
 QWidget* TOptionsFrm::PromptsPage() {
-  auto* page = new QWidget;
-  PageLayout(page);
-  confirmStop_ = Box(page, "ConfirmStopOperationBtn", options_text::kConfirmStop);
-  confirmDelete_ = Box(page, "ConfirmDeleteBtn", options_text::kConfirmDelete);
-  engineErrors_ = Box(page, "ShowEngineErrorsBtn", options_text::kShowEngineErrors);
-  booleanOps_ = Box(page, "BooleanOperatorsBtn", options_text::kBooleanOperators);
-  return page;
+  return CheckBoxPage({{confirmStop_, "ConfirmStopOperationBtn", options_text::kConfirmStop},
+                       {confirmDelete_, "ConfirmDeleteBtn", options_text::kConfirmDelete},
+                       {engineErrors_, "ShowEngineErrorsBtn", options_text::kShowEngineErrors},
+                       {booleanOps_, "BooleanOperatorsBtn", options_text::kBooleanOperators}});
 }
 
 QWidget* TOptionsFrm::ConnectionPage() {
   auto* page = new QWidget;
   auto* layout = PageLayout(page);
-  auto* timeoutLabel = new QLabel(Text(options_text::kTimeout), page);
+  auto* timeoutLabel = new QLabel(FormText(options_text::kTimeout), page);
   layout->addWidget(timeoutLabel);
   auto* bar = new QHBoxLayout;
   timeout_ = new QSlider(Qt::Horizontal, page);
@@ -131,9 +110,9 @@ QWidget* TOptionsFrm::ConnectionPage() {
   timeout_->setTickInterval(15);
   timeout_->setTickPosition(QSlider::TicksBelow);
   timeoutLabel->setBuddy(timeout_);
-  bar->addWidget(new QLabel(Text(options_text::kTimeoutShort), page));
+  bar->addWidget(new QLabel(FormText(options_text::kTimeoutShort), page));
   bar->addWidget(timeout_, 1);
-  bar->addWidget(new QLabel(Text(options_text::kTimeoutLong), page));
+  bar->addWidget(new QLabel(FormText(options_text::kTimeoutLong), page));
   layout->addLayout(bar);
   timeoutText_ = new QLabel(page);
   timeoutText_->setObjectName("TimeoutText");
@@ -145,7 +124,7 @@ QWidget* TOptionsFrm::ConnectionPage() {
   });
 
   auto* transfers = new QHBoxLayout;
-  auto* transfersLabel = new QLabel(Text(options_text::kMaxTransfers), page);
+  auto* transfersLabel = new QLabel(FormText(options_text::kMaxTransfers), page);
   maxTransfers_ = new QSpinBox(page);
   maxTransfers_->setObjectName("MaxTransfersEdit");
   maxTransfers_->setRange(kMinTransfers, kMaxTransfers);
@@ -155,7 +134,7 @@ QWidget* TOptionsFrm::ConnectionPage() {
   transfers->addStretch();
   layout->addLayout(transfers);
 
-  auto* lan = new QPushButton(Text(options_text::kLanSettings), page);
+  auto* lan = new QPushButton(FormText(options_text::kLanSettings), page);
   lan->setObjectName("ProxySettingsBtn");
   connect(lan, &QPushButton::clicked, this, &TOptionsFrm::LanSettingsClicked);
   layout->addWidget(lan, 0, Qt::AlignLeft);
@@ -165,15 +144,13 @@ QWidget* TOptionsFrm::ConnectionPage() {
 QWidget* TOptionsFrm::BrowserPage() {
   auto* page = new QWidget;
   auto* layout = PageLayout(page);
-  browserExt_ = Box(page, "IEBrowserExtBtn", options_text::kBrowserExt);
-  contextMenu_ = Box(page, "IEContextMenuBtn", options_text::kContextMenu);
-  quickLaunch_ = Box(page, "IEQuickLaunchBtn", options_text::kQuickLaunch);
-  for (QCheckBox* box : {browserExt_, contextMenu_, quickLaunch_})
+  addOns_ = AddAddOnBoxes(page);
+  for (QCheckBox* box : {addOns_.BrowserExt, addOns_.ContextMenu, addOns_.QuickLaunch})
     connect(box, &QCheckBox::clicked, this, [this] { controller_.AddOnClicked(); });
   auto* row = new QHBoxLayout;
-  navigator_ = new QCheckBox(Text(options_text::kNavigator), page);
+  navigator_ = new QCheckBox(FormText(options_text::kNavigator), page);
   navigator_->setObjectName("NavigatorBtn");
-  programPath_ = new QPushButton(Text(options_text::kProgramPath), page);
+  programPath_ = new QPushButton(FormText(options_text::kProgramPath), page);
   programPath_->setObjectName("NavigatorPathBtn");
   connect(programPath_, &QPushButton::clicked, this, &TOptionsFrm::ProgramPathClicked);
   row->addWidget(navigator_);
@@ -186,12 +163,12 @@ QWidget* TOptionsFrm::BrowserPage() {
 QWidget* TOptionsFrm::CurrencyPage() {
   auto* page = new QWidget;
   auto* layout = PageLayout(page);
-  auto* label = new QLabel(Text(options_text::kLocalCurrency), page);
+  auto* label = new QLabel(FormText(options_text::kLocalCurrency), page);
   currency_ = new TCurrencyDropDownFrm(controller_.Currency, page);
   label->setBuddy(currency_->List());
   layout->addWidget(label);
   layout->addWidget(currency_);
-  showConverted_ = Box(page, "ShowConvertedValuesBtn", options_text::kShowConverted);
+  showConverted_ = AddCheckBox(page, "ShowConvertedValuesBtn", options_text::kShowConverted);
   return page;
 }
 
@@ -200,14 +177,14 @@ QWidget* TOptionsFrm::AdvancedPage() {
   auto* layout = PageLayout(page);
   FixedBox(page, "SearchDeletionBtn", options_text::kSearchDeletion);
   auto* row = new QHBoxLayout;
-  auto* label = new QLabel(Text(options_text::kDeleteAfter), page);
+  auto* label = new QLabel(FormText(options_text::kDeleteAfter), page);
   daysToKeep_ = new QSpinBox(page);
   daysToKeep_->setObjectName("DaysToKeepSearchesEdit");
   daysToKeep_->setRange(kMinDaysToKeep, kMaxDaysToKeep);
   label->setBuddy(daysToKeep_);
   row->addWidget(label);
   row->addWidget(daysToKeep_);
-  row->addWidget(new QLabel(Text(options_text::kDays), page));
+  row->addWidget(new QLabel(FormText(options_text::kDays), page));
   row->addStretch();
   layout->addLayout(row);
   return page;
@@ -225,9 +202,9 @@ void TOptionsFrm::ShowModel() {
   timeout_->setValue(v.Timeout);
   timeoutText_->setText(QString::fromStdString(controller_.TimeoutText()));
   maxTransfers_->setValue(v.MaxTransfers);
-  browserExt_->setChecked(v.UseExplorerBrowser);
-  contextMenu_->setChecked(v.UseExplorerContextMenu);
-  quickLaunch_->setChecked(v.UseExplorerQuickLaunch);
+  addOns_.BrowserExt->setChecked(v.UseExplorerBrowser);
+  addOns_.ContextMenu->setChecked(v.UseExplorerContextMenu);
+  addOns_.QuickLaunch->setChecked(v.UseExplorerQuickLaunch);
   navigator_->setChecked(v.ForceNavigatorUse);
   navigator_->setEnabled(controller_.NavigatorEnabled());
   currency_->Reload();
@@ -246,9 +223,9 @@ void TOptionsFrm::TakeView() {
   v.PromptAndOrInformationMsg = booleanOps_->isChecked();
   controller_.SetTimeout(timeout_->value());
   controller_.SetMaxTransfers(maxTransfers_->value());
-  v.UseExplorerBrowser = browserExt_->isChecked();
-  v.UseExplorerContextMenu = contextMenu_->isChecked();
-  v.UseExplorerQuickLaunch = quickLaunch_->isChecked();
+  v.UseExplorerBrowser = addOns_.BrowserExt->isChecked();
+  v.UseExplorerContextMenu = addOns_.ContextMenu->isChecked();
+  v.UseExplorerQuickLaunch = addOns_.QuickLaunch->isChecked();
   v.ForceNavigatorUse = navigator_->isChecked();
   v.ShowConvertedCurrencies = showConverted_->isChecked();
   controller_.SetDaysToKeepSearches(daysToKeep_->value());

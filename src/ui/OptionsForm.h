@@ -6,6 +6,7 @@
 
 #include "presentation/LanSettingsController.h"
 #include "presentation/OptionsController.h"
+#include "ui/FormPages.h"
 #include "ui/QtDesktopPorts.h"
 
 class QCheckBox;
@@ -41,7 +42,6 @@ class TOptionsFrm : public QDialog {
   QWidget* BrowserPage();
   QWidget* CurrencyPage();
   QWidget* AdvancedPage();
-  QCheckBox* Box(QWidget* page, const char* name, std::string_view caption);
   QCheckBox* FixedBox(QWidget* page, const char* name, std::string_view caption);
   void ShowModel();
   void TakeView();
@@ -59,7 +59,8 @@ class TOptionsFrm : public QDialog {
   QSlider* timeout_ = nullptr;
   QLabel* timeoutText_ = nullptr;
   QSpinBox* maxTransfers_ = nullptr;
-  QCheckBox *browserExt_ = nullptr, *contextMenu_ = nullptr, *quickLaunch_ = nullptr, *navigator_ = nullptr;
+  TAddOnBoxes addOns_;
+  QCheckBox* navigator_ = nullptr;
   QPushButton* programPath_ = nullptr;
   TCurrencyDropDownFrm* currency_ = nullptr;
   QCheckBox* showConverted_ = nullptr;

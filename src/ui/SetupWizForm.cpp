@@ -25,55 +25,26 @@
 #include "platform/RegistryStore.h"
 #include "presentation/UpdaterWindow.h"
 #include "ui/CurrencyDropDownFrame.h"
+#include "ui/FormPages.h"
 #include "ui/UpdaterForm.h"
 
 namespace vandrel {
-namespace {
-
-QString Text(std::string_view text) {
-  return QString::fromStdString(ExpandAppName(text));
-}
-
-QVBoxLayout* PageLayout(QWidget* page, std::string_view question = {}) {
-  auto* layout = new QVBoxLayout(page);
-  layout->setAlignment(Qt::AlignTop);
-  if (!question.empty()) layout->addWidget(new QLabel(Text(question), page));
-  return layout;
-}
-
-QRadioButton* Radio(QWidget* page, const char* name, std::string_view caption) {
-  auto* button = new QRadioButton(Text(caption), page);
-  button->setObjectName(name);
-  page->layout()->addWidget(button);
-  return button;
-}
-
-QCheckBox* Box(QWidget* page, const char* name, std::string_view caption) {
-  auto* box = new QCheckBox(Text(caption), page);
-  box->setObjectName(name);
-  page->layout()->addWidget(box);
-  return box;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------------------------------
 
 TSetupCancelForm::TSetupCancelForm(QWidget* parent) : QDialog(parent) {
   setObjectName("SetupCancelForm");
-  setWindowTitle(Text(setup_text::kLeaveCaption));
+  setWindowTitle(FormText(setup_text::kLeaveCaption));
   auto* layout = new QVBoxLayout(this);
   auto* row = new QHBoxLayout;
   auto* icon = new QLabel(this);
   icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
   row->addWidget(icon, 0, Qt::AlignTop);
-  QString text = Text(setup_text::kLeaveText);
+  QString text = FormText(setup_text::kLeaveText);
   text.replace("\r\n", "\n");
   row->addWidget(new QLabel(text, this), 1);
   layout->addLayout(row);
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* keep = buttons->addButton(Text(setup_text::kContinue), QDialogButtonBox::AcceptRole);
-  QPushButton* exit = buttons->addButton(Text(setup_text::kExit), QDialogButtonBox::DestructiveRole);
+  QPushButton* keep = buttons->addButton(FormText(setup_text::kContinue), QDialogButtonBox::AcceptRole);
+  QPushButton* exit = buttons->addButton(FormText(setup_text::kExit), QDialogButtonBox::DestructiveRole);
   keep->setObjectName("ContinueBtn");
   exit->setObjectName("ExitBtn");
   keep->setDefault(true);
@@ -95,7 +66,7 @@ TSetupWizFrm::TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& conve
                            TSetupWizardHooks hooks, QWidget* parent, TAppUpdater* updater)
     : QDialog(parent), prompts_(this) {
   setObjectName("SetupWizFrm");
-  setWindowTitle(Text(setup_text::kCaption));
+  setWindowTitle(FormText(setup_text::kCaption));
   auto runUpdate = std::move(hooks.RunEngineUpdate);
   hooks.RunEngineUpdate = [this, runUpdate, updater]() {
     QCoreApplication::processEvents();  // the page is on screen before the update starts
@@ -109,7 +80,7 @@ TSetupWizFrm::TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& conve
                                                          std::move(detect), std::move(hooks));
 
   auto* layout = new QVBoxLayout(this);
-  auto* header = new QLabel(Text("%APPNAME%"), this);
+  auto* header = new QLabel(FormText("%APPNAME%"), this);
   header->setObjectName("SetupWizHeader");
   header->setFixedHeight(56);
   header->setIndent(16);
@@ -135,12 +106,12 @@ TSetupWizFrm::TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& conve
   layout->addWidget(pages_, 1);
 
   auto* buttons = new QHBoxLayout;
-  back_ = new QPushButton(Text(setup_text::kBack), this);
+  back_ = new QPushButton(FormText(setup_text::kBack), this);
   back_->setObjectName("BackBtn");
-  next_ = new QPushButton(Text(setup_text::kNext), this);
+  next_ = new QPushButton(FormText(setup_text::kNext), this);
   next_->setObjectName("NextBtn");
   next_->setDefault(true);
-  cancel_ = new QPushButton(Text(setup_text::kCancel), this);
+  cancel_ = new QPushButton(FormText(setup_text::kCancel), this);
   cancel_->setObjectName("CancelBtn");
   buttons->addStretch();
   buttons->addWidget(back_);
@@ -159,35 +130,19 @@ TSetupWizFrm::TSetupWizFrm(IDesktopSettings& settings, TCurrencyConverter& conve
 }
 
 QWidget* TSetupWizFrm::ConnectionPage() {
-  auto* page = new QWidget;
-  PageLayout(page, setup_text::kConnectionQuestion);
-  modem_ = Radio(page, "ModemConnectionBtn", setup_text::kModem);
-  lan_ = Radio(page, "LANConnectionBtn", setup_text::kLan);
-  return page;
+  return QuestionPage(setup_text::kConnectionQuestion, {{modem_, "ModemConnectionBtn", setup_text::kModem},
+                                                        {lan_, "LANConnectionBtn", setup_text::kLan}});
 }
 
 QWidget* TSetupWizFrm::NetworkPage() {
   auto* page = new QWidget;
   auto* layout = PageLayout(page, setup_text::kProxyQuestion);
-  direct_ = Radio(page, "UseDirectConnectBtn", setup_text::kDirect);
-  proxy_ = Radio(page, "UseProxyBtn", setup_text::kUseProxy);
+  direct_ = AddRadioButton(page, "UseDirectConnectBtn", setup_text::kDirect);
+  proxy_ = AddRadioButton(page, "UseProxyBtn", setup_text::kUseProxy);
   proxyFields_ = new QWidget(page);
   auto* fields = new QVBoxLayout(proxyFields_);
-  auto* row = new QHBoxLayout;
-  proxyType_ = new QComboBox(proxyFields_);
-  proxyType_->setObjectName("ProxyTypeList");
-  proxyType_->addItems({"HTTP", "Socks"});
-  address_ = new QLineEdit(proxyFields_);
-  address_->setObjectName("AddressEdit");
-  port_ = new QSpinBox(proxyFields_);
-  port_->setObjectName("PortEdit");
-  port_->setRange(0, kMaxPort);
-  row->addWidget(proxyType_);
-  row->addWidget(address_, 1);
-  row->addWidget(new QLabel(":", proxyFields_));
-  row->addWidget(port_);
-  fields->addLayout(row);
-  auto* note = new QLabel(Text(setup_text::kProxyNote), proxyFields_);
+  proxyServer_ = AddProxyServerRow(proxyFields_, fields);
+  auto* note = new QLabel(FormText(setup_text::kProxyNote), proxyFields_);
   note->setWordWrap(true);
   fields->addWidget(note);
   layout->addWidget(proxyFields_);
@@ -201,9 +156,7 @@ QWidget* TSetupWizFrm::NetworkPage() {
 QWidget* TSetupWizFrm::AddOnsPage() {
   auto* page = new QWidget;
   PageLayout(page);
-  browserExt_ = Box(page, "IEBrowserExtBtn", options_text::kBrowserExt);
-  contextMenu_ = Box(page, "IEContextMenuBtn", options_text::kContextMenu);
-  quickLaunch_ = Box(page, "IEQuickLaunchBtn", options_text::kQuickLaunch);
+  addOns_ = AddAddOnBoxes(page);
   return page;
 }
 
@@ -212,16 +165,13 @@ QWidget* TSetupWizFrm::RegionalPage() {
   auto* layout = PageLayout(page, setup_text::kCurrencyQuestion);
   currency_ = new TCurrencyDropDownFrm(controller_->Currency, page);
   layout->addWidget(currency_);
-  showConverted_ = Box(page, "ShowConvertedValuesBtn", setup_text::kUseCurrency);
+  showConverted_ = AddCheckBox(page, "ShowConvertedValuesBtn", setup_text::kUseCurrency);
   return page;
 }
 
 QWidget* TSetupWizFrm::UpdatesPage() {
-  auto* page = new QWidget;
-  PageLayout(page, setup_text::kUpdateQuestion);
-  updateYes_ = Radio(page, "UpdateYesBtn", setup_text::kUpdateYes);
-  updateNo_ = Radio(page, "UpdateNoBtn", setup_text::kUpdateNo);
-  return page;
+  return QuestionPage(setup_text::kUpdateQuestion, {{updateYes_, "UpdateYesBtn", setup_text::kUpdateYes},
+                                                    {updateNo_, "UpdateNoBtn", setup_text::kUpdateNo}});
 }
 
 QWidget* TSetupWizFrm::UpdatingPage() {
@@ -256,7 +206,7 @@ bool TSetupWizFrm::RunUpdateInPage(TAppUpdater& updater) {
 QWidget* TSetupWizFrm::ReadyPage() {
   auto* page = new QWidget;
   auto* layout = PageLayout(page);
-  QString text = Text(setup_text::kReady);
+  QString text = FormText(setup_text::kReady);
   text.replace("\r\n", "\n");
   auto* label = new QLabel(text, page);
   label->setWordWrap(true);
@@ -266,26 +216,26 @@ QWidget* TSetupWizFrm::ReadyPage() {
 
 void TSetupWizFrm::ShowModel() {
   const TSetupWizardController& c = *controller_;
-  title_->setText(Text(c.Title()));
+  title_->setText(FormText(c.Title()));
   pages_->setCurrentIndex(static_cast<int>(c.Page()));
   (c.Lan ? lan_ : modem_)->setChecked(true);
   (c.UseProxy ? proxy_ : direct_)->setChecked(true);
   proxyFields_->setVisible(c.ProxyFieldsVisible());
-  proxyType_->setCurrentIndex(c.ProxyType == ptSocks ? 1 : 0);
-  address_->setText(QString::fromStdString(c.ProxyAddress));
-  port_->setValue(c.ProxyPort);
-  browserExt_->setChecked(c.UseBrowserExtensions);
-  contextMenu_->setChecked(c.UseContextMenu);
-  quickLaunch_->setChecked(c.UseQuickLaunch);
+  proxyServer_.Type->setCurrentIndex(c.ProxyType == ptSocks ? 1 : 0);
+  proxyServer_.Address->setText(QString::fromStdString(c.ProxyAddress));
+  proxyServer_.Port->setValue(c.ProxyPort);
+  addOns_.BrowserExt->setChecked(c.UseBrowserExtensions);
+  addOns_.ContextMenu->setChecked(c.UseContextMenu);
+  addOns_.QuickLaunch->setChecked(c.UseQuickLaunch);
   currency_->Reload();
   showConverted_->setChecked(c.ShowConverted);
   (c.UpdateNow ? updateYes_ : updateNo_)->setChecked(true);
   back_->setEnabled(c.BackEnabled());
   next_->setEnabled(c.NextEnabled());
   cancel_->setEnabled(c.CancelEnabled());
-  next_->setText(Text(c.NextCaption()));
+  next_->setText(FormText(c.NextCaption()));
   if (c.AddressNeedsFocus()) {
-    address_->setFocus();
+    proxyServer_.Address->setFocus();
   } else if (c.Page() == TSetupPage::spReady) {
     next_->setFocus();
   } else if (c.Page() == TSetupPage::spConnection) {
@@ -297,12 +247,12 @@ void TSetupWizFrm::TakeView() {
   TSetupWizardController& c = *controller_;
   c.Lan = lan_->isChecked();
   c.UseProxy = proxy_->isChecked();
-  c.ProxyType = proxyType_->currentIndex() == 1 ? ptSocks : ptHttp;
-  c.ProxyAddress = address_->text().toStdString();
-  c.SetProxyPort(port_->value());
-  c.UseBrowserExtensions = browserExt_->isChecked();
-  c.UseContextMenu = contextMenu_->isChecked();
-  c.UseQuickLaunch = quickLaunch_->isChecked();
+  c.ProxyType = proxyServer_.Type->currentIndex() == 1 ? ptSocks : ptHttp;
+  c.ProxyAddress = proxyServer_.Address->text().toStdString();
+  c.SetProxyPort(proxyServer_.Port->value());
+  c.UseBrowserExtensions = addOns_.BrowserExt->isChecked();
+  c.UseContextMenu = addOns_.ContextMenu->isChecked();
+  c.UseQuickLaunch = addOns_.QuickLaunch->isChecked();
   c.ShowConverted = showConverted_->isChecked();
   c.UpdateNow = updateYes_->isChecked();
 }

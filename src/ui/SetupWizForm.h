@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "presentation/SetupWizardController.h"
+#include "ui/FormPages.h"
 #include "ui/QtDesktopPorts.h"
 
 class QCheckBox;
@@ -77,10 +78,8 @@ class TSetupWizFrm : public QDialog {
   QRadioButton *modem_ = nullptr, *lan_ = nullptr;
   QRadioButton *direct_ = nullptr, *proxy_ = nullptr;
   QWidget* proxyFields_ = nullptr;
-  QComboBox* proxyType_ = nullptr;
-  QLineEdit* address_ = nullptr;
-  QSpinBox* port_ = nullptr;
-  QCheckBox *browserExt_ = nullptr, *contextMenu_ = nullptr, *quickLaunch_ = nullptr;
+  TProxyServerRow proxyServer_;
+  TAddOnBoxes addOns_;
   TCurrencyDropDownFrm* currency_ = nullptr;
   QCheckBox* showConverted_ = nullptr;
   QRadioButton *updateYes_ = nullptr, *updateNo_ = nullptr;

@@ -16,16 +16,9 @@
 #include "kernel/AppConfig.h"
 #include "kernel/AppName.h"
 #include "kernel/AppUpdaterSettings.h"
+#include "ui/FormPages.h"
 
 namespace vandrel {
-
-namespace {
-
-QString Text(const std::string& text) {
-  return QString::fromStdString(ExpandAppName(text));
-}
-
-}  // namespace
 
 TUpdaterFrm::TUpdaterFrm(QWidget* parent)
     : QWidget(parent), StatusLbl_(new QLabel(this)), ProgressBar_(new QProgressBar(this)) {
@@ -73,7 +66,7 @@ TEngineUpdaterFrm::TEngineUpdaterFrm(TAppUpdater& updater, bool fullMode, bool a
   auto* picture = new QLabel(this);
   picture->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(32, 32));
   picture->setFixedSize(32, 32);
-  auto* intro = new QLabel(Text(TUpdaterWindow::kIntroText), this);
+  auto* intro = new QLabel(FormText(TUpdaterWindow::kIntroText), this);
   intro->setWordWrap(true);
   auto* top = new QHBoxLayout;
   top->addWidget(picture, 0, Qt::AlignTop);

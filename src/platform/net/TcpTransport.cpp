@@ -148,36 +148,29 @@ int TTcpTransport::Wait(bool forWrite) {
   return WaitFor(fd_, forWrite ? POLLOUT : POLLIN, wake_, timeoutMs_);
 }
 
-int TTcpTransport::Send(const char* data, size_t size, size_t& sent) {
-  sent = 0;
+template <class Call>
+int TTcpTransport::Transfer(Call call, bool writing, size_t& moved) {
+  moved = 0;
   if (fd_ < 0) return 10057;
   for (;;) {
     if (wake_.Signaled()) return kNetInterrupted;
-    const ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
+    const ssize_t n = call();
     if (n >= 0) {
-      sent = static_cast<size_t>(n);
+      moved = static_cast<size_t>(n);
       return kNetOk;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorFromErrno(errno);
-    if (const int rc = Wait(true); rc != kNetOk) return rc;
+    if (const int rc = Wait(writing); rc != kNetOk) return rc;
   }
 }
 
+int TTcpTransport::Send(const char* data, size_t size, size_t& sent) {
+  return Transfer([&] { return send(fd_, data, size, MSG_NOSIGNAL); }, true, sent);
+}
+
 int TTcpTransport::Receive(char* data, size_t size, size_t& received) {
-  received = 0;
-  if (fd_ < 0) return 10057;
-  for (;;) {
-    if (wake_.Signaled()) return kNetInterrupted;
-    const ssize_t n = recv(fd_, data, size, 0);
-    if (n >= 0) {
-      received = static_cast<size_t>(n);
-      return kNetOk;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorFromErrno(errno);
-    if (const int rc = Wait(false); rc != kNetOk) return rc;
-  }
+  return Transfer([&] { return recv(fd_, data, size, 0); }, false, received);
 }
 
 void TTcpTransport::Abandon() {

@@ -37,6 +37,10 @@ class TTcpTransport final : public ITransport {
   int Fd() const { return fd_; }
 
  private:
+  // Runs one send or receive until it moves some bytes, waiting while the socket is not ready.
+  template <class Call>
+  int Transfer(Call call, bool writing, size_t& moved);
+
   const TWakeUp& wake_;
   int timeoutMs_;            // bound on every single wait
   std::atomic<int> fd_{-1};  // written by the owner, read by Abandon from other threads

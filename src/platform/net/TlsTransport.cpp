@@ -70,32 +70,13 @@ class TTlsTransport final : public ITransport {
                 std::unique_ptr<SSL, TSslDeleter> ssl)
       : tcp_(tcp), ctx_(std::move(ctx)), ssl_(std::move(ssl)) {}
 
+  // A peer that closes the connection while we send has reset it; while we receive, it has ended the data.
   int Send(const char* data, size_t size, size_t& sent) override {
-    sent = 0;
-    const int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
-    for (;;) {
-      ERR_clear_error();
-      const int n = SSL_write(ssl_.get(), data, chunk);
-      if (n > 0) {
-        sent = static_cast<size_t>(n);
-        return kNetOk;
-      }
-      if (const int rc = Retry(n); rc != kRetry) return rc == kClosed ? kNetConnReset : rc;
-    }
+    return Transfer([&](int chunk) { return SSL_write(ssl_.get(), data, chunk); }, size, sent, kNetConnReset);
   }
 
   int Receive(char* data, size_t size, size_t& received) override {
-    received = 0;
-    const int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
-    for (;;) {
-      ERR_clear_error();
-      const int n = SSL_read(ssl_.get(), data, chunk);
-      if (n > 0) {
-        received = static_cast<size_t>(n);
-        return kNetOk;
-      }
-      if (const int rc = Retry(n); rc != kRetry) return rc == kClosed ? kNetOk : rc;
-    }
+    return Transfer([&](int chunk) { return SSL_read(ssl_.get(), data, chunk); }, size, received, kNetOk);
   }
 
   void Abandon() override { tcp_.Abandon(); }
@@ -103,6 +84,23 @@ class TTlsTransport final : public ITransport {
  private:
   static constexpr int kRetry = -1;
   static constexpr int kClosed = -2;
+
+  // Runs one SSL read or write of at most INT_MAX bytes until it moves some, retrying after the waits the
+  // session asks for; a clean close answers `onClosed`.
+  template <class Call>
+  int Transfer(Call call, size_t size, size_t& moved, int onClosed) {
+    moved = 0;
+    const int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
+    for (;;) {
+      ERR_clear_error();
+      const int n = call(chunk);
+      if (n > 0) {
+        moved = static_cast<size_t>(n);
+        return kNetOk;
+      }
+      if (const int rc = Retry(n); rc != kRetry) return rc == kClosed ? onClosed : rc;
+    }
+  }
 
   // Turns a failed SSL call into kRetry after waiting, kClosed, or a socket error number.
   int Retry(int result) {
