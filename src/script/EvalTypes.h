@@ -187,6 +187,11 @@ class TStackItem final : public TBaseEvalItem {};
 // The evaluator's operand stack. Popped items keep their buffers for reuse; the top is the last item.
 class TValueStack {
  public:
+  TValueStack() = default;
+  // Copies only: a move would leave the source's capacity behind its emptied items.
+  TValueStack(const TValueStack&) = default;
+  TValueStack& operator=(const TValueStack&) = default;
+
   size_t Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
   void Clear() {
