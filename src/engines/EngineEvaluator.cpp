@@ -479,6 +479,42 @@ void TResultsWrapper::SetIndexed(const THostValue& key, const std::string& membe
   if (TResultRecord* r = RecordFor(key)) WriteRecord(*this, r, member, value);
 }
 
+TResultField* TResultsWrapper::PlainField(const TBaseEvalItem& key, const std::string& member) {
+  // The record number RecordFor takes from ToHostValue(key).
+  int64_t i = 0;
+  if (key.DataType == dtInteger)
+    i = key.AsInteger();
+  else if (key.DataType == dtFloat || key.DataType == dtMoney)
+    DoubleToInt64(key.Number, i);
+  else
+    return nullptr;
+  TSearchResultList& l = engine_->ResultsParser.Results();
+  const std::string_view name = member;
+  if (i < 1 || static_cast<size_t>(i) > l.Count() || name == "deleted" || name == "fields") return nullptr;
+  return l.At(static_cast<size_t>(i - 1)).FindField(member);
+}
+
+const TBaseEvalItem* TResultsWrapper::IndexedItem(const TBaseEvalItem& key, const std::string& member) {
+  TResultField* f = PlainField(key, member);
+  // A field without a value reads as empty, which the generic read answers differently.
+  if (!f || !(f->DataType == dtFloat || f->DataType == dtMoney || f->DataType == dtString ||
+              f->DataType == dtInteger || f->DataType == dtBoolean || f->DataType == dtObject))
+    return nullptr;
+  HasObject = false;
+  return f;
+}
+
+bool TResultsWrapper::SetIndexedItem(const TBaseEvalItem& key, const std::string& member,
+                                     TBaseEvalItem&& value) {
+  TResultField* f = PlainField(key, member);
+  if (!f) return false;
+  AssignThroughHost(*f, std::move(value));
+  f->ErrorCode = 0;
+  f->ErrorText.clear();
+  f->Invalidate();
+  return true;
+}
+
 TVariablePtr TResultsWrapper::Select(int index) {
   TSearchResultList& l = engine_->ResultsParser.Results();
   if (index < 1 || static_cast<size_t>(index) > l.Count()) return nullptr;

@@ -57,11 +57,17 @@ class TResultsWrapper : public TBaseCollectionWrapper {
   THostValue GetIndexed(const THostValue& key, const std::string& member) override;
   void SetIndexed(const THostValue& key, const std::string& member, const THostValue& value,
                   const THostValue& memberArg) override;
+  // `Results[i].field` reads and writes of a plain field.
+  const TBaseEvalItem* IndexedItem(const TBaseEvalItem& key, const std::string& member) override;
+  bool SetIndexedItem(const TBaseEvalItem& key, const std::string& member, TBaseEvalItem&& value) override;
   TVariablePtr Select(int index) override;
 
  private:
   // `position` receives the record's 0-based place on the page.
   TResultRecord* RecordFor(const THostValue& key, size_t* position = nullptr);
+  // The field a plain member names on the record `key` numbers; null when the generic access must
+  // decide (a key that is no number, no such record, "deleted", "fields" or an unknown field).
+  TResultField* PlainField(const TBaseEvalItem& key, const std::string& member);
   TEngineCompiler* engine_;
 };
 

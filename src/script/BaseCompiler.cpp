@@ -938,7 +938,20 @@ void TAssign::RunStep() {
       out = ToHostValue(ev);
       return true;
     };
-    if (Target.ParamCount > 0 && !evalArg(1, Target.Params[0], key)) return;
+    if (Target.ParamCount > 0 && value.DataType != dtObject && !member.empty() &&
+        Target.MemberParamCount == 0) {
+      // `Name[key].member = value`: the host may take the key and value as they are.
+      if (!Evaluate(1, Target.Params[0])) return ReportEvalError();
+      if (!IsNumericType(ev.DataType) && ev.DataType != dtString)
+        return RunError(kErrInvalidParameter, Format("Invalid parameter: '%s'", {Target.Params[0]}));
+      if (v->SetIndexedItem(ev, member, std::move(value))) {
+        if (v->ErrorCode != 0) RunError(v->ErrorCode, v->ErrorText);
+        return;
+      }
+      key = ToHostValue(ev);
+    } else if (Target.ParamCount > 0 && !evalArg(1, Target.Params[0], key)) {
+      return;
+    }
     if (Target.MemberParamCount > 0 && !evalArg(2, Target.MemberParams[0], memberArg)) return;
   }
 

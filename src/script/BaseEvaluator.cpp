@@ -297,11 +297,6 @@ const TOperatorDecl* TBaseEvaluator::FindOperator(std::string_view name, bool bi
   return nullptr;
 }
 
-void TBaseEvaluator::ClearError() {
-  ErrorCode = 0;
-  ErrorText.clear();
-}
-
 void TBaseEvaluator::SetError(int code, const std::string& text) {
   if (ErrorCode != 0) return;
   ErrorCode = code;
@@ -393,6 +388,7 @@ void TBaseEvaluator::Tokenize(TEvalItem& slot) {
       TToken t;
       t.Kind = tkMember;
       t.Text = rec.Member;
+      t.LowerName = LowerAscii(rec.Member);
       t.MemberParamCount = rec.MemberParamCount;
       slot.Tokens.push_back(std::move(t));
       i += 1 + rec.Member.size();
@@ -581,8 +577,19 @@ int TBaseEvaluator::ParseToken(TEvalItem& slot, int k) {
       if (v->TakesArguments && t.Ref.ParamCount > 0) {
         if (ParseNext(slot, ctxStart) == ctxFail) return ctxFail;
       }
+      t.InlineMember = false;
       if (v->HasMembers && !t.Ref.Member.empty()) {
-        if (ParseNext(slot, ctxStart) == ctxFail) return ctxFail;
+        // A member without arguments would only push its name; the access takes it from the member
+        // token instead. Not at the last allowed depth, where parsing the member reports the overflow.
+        const size_t next = static_cast<size_t>(slot.Cursor) + 1;
+        if (next < slot.Tokens.size() && slot.Tokens[next].Kind == tkMember &&
+            slot.Tokens[next].MemberParamCount == 0 && depth_ < kMaxParseDepth) {
+          ++slot.Cursor;
+          t.InlineMember = true;
+          t.Text = slot.Tokens[next].LowerName;
+        } else if (ParseNext(slot, ctxStart) == ctxFail) {
+          return ctxFail;
+        }
       }
       emitSelf();
       return operandOr(k);
@@ -842,15 +849,20 @@ bool TBaseEvaluator::CheckList(const std::vector<uint8_t>& types) {
 
 namespace {
 // Floating results that the original arithmetic reported as faults.
-double CheckedFloat(double r) {
-  if (std::isnan(r)) throw EScriptFault(kErrInvalidFloatOperation, "");
-  if (std::isinf(r)) throw EScriptFault(kErrOverflow, "");
+// Out of line and cold, so that the checks around it inline into the operators.
+[[noreturn, gnu::cold, gnu::noinline]] void Fault(int code) {
+  throw EScriptFault(code, "");
+}
+
+inline double CheckedFloat(double r) {
+  if (std::isnan(r)) Fault(kErrInvalidFloatOperation);
+  if (std::isinf(r)) Fault(kErrOverflow);
   return r;
 }
 
-int64_t CheckedInt(double x) {
+inline int64_t CheckedInt(double x) {
   int64_t i = 0;
-  if (!DoubleToInt64(x, i)) throw EScriptFault(kErrOverflow, "");
+  if (!DoubleToInt64(x, i)) Fault(kErrOverflow);
   return i;
 }
 
@@ -1006,19 +1018,25 @@ void TBaseEvaluator::RunObjectAccess(TToken& t) {
   TVariablePtr keep = t.Var;  // the access may replace the variable in its list
   if (w) w->Arguments().Clear();
   v->ClearError();
-  std::string member;
+  std::string popped;
+  const std::string* memberName = &popped;
   if (v->HasMembers && !t.Ref.Member.empty()) {
-    member = Stack.PopString();
-    for (char& c : member) c = AsciiLower(c);
-    if (member.size() > 2 && member[0] == '!') {
-      int count = static_cast<unsigned char>(member[1]);
-      member.erase(0, 2);
-      for (int i = 0; i < count; ++i) {
-        THostValue a = Stack.PopHostValue();
-        if (w) w->Arguments().PushHostValue(a);
+    if (t.InlineMember) {
+      memberName = &t.Text;
+    } else {
+      popped = Stack.PopString();
+      for (char& c : popped) c = AsciiLower(c);
+      if (popped.size() > 2 && popped[0] == '!') {
+        int count = static_cast<unsigned char>(popped[1]);
+        popped.erase(0, 2);
+        for (int i = 0; i < count; ++i) {
+          THostValue a = Stack.PopHostValue();
+          if (w) w->Arguments().PushHostValue(a);
+        }
       }
     }
   }
+  const std::string& member = *memberName;
   bool hasArgs = t.Ref.ParamCount > 0;
   THostValue fetched;
   bool caseA = !v->TakesArguments || (!hasArgs && (!t.Ref.Member.empty() || !v->DefaultAccess));
@@ -1029,6 +1047,14 @@ void TBaseEvaluator::RunObjectAccess(TToken& t) {
       w->GetObject();
     }
   } else {
+    if (hasArgs && !member.empty() && !Stack.Empty()) {
+      // The key on top becomes the value read, as popping it and pushing the value would.
+      if (const TBaseEvalItem* item = v->IndexedItem(Stack.Top(), member)) {
+        CopyThroughHost(Stack.ReplaceTop(), *item);
+        if (v->ErrorCode != 0) SetError(v->ErrorCode, v->ErrorText);
+        return;
+      }
+    }
     THostValue key;
     if (hasArgs) key = Stack.PopHostValue();
     fetched = v->GetIndexed(key, member);

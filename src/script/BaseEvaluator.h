@@ -102,13 +102,16 @@ struct TToken {
   TTokenKind Kind = tkNull;
   TOperatorId Op = opNone;
   double Value = 0;                     // number literal
-  std::string Text;                     // string literal, or member name
+  std::string Text;                     // string literal, member name, or a variable's inline member
   int MemberParamCount = 0;             // member token
   const TFunctionItem* Func = nullptr;  // function token: an entry of the tokenizing evaluator's table
   TVariableRec Ref;                     // variable token: the whole reference
   std::string LowerName;                // variable and function tokens: the name lower-cased
   TVariablePtr Var;                     // variable token: resolved again at every evaluation
   uint8_t ParsedFlags = 0;              // variable token: the flags the cached postfix was built with
+  // Variable token whose member takes no arguments: the postfix leaves the member token out and the
+  // access reads the name, lower-cased, from Text instead of from the stack.
+  bool InlineMember = false;
 };
 
 // An expression slot: a text with its tokens and the postfix sequence built from them. Statements and
@@ -181,7 +184,10 @@ class TBaseEvaluator : public TBaseEvalItem {
   void SetCurrentSlot(TEvalSlot slot) { currentSlot_ = slot ? std::move(slot) : defaultSlot_; }
   const TEvalSlot& CurrentSlot() const { return currentSlot_; }
 
-  void ClearError();
+  void ClearError() {
+    ErrorCode = 0;
+    ErrorText.clear();
+  }
   // The first error wins.
   void SetError(int code, const std::string& text);
   bool HasError() const { return ErrorCode != 0; }

@@ -1,6 +1,7 @@
 #include "script/EvalTypes.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "script/Variables.h"
 
@@ -134,14 +135,21 @@ void FromHostValue(TBaseEvalItem& item, const THostValue& v) {
   }
 }
 
-void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from) {
+namespace {
+// `From` is TBaseEvalItem, whose text and object are taken, or const TBaseEvalItem, which is copied.
+template <class From>
+void ThroughHost(TBaseEvalItem& item, From& from) {
+  constexpr bool kTake = !std::is_const_v<From>;
   switch (from.DataType) {
     case dtFloat:
     case dtMoney:
       FromFloat(item, from.Number);
       break;
     case dtString:
-      item.SetString(std::move(from.Text));
+      if constexpr (kTake)
+        item.SetString(std::move(from.Text));
+      else
+        item.AssignString(from.Text);
       break;
     case dtInteger:
       item.SetInteger(from.AsInteger());
@@ -150,12 +158,24 @@ void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from) {
       item.SetBoolean(from.AsBoolean());
       break;
     case dtObject:
-      item.SetObject(std::move(from.ObjectRef));
+      if constexpr (kTake)
+        item.SetObject(std::move(from.ObjectRef));
+      else
+        item.SetObject(from.ObjectRef);
       break;
     default:
       if (!item.TypeFixed) item.DataType = dtUnknown;
       break;
   }
+}
+}  // namespace
+
+void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from) {
+  ThroughHost(item, from);
+}
+
+void CopyThroughHost(TBaseEvalItem& item, const TBaseEvalItem& from) {
+  ThroughHost(item, from);
 }
 
 void TValueStack::Grow() {

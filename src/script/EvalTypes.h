@@ -140,6 +140,11 @@ class TBaseEvalItem {
     Text = std::move(s);
     Retype(dtString);
   }
+  // SetString into the item's own buffer, which keeps its capacity.
+  void AssignString(const std::string& s) {
+    Text.assign(s);
+    Retype(dtString);
+  }
   void SetObject(TObjectRef o) {
     ObjectRef = std::move(o);
     Retype(dtObject);
@@ -172,6 +177,8 @@ THostValue ToHostValue(const TBaseEvalItem& item);
 void FromHostValue(TBaseEvalItem& item, const THostValue& v);
 // FromHostValue(item, ToHostValue(from)) without the intermediate copy; `from` may be consumed.
 void AssignThroughHost(TBaseEvalItem& item, TBaseEvalItem&& from);
+// The same, leaving `from` as it is.
+void CopyThroughHost(TBaseEvalItem& item, const TBaseEvalItem& from);
 
 // Truncates toward zero into 64 bits; false when the value is not finite or out of range (2^63 itself is
 // out, -2^63 in; NaN fails both comparisons).
@@ -187,6 +194,11 @@ class TStackItem final : public TBaseEvalItem {};
 // The evaluator's operand stack. Popped items keep their buffers for reuse; the top is the last item.
 class TValueStack {
  public:
+  TValueStack() = default;
+  // Copies only: a move would leave the source's capacity behind its emptied items.
+  TValueStack(const TValueStack&) = default;
+  TValueStack& operator=(const TValueStack&) = default;
+
   size_t Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
   void Clear() {
@@ -197,18 +209,13 @@ class TValueStack {
   TStackItem& At(size_t i) { return items_[i]; }
   const TStackItem& At(size_t i) const { return items_[i]; }
   TStackItem& Top() { return items_[count_ - 1]; }
-  // A fresh item on top, with type Unknown and no object.
-  TStackItem& PushNew() {
+  // A fresh item on top, with type Unknown and no object. Always inline: every operand push is one.
+  [[gnu::always_inline]] TStackItem& PushNew() {
     if (count_ == capacity_) Grow();
-    TStackItem& it = items_[count_++];
-    it.DataType = dtUnknown;
-    it.TypeFixed = false;
-    it.Number = 0;
-    it.Text.clear();
-    it.MoneyCode.clear();
-    it.ObjectRef.reset();
-    return it;
+    return Renew(items_[count_++]);
   }
+  // Pop then PushNew in one step, the top's buffers kept.
+  TStackItem& ReplaceTop() { return Renew(items_[count_ - 1]); }
   void Push(const TBaseEvalItem& item);
 
   void PushBoolean(bool b) { PushNew().SetBoolean(b); }
@@ -260,6 +267,15 @@ class TValueStack {
 
  private:
   void Grow();
+  [[gnu::always_inline]] static TStackItem& Renew(TStackItem& it) {
+    it.DataType = dtUnknown;
+    it.TypeFixed = false;
+    it.Number = 0;
+    it.Text.clear();
+    it.MoneyCode.clear();
+    it.ObjectRef.reset();
+    return it;
+  }
 
   std::vector<TStackItem> items_;
   size_t count_ = 0;

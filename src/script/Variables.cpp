@@ -34,6 +34,15 @@ THostValue TVariable::GetProperty(const std::string&) {
 }
 
 void TVariable::SetIndexed(const THostValue&, const std::string&, const THostValue&, const THostValue&) {}
+
+const TBaseEvalItem* TVariable::IndexedItem(const TBaseEvalItem&, const std::string&) {
+  return nullptr;
+}
+
+bool TVariable::SetIndexedItem(const TBaseEvalItem&, const std::string&, TBaseEvalItem&&) {
+  return false;
+}
+
 void TVariable::SetIndexedObject(const THostValue&, const std::string&, const TObjectRef&,
                                  const THostValue&) {}
 

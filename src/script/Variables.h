@@ -43,6 +43,13 @@ class TVariable : public TBaseEvalItem, public std::enable_shared_from_this<TVar
                           const THostValue& memberArg);
   virtual void SetIndexedObject(const THostValue& key, const std::string& member, const TObjectRef& object,
                                 const THostValue& memberArg);
+  // Shortcuts of GetIndexed and SetIndexed for a host that keeps plain values: they take the key as the
+  // script value it is and spare the host-value copies. A host offers them only where the result is
+  // exactly the one of the generic call; null or false leaves everything untouched for that call.
+  // The value `GetIndexed(ToHostValue(key), member)` would read, when it is one the host holds.
+  virtual const TBaseEvalItem* IndexedItem(const TBaseEvalItem& key, const std::string& member);
+  // Does `SetIndexed(ToHostValue(key), member, ToHostValue(value), {})`, and may consume `value`.
+  virtual bool SetIndexedItem(const TBaseEvalItem& key, const std::string& member, TBaseEvalItem&& value);
   virtual void SetError(int code, const std::string& text);
   virtual void SetProperty(const std::string& name, const THostValue& value);
   virtual void SetPropertyObject(const std::string& name, const TObjectRef& object);

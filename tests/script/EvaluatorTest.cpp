@@ -200,6 +200,32 @@ TEST_F(ScriptEvaluator, CollectionsThroughMembersAndIndexes) {
   EXPECT_EQ(ev.ErrorText, "Missing parameter");
 }
 
+// A member without arguments is read from its token rather than pushed: it must still follow the
+// variable it belongs to, its case, a variable that gains members later, and the parser's depth limit.
+TEST_F(ScriptEvaluator, PlainMembersReadAsWhenPushed) {
+  TVariableList& vars = *ev.Variables();
+  ev.Evaluate("CreateStringList");
+  vars.Add(ev.ObjectRef->MakeWrapper("l", nullptr));
+  ev.Evaluate("CreateCollection");
+  TObjectRef collection = ev.ObjectRef;
+  vars.SetInteger("c", 5);
+  Eval("c.count");  // parsed while c has no members
+  vars.Add(collection->MakeWrapper("c", nullptr));
+  EXPECT_EQ(Num("c.count"), 0);
+  ASSERT_EQ(Eval("c.add(\"a\", 7)"), 0);
+  ASSERT_EQ(Eval("l.add(\"x\")"), 0);
+  ASSERT_EQ(Eval("l.add(\"y\")"), 0);
+  EXPECT_EQ(Num("C.COUNT + l.Count * 10"), 21);
+  EXPECT_EQ(Str("l[l.count] + l[c.count]"), "yx");
+  EXPECT_EQ(Num("c[\"a\"] + l.count"), 9);
+  EXPECT_EQ(Eval("l.nosuch"), 111);
+  EXPECT_EQ(ev.ErrorText, "Property not found: 'nosuch'");
+  // The member is parsed one level below its variable, so a variable at the last level overflows.
+  const int last = TBaseEvaluator::kMaxParseDepth - 1;
+  EXPECT_EQ(Eval(std::string(last, '(') + "c.count" + std::string(last, ')')), 122);
+  EXPECT_EQ(Num(std::string(last - 1, '(') + "c.count" + std::string(last - 1, ')')), 1);
+}
+
 }  // namespace
 }  // namespace vandrel
 
