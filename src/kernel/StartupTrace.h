@@ -1,5 +1,6 @@
 // A timeline of the program's start for profiling: with VANDREL_STARTUP_TRACE set in the environment,
-// each mark goes to stderr with the milliseconds since the process was started.
+// each mark goes to stderr with the milliseconds since the process was started and the processor time of
+// the thread that marks it.
 #pragma once
 
 #include <string>
