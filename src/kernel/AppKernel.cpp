@@ -1,4 +1,5 @@
 #include "kernel/AppKernel.h"
+#include "kernel/StartupTrace.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -140,7 +141,9 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   startCommandLine_ = JoinArguments(options.Arguments);
   if (!hooks_.Headless) {
     if (std::optional<TStartResult> ended = ClaimInstance(options)) return *ended;
+    StartupMark("instance claimed");
     if (!CheckDisplayOfHook()) return TStartResult::srFailed;
+    StartupMark("display ready");
   }
 
   if (hooks_.ShowSplash) hooks_.ShowSplash();
@@ -148,12 +151,14 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   folders_.SetDataFolder(hooks_.DataFolder);
   if (hooks_.RootFolderChosen) hooks_.RootFolderChosen(folders_.Root());
   Progress(5, "Starting up...");
+  StartupMark("splash shown");
   TakeInstallMode();
 
   if (!hooks_.InstallationFolder.empty() &&
       SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root(), hooks_.BuiltDataFolder) < 0)
     std::fprintf(stderr, "Vandrel Shopper: some installed files could not be copied to %s\n",
                  folders_.Root().c_str());
+  StartupMark("installed files synced");
   if (TAppError folders = folders_.Prepare(!hooks_.Headless); folders != aeNoError) {
     ShowAppError(folders);
     return TStartResult::srFailed;
@@ -170,19 +175,25 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
     ShowAppError(aeDatabaseAccess);
     return TStartResult::srFailed;
   }
+  StartupMark("database opened");
   OpenCatalogueAndHistories();
+  StartupMark("catalogue opened");
   if (!hooks_.Headless) LoadCategoryList();
   LoadCurrencyTable();
+  StartupMark("categories and currencies loaded");
   if (!hooks_.Headless) {
     RunSetupWhenUnconfigured();
     EnsureInstallationGuid();
     const bool shift = hooks_.ShiftHeld && hooks_.ShiftHeld();
     if (shift || (!CheckEngines(true) && !debugMode_)) WithoutSplash(hooks_.RunEngineUpdateWindow);
   }
+  StartupMark("engines checked");
   OpenHistories();
+  StartupMark("histories opened");
   if (!hooks_.Headless) CompactWhenDue();
   Progress(60, "Loading user interface...");
   ApplyBrowserLauncherSettings();
+  StartupMark("kernel started");
   return TStartResult::srRun;
 }
 

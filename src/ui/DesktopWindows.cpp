@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "actions/QuorinApplications.h"
@@ -102,7 +103,16 @@ TDesktopWindows::TDesktopWindows(TAppKernel& kernel, TVandrelShopperForm& form)
   HostHomePage();
   HostProgress();
   HostAds();
-  HostResultPages();
+  // The result pages wait until the home page is up, unless something needs them sooner: building them
+  // and their browser panes would hold up the home page's own load.
+  form_.SetPageBuilder([this] { HostResultPages(); });
+  connect(
+      &form_, &TVandrelShopperForm::HomePageLoaded, this,
+      [this] {
+        homeLoaded_ = true;
+        QTimer::singleShot(0, this, [this] { form_.EnsurePages(); });
+      },
+      Qt::SingleShotConnection);
   RegisterWindows();
   runnerEar_ = std::make_unique<TRunnerEar>(*this);
   TQuorinApplication::Instance().AddObserver(runnerEar_.get());
@@ -115,6 +125,7 @@ TDesktopWindows::~TDesktopWindows() {
 void TDesktopWindows::LeaveWindow() {
   if (left_) return;
   left_ = true;
+  form_.SetPageBuilder(nullptr);
   form_.removeEventFilter(this);
   TQuorinApplication::Instance().RemoveObserver(runnerEar_.get());
   if (ads_) ads_->StopAds();
@@ -187,12 +198,14 @@ TResultFrm* TDesktopWindows::HostResultPage(bool reviews) {
   auto* pane = new TBrowserFrm(*scheduler_, SystemRegistry().get(), LoadUserFavorites(home, config));
   // Each pane's first page starts a browser process of its own; they wait until the home page is up, so
   // the start-up does not share its cores with them.
-  connect(
-      &form_, &TVandrelShopperForm::HomePageLoaded, pane,
-      [pane] {
-        if (!pane->View().HasDocument() && pane->View().Location().empty()) pane->InitPane();
-      },
-      Qt::SingleShotConnection);
+  auto init = [pane] {
+    if (!pane->View().HasDocument() && pane->View().Location().empty()) pane->InitPane();
+  };
+  if (homeLoaded_) {
+    QTimer::singleShot(0, pane, init);
+  } else {
+    connect(&form_, &TVandrelShopperForm::HomePageLoaded, pane, init, Qt::SingleShotConnection);
+  }
   auto navigate = [pane](const std::string& url) { pane->Navigate(url); };
   TResultFrm* page = reviews ? static_cast<TResultFrm*>(new TReviewsFrm(deps, pane, navigate))
                              : new TCompareFrm(deps, pane, navigate);

@@ -80,6 +80,7 @@ class TDesktopWindows : public QObject {
   TResultFrm* pages_[2] = {nullptr, nullptr};  // reviews, prices; owned by the main window
   std::unique_ptr<TRunnerEar> runnerEar_;
   bool left_ = false;
+  bool homeLoaded_ = false;  // the home page has reported its first load
 };
 
 }  // namespace vandrel

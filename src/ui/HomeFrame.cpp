@@ -15,6 +15,7 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
+#include "kernel/StartupTrace.h"
 #include "ui/WebBrowserView.h"
 
 namespace vandrel {
@@ -121,6 +122,7 @@ THomeFrm::THomeFrm(IHomePageSource& source, std::string pageFile, QWidget* paren
   connect(engine, &QWidget::customContextMenuRequested, this, &THomeFrm::RequestContextMenu);
   // The page's own attempts to open windows go nowhere: the page has no createWindow of its own.
   connect(view_, &TWebBrowserView::LoadFinished, this, [this](bool ok) {
+    StartupMark("home page load finished");
     WatchKeys();
     if (ok && fillPending_) bridge_->FillPage();
     fillPending_ = false;
@@ -178,6 +180,7 @@ void THomeFrm::RegisterExternals() {
 }
 
 void THomeFrm::ShowHome() {
+  StartupMark("home page navigating");
   bridge_->ShowHome(QUrl::fromLocalFile(QString::fromStdString(pageFile_)).toString().toStdString());
 }
 

@@ -23,6 +23,7 @@
 #include <QWebEngineView>
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "actions/AppErrors.h"
@@ -264,7 +265,10 @@ TVandrelShopperForm::TVandrelShopperForm(TAppKernel& kernel, TCommandLineProcess
   closer_ = std::make_unique<TMainWindowCloser>(*scheduler_, std::move(ports));
   commandLines_ = std::make_unique<TCommandLineQueue>(
       *scheduler_, [] { return QApplication::activeModalWidget() != nullptr; },
-      [this](const std::string& line) { processor_.Execute(line); });
+      [this](const std::string& line) {
+        EnsurePages();
+        processor_.Execute(line);
+      });
   kernel_.SetStopQuestion([this] {
     const TPromptReply reply = Prompts().Ask(StopSearchPrompt());
     return TStopAnswer{reply.Answer == TPromptAnswer::paYes, reply.DontAskAgain};
@@ -355,11 +359,12 @@ void TVandrelShopperForm::BuildPages() {
   layout->addLayout(header);
 
   pages_ = new QStackedWidget(central);
-  homeView_ = new QWebEngineView(pages_);
-  homeView_->setObjectName("HomePage");
-  homeView_->setContextMenuPolicy(Qt::NoContextMenu);  // the browser's own menu is never shown
-  home_ = homeView_;
+  // A frame of the program's own usually takes the home slot right after construction; only a window
+  // without one pays for a browser of its own, once the event loop runs.
+  home_ = new QWidget(pages_);
   pages_->addWidget(home_);
+  ownHomePending_ = true;
+  QTimer::singleShot(0, this, [this] { UseOwnHomeView(); });
   for (const char* title : {"Reviews", "Prices"}) {
     auto* page = new QWidget(pages_);
     auto* pageLayout = new QVBoxLayout(page);
@@ -378,6 +383,7 @@ void TVandrelShopperForm::BuildPages() {
 
   connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
     const auto page = static_cast<TPageKind>(index + 1);
+    if (page != TPageKind::pkHome) EnsurePages();
     // A result page chosen by its tab shows the newest stored search when none is current.
     if (page != TPageKind::pkHome && RunnerIdle()) {
       TAppSearchHistory* history = kernel_.History(page == TPageKind::pkReviews);
@@ -386,23 +392,39 @@ void TVandrelShopperForm::BuildPages() {
     }
     ShowPage(page);
   });
-  connect(homeView_, &QWebEngineView::loadProgress, this, [this](int percent) {
+}
+
+void TVandrelShopperForm::UseOwnHomeView() {
+  if (!ownHomePending_) return;
+  ownHomePending_ = false;
+  auto* view = new QWebEngineView(pages_);
+  view->setObjectName("HomePage");
+  view->setContextMenuPolicy(Qt::NoContextMenu);  // the browser's own menu is never shown
+  connect(view, &QWebEngineView::loadProgress, this, [this](int percent) {
     if (page_ == TPageKind::pkHome) SetLoadProgress(percent);
   });
-  connect(homeView_, &QWebEngineView::loadFinished, this, [this](bool ok) {
+  connect(view, &QWebEngineView::loadFinished, this, [this](bool ok) {
     SetLoadProgress(100);
     emit HomePageLoaded(ok);
   });
-  connect(homeView_->page(), &QWebEnginePage::renderProcessTerminated, this,
+  connect(view->page(), &QWebEnginePage::renderProcessTerminated, this,
           [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
             if (status == QWebEnginePage::NormalTerminationStatus) return;
             ShowBrowserFailure(Text("The embedded web browser stopped (exit code %1).").arg(exitCode));
           });
-  // Loaded from the event loop, so a home page frame placed right after construction replaces the view
-  // before it starts a page of its own.
-  QTimer::singleShot(0, this, [this] {
-    if (homeView_) homeView_->load(QUrl::fromLocalFile(QString::fromStdString(kernel_.Folders().HomePage())));
-  });
+  ReplaceHome(view);
+  homeView_ = view;
+  view->load(QUrl::fromLocalFile(QString::fromStdString(kernel_.Folders().HomePage())));
+}
+
+void TVandrelShopperForm::ReplaceHome(QWidget* page) {
+  const bool current = pages_->currentWidget() == home_;
+  pages_->insertWidget(0, page);
+  pages_->removeWidget(home_);
+  home_->deleteLater();
+  homeView_ = nullptr;
+  home_ = page;
+  if (current) pages_->setCurrentWidget(home_);
 }
 
 void TVandrelShopperForm::ShowBrowserFailure(const QString& reason) {
@@ -410,26 +432,15 @@ void TVandrelShopperForm::ShowBrowserFailure(const QString& reason) {
   label->setObjectName("BrowserFailure");
   label->setAlignment(Qt::AlignCenter);
   label->setWordWrap(true);
-  const bool current = pages_->currentWidget() == home_;
-  pages_->insertWidget(0, label);
-  pages_->removeWidget(home_);
-  if (home_ == homeView_) homeView_ = nullptr;
-  home_->deleteLater();
-  home_ = label;
-  if (current) pages_->setCurrentWidget(home_);
+  ReplaceHome(label);
   emit HomePageLoaded(false);
 }
 
 void TVandrelShopperForm::SetHomePage(QWidget* page) {
   if (!page || page == home_) return;
-  const bool current = pages_->currentWidget() == home_;
+  ownHomePending_ = false;
   page->setParent(pages_);
-  pages_->insertWidget(0, page);
-  pages_->removeWidget(home_);
-  home_->deleteLater();
-  homeView_ = nullptr;
-  home_ = page;
-  if (current) pages_->setCurrentWidget(home_);
+  ReplaceHome(page);
 }
 
 void TVandrelShopperForm::AddBottomStrip(QWidget* strip) {
@@ -558,6 +569,7 @@ void TVandrelShopperForm::RegisterCommands() {
 }
 
 void TVandrelShopperForm::NewSearch(const std::string& category, bool isReviews, const std::string& query) {
+  EnsurePages();
   BringToFront();
   if (wizard_) {
     wizard_(category, isReviews, query);
@@ -583,6 +595,7 @@ QAction* TVandrelShopperForm::Action(TMainCommand command) const {
 }
 
 void TVandrelShopperForm::Dispatch(TMainCommand command) {
+  EnsurePages();
   // A shortcut may reach a disabled item's command through another path; the rules decide.
   if (!CommandState(command, State()).Enabled) {
     RefreshCommands();
@@ -759,9 +772,14 @@ void TVandrelShopperForm::RefreshCommands() {
   splitButtons_->setVisible(page_ != TPageKind::pkHome);
 }
 
+void TVandrelShopperForm::EnsurePages() {
+  if (std::function<void()> build = std::exchange(pageBuilder_, nullptr)) build();
+}
+
 void TVandrelShopperForm::ShowPage(TPageKind page) {
   const int number = static_cast<int>(page);
   if (number < 1 || number > 3) return;
+  if (page != TPageKind::pkHome) EnsurePages();
   if (page != page_) {
     page_ = page;
     pages_->setCurrentIndex(number - 1);
@@ -787,6 +805,7 @@ void TVandrelShopperForm::BringToFront() {
 }
 
 void TVandrelShopperForm::HomeLink(THomeLinkKind kind, const std::string& text) {
+  EnsurePages();
   switch (kind) {
     case THomeLinkKind::hkNewReviewsInCategory: {
       // An unknown category opens the wizard on no category.

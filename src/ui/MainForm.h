@@ -49,6 +49,11 @@ class TVandrelShopperForm : public QMainWindow {
   void SetHomePage(QWidget* page);
   // Places a result frame on the reviews or prices page; the window owns it.
   void SetResultFrame(TPageKind page, QWidget* frame);
+  // What the home page does not need (the result pages) is built by `build` after the start, so the home
+  // page comes up first; EnsurePages runs it, at the latest when a command, a command line or a page
+  // switch needs the pages. Runs once.
+  void SetPageBuilder(std::function<void()> build) { pageBuilder_ = std::move(build); }
+  void EnsurePages();
   // A strip below the pages (the advertisements); the window owns it.
   void AddBottomStrip(QWidget* strip);
   // The progress window, for "Search Progress" (not owned; may go away).
@@ -104,6 +109,8 @@ class TVandrelShopperForm : public QMainWindow {
   void BuildToolBar();
   void BuildStatusBar();
   void BuildPages();
+  void UseOwnHomeView();
+  void ReplaceHome(QWidget* page);
   void RegisterCommands();
   void Observe(bool on);
   void RestorePlacement();
@@ -133,6 +140,8 @@ class TVandrelShopperForm : public QMainWindow {
   QStackedWidget* pages_ = nullptr;
   QWidget* home_ = nullptr;             // the home page slot's widget
   QWebEngineView* homeView_ = nullptr;  // the built-in home page view, while it is the slot's widget
+  bool ownHomePending_ = false;         // the built-in view comes unless a home page frame is placed first
+  std::function<void()> pageBuilder_;   // empty once the pages are built
   QToolBar* toolBar_ = nullptr;
   QLabel* statusText_ = nullptr;     // panel 0
   QLabel* resultCount_ = nullptr;    // panel 1

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "kernel/AppKernel.h"
 #include "kernel/AppName.h"
 #include "kernel/CommandLineProcessor.h"
+#include "kernel/StartupTrace.h"
 #include "platform/MainDispatcher.h"
 #include "presentation/MainWindowController.h"
 #include "ui/DesktopWindows.h"
@@ -108,6 +110,34 @@ void QuitOnSignals(QObject* owner) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+// Marks the window's first paint and first frame on screen in the start-up timeline.
+class TFirstPaintTrace : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !painted_) {
+      painted_ = true;
+      StartupMark("first paint");
+    }
+    if (event->type() == QEvent::Expose && !exposed_) {
+      exposed_ = true;
+      StartupMark("first expose");
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  bool painted_ = false;
+  bool exposed_ = false;
+};
+
+void TraceFirstPaint(QWidget& form) {
+  if (!std::getenv("VANDREL_STARTUP_TRACE")) return;
+  auto* trace = new TFirstPaintTrace(&form);
+  form.installEventFilter(trace);
+  if (QWindow* window = form.windowHandle()) window->installEventFilter(trace);
+}
+
 // The splash's progress after the kernel's start: the main window's creation goes on with it.
 void ContinueSplash(std::unique_ptr<TSplashFrm>& splash, int percent, const char* text) {
   if (!splash) return;
@@ -118,6 +148,7 @@ void ContinueSplash(std::unique_ptr<TSplashFrm>& splash, int percent, const char
 // Everything from start-up to the end of the event loop. `app` belongs to the caller, so an exception that
 // escapes still finds the application for its window.
 int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
+  StartupMark("main");
   TStartOptions options = ParseStartArguments(argc, argv);
   // A browser hands "shop:" addresses over percent-encoded; the command line wants the words.
   for (std::string& argument : options.Arguments) argument = ShopAddressToCommand(argument);
@@ -146,7 +177,9 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
       setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    StartupMark("application constructing");
     app = std::make_unique<TVandrelApplication>(argc, argv);
+    StartupMark("application constructed");
     QApplication::setApplicationName(QString::fromStdString(AppName()));
     QuitOnSignals(app.get());
     RunDispatcherFromEventLoop();
@@ -231,7 +264,9 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
   ContinueSplash(splash, 70, "Loading views...");
   form = std::make_unique<TVandrelShopperForm>(kernel, processor);
   gForm = form.get();
+  StartupMark("main window built");
   auto windows = std::make_unique<TDesktopWindows>(kernel, *form);
+  StartupMark("frames built");
   ContinueSplash(splash, 80, "Loading skin...");
   ContinueSplash(splash, 100, "Setting up...");
   if (log.Enabled()) {
@@ -240,8 +275,12 @@ int Run(int& argc, char** argv, std::unique_ptr<TVandrelApplication>& app) {
     QObject::connect(form.get(), &TVandrelShopperForm::HomePageLoaded,
                      [&log](bool ok) { log.Write(ok ? "# home page loaded" : "# home page failed"); });
   }
+  QObject::connect(form.get(), &TVandrelShopperForm::HomePageLoaded,
+                   [](bool) { StartupMark("home page loaded"); });
   form->SetSplashDone(!splash);
   form->show();
+  StartupMark("main window shown");
+  TraceFirstPaint(*form);
 
   // Once the window is up: the splash goes, then the getting-started file on a first start, or the start's
   // own command line; what later starts sent meanwhile follows.
