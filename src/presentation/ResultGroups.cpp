@@ -80,10 +80,6 @@ std::string AmountText(int64_t value, const std::string& code) {
   return text.empty() ? std::to_string(value) + (code.empty() ? "" : " " + code) : text;
 }
 
-std::string KeyOf(int64_t value) {
-  return std::to_string(value);
-}
-
 }  // namespace
 
 void SetGroupCatalogue(ISearchCatalogue* catalogue) {
@@ -120,7 +116,8 @@ void TKeyedGroupDefinition::RebuildKeys() {
   KeysValid_ = false;
   KeyedCount_ = 0;
   if (!Manager) return;
-  std::string key;
+  LastWith_.reserve(Manager->Count());
+  TGroupKey key;
   for (size_t i = 0; i < Manager->Count(); ++i) {
     const TStorageDataGroupItem* group = Manager->Group(i);
     if (!group || !GroupKey(*group, key)) {
@@ -133,14 +130,18 @@ void TKeyedGroupDefinition::RebuildKeys() {
   KeysValid_ = true;
 }
 
+int TKeyedGroupDefinition::Lookup(const TGroupKey& key) const {
+  auto it = LastWith_.find(key);
+  return it == LastWith_.end() ? -1 : it->second;
+}
+
 int TKeyedGroupDefinition::FindAcceptingGroup(const TStorageDataItem& item) {
   if (!Manager) return kAskEveryGroup;
   if (!KeysValid_ || KeyedCount_ != Manager->Count()) RebuildKeys();
   if (!KeysValid_) return kAskEveryGroup;
-  std::string key;
+  TGroupKey key;
   if (!ItemKey(item, key)) return kAskEveryGroup;
-  auto it = LastWith_.find(key);
-  return it == LastWith_.end() ? -1 : it->second;
+  return Lookup(key);
 }
 
 void TKeyedGroupDefinition::GroupsInvalidated() {
@@ -150,12 +151,12 @@ void TKeyedGroupDefinition::GroupsInvalidated() {
 
 void TKeyedGroupDefinition::GroupAppended(TStorageDataGroupItem& group) {
   TResultStorageGroupDefinition::GroupAppended(group);
-  std::string key;
+  TGroupKey key;
   if (!KeysValid_ || !Manager || Manager->Count() != KeyedCount_ + 1 || !GroupKey(group, key)) {
     KeysValid_ = false;
     return;
   }
-  LastWith_[key] = static_cast<int>(KeyedCount_++);
+  LastWith_[std::move(key)] = static_cast<int>(KeyedCount_++);
 }
 
 // ---- store ----
@@ -176,15 +177,15 @@ const std::string& FirstFinder(const TStorageDataItem& item) {
 }
 }  // namespace
 
-bool TStoreGroupDefinition::ItemKey(const TStorageDataItem& item, std::string& key) {
-  key = FirstFinder(item);
+bool TStoreGroupDefinition::ItemKey(const TStorageDataItem& item, TGroupKey& key) {
+  key.SetText(FirstFinder(item));
   return true;
 }
 
-bool TStoreGroupDefinition::GroupKey(const TStorageDataGroupItem& group, std::string& key) const {
+bool TStoreGroupDefinition::GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const {
   const auto* store = dynamic_cast<const TStoreDataGroupItem*>(&group);
   if (!store) return false;
-  key = store->StoreName;
+  key.SetText(store->StoreName);
   return true;
 }
 
@@ -302,26 +303,43 @@ int TPriceGroupDefinition::Compare(const TStorageDataGroupItem& a, const TStorag
   return TKeyedGroupDefinition::Compare(a, b);
 }
 
-bool TPriceGroupDefinition::ItemKey(const TStorageDataItem& item, std::string& key) {
-  std::optional<int64_t> s = PriceOf(item);
-  if (!s) {
-    key = "n/a";
-    return true;
-  }
-  if (PriceRange <= 0) return false;
-  key = KeyOf(FloorDiv(*s, PriceRange));
+bool TPriceGroupDefinition::OrderKey(const TStorageDataGroupItem& group, int64_t& key) const {
+  // As Compare: the group without a price after every other, then by first position (at least -1).
+  const auto* price = typeid(group) == typeid(TPriceDataGroupItem)
+                          ? static_cast<const TPriceDataGroupItem*>(&group)
+                          : dynamic_cast<const TPriceDataGroupItem*>(&group);
+  if (!TKeyedGroupDefinition::OrderKey(group, key)) return false;
+  if (price && price->NoPrice) key += int64_t{1} << 40;
   return true;
 }
 
-bool TPriceGroupDefinition::GroupKey(const TStorageDataGroupItem& group, std::string& key) const {
+namespace {
+// The key of the group that gathers the results without a price; no priced key is a text.
+void SetNoPriceKey(TGroupKey& key) {
+  key.SetText("n/a");
+}
+}  // namespace
+
+bool TPriceGroupDefinition::ItemKey(const TStorageDataItem& item, TGroupKey& key) {
+  std::optional<int64_t> s = PriceOf(item);
+  if (!s) {
+    SetNoPriceKey(key);
+    return true;
+  }
+  if (PriceRange <= 0) return false;
+  key.SetNumber(FloorDiv(*s, PriceRange));
+  return true;
+}
+
+bool TPriceGroupDefinition::GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const {
   const auto* price = dynamic_cast<const TPriceDataGroupItem*>(&group);
   if (!price) return false;
   if (price->NoPrice) {
-    key = "n/a";
+    SetNoPriceKey(key);
     return true;
   }
   if (PriceRange <= 0 || price->LowerBound % PriceRange != 0) return false;
-  key = KeyOf(price->LowerBound / PriceRange);
+  key.SetNumber(price->LowerBound / PriceRange);
   return true;
 }
 
@@ -376,16 +394,16 @@ const TClassInfo& TCheckGroupDefinition::StaticClass() {
   return info;
 }
 
-bool TCheckGroupDefinition::ItemKey(const TStorageDataItem& item, std::string& key) {
+bool TCheckGroupDefinition::ItemKey(const TStorageDataItem& item, TGroupKey& key) {
   const TResultStorageItem* result = AsResult(item);
-  key = result && result->Checked ? "1" : "0";
+  key.SetNumber(result && result->Checked ? 1 : 0);
   return true;
 }
 
-bool TCheckGroupDefinition::GroupKey(const TStorageDataGroupItem& group, std::string& key) const {
+bool TCheckGroupDefinition::GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const {
   const auto* check = dynamic_cast<const TCheckGroupItem*>(&group);
   if (!check) return false;
-  key = check->CheckedItemGroup ? "1" : "0";
+  key.SetNumber(check->CheckedItemGroup ? 1 : 0);
   return true;
 }
 
@@ -451,15 +469,15 @@ int64_t TRangeGroupDefinition::ValueOf(const TStorageDataItem& item) const {
   return 0;
 }
 
-bool TRangeGroupDefinition::ItemKey(const TStorageDataItem& item, std::string& key) {
-  key = KeyOf(FloorDiv(ValueOf(item), EffectiveRange()));
+bool TRangeGroupDefinition::ItemKey(const TStorageDataItem& item, TGroupKey& key) {
+  key.SetNumber(FloorDiv(ValueOf(item), EffectiveRange()));
   return true;
 }
 
-bool TRangeGroupDefinition::GroupKey(const TStorageDataGroupItem& group, std::string& key) const {
+bool TRangeGroupDefinition::GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const {
   const auto* range = dynamic_cast<const TRangeGroupItem*>(&group);
   if (!range || range->LowerBound % EffectiveRange() != 0) return false;
-  key = KeyOf(range->LowerBound / EffectiveRange());
+  key.SetNumber(range->LowerBound / EffectiveRange());
   return true;
 }
 
@@ -549,15 +567,15 @@ std::string TSimilarGroupDefinition::TextOf(const TStorageDataItem& item) const 
   return FieldText(CachedField(item, FieldName, FieldIndex_));
 }
 
-bool TSimilarGroupDefinition::ItemKey(const TStorageDataItem& item, std::string& key) {
-  key = JoinWords(FoldedSortedWords(TextOf(item)));
+bool TSimilarGroupDefinition::ItemKey(const TStorageDataItem& item, TGroupKey& key) {
+  key.SetText(JoinWords(FoldedSortedWords(TextOf(item))));
   return true;
 }
 
-bool TSimilarGroupDefinition::GroupKey(const TStorageDataGroupItem& group, std::string& key) const {
+bool TSimilarGroupDefinition::GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const {
   const auto* similar = dynamic_cast<const TSimilarGroupItem*>(&group);
   if (!similar) return false;
-  key = JoinWords(similar->SortedWords());
+  key.SetText(JoinWords(similar->SortedWords()));
   return true;
 }
 
@@ -641,15 +659,15 @@ const TClassInfo& TUrlGroupDefinition::StaticClass() {
   return info;
 }
 
-bool TUrlGroupDefinition::ItemKey(const TStorageDataItem& item, std::string& key) {
-  key = AddressOf(item);
+bool TUrlGroupDefinition::ItemKey(const TStorageDataItem& item, TGroupKey& key) {
+  key.SetText(AddressOf(item));
   return true;
 }
 
-bool TUrlGroupDefinition::GroupKey(const TStorageDataGroupItem& group, std::string& key) const {
+bool TUrlGroupDefinition::GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const {
   const auto* url = dynamic_cast<const TUrlGroupItem*>(&group);
   if (!url) return false;
-  key = url->Url;
+  key.SetText(url->Url);
   return true;
 }
 

@@ -29,6 +29,31 @@ int32_t RoundedWidth(int64_t value);
 // Floor division: -5 div 10 is -1, so negative values fall into the group below zero.
 int64_t FloorDiv(int64_t value, int64_t divisor);
 
+// What a keyed grouping files a group under: a number, or a text.
+struct TGroupKey {
+  int64_t Number = 0;
+  std::string Text;
+  bool Textual = false;
+
+  void SetNumber(int64_t number) {
+    Number = number;
+    Text.clear();
+    Textual = false;
+  }
+  void SetText(std::string text) {
+    Number = 0;
+    Text = std::move(text);
+    Textual = true;
+  }
+  bool operator==(const TGroupKey&) const = default;
+};
+
+struct TGroupKeyHash {
+  size_t operator()(const TGroupKey& key) const {
+    return key.Textual ? std::hash<std::string>()(key.Text) ^ 1 : std::hash<int64_t>()(key.Number);
+  }
+};
+
 // Groups that answer "which group takes this item" from a key, so placing 10,000 items in 1,000 groups
 // does not ask every group. A group's acceptance must be exactly "same key" for the index to be used.
 class TKeyedGroupDefinition : public TResultStorageGroupDefinition {
@@ -40,14 +65,15 @@ class TKeyedGroupDefinition : public TResultStorageGroupDefinition {
 
  protected:
   // False: this item or group cannot be keyed, so every group is asked.
-  virtual bool ItemKey(const TStorageDataItem& item, std::string& key) = 0;
-  virtual bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const = 0;
+  virtual bool ItemKey(const TStorageDataItem& item, TGroupKey& key) = 0;
+  virtual bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const = 0;
 
  private:
   void RebuildKeys();
+  int Lookup(const TGroupKey& key) const;
   bool KeysValid_ = false;
-  size_t KeyedCount_ = 0;                          // groups indexed: positions 0..KeyedCount_-1
-  std::unordered_map<std::string, int> LastWith_;  // key -> last group position with it
+  size_t KeyedCount_ = 0;                                       // groups indexed: positions 0..KeyedCount_-1
+  std::unordered_map<TGroupKey, int, TGroupKeyHash> LastWith_;  // key -> last group position with it
 };
 
 // ---- store ----
@@ -58,8 +84,8 @@ class TStoreGroupDefinition : public TKeyedGroupDefinition {
   std::string CatName;  // the category whose engine list names the stores
 
  protected:
-  bool ItemKey(const TStorageDataItem& item, std::string& key) override;
-  bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const override;
+  bool ItemKey(const TStorageDataItem& item, TGroupKey& key) override;
+  bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const override;
 };
 
 class TStoreDataGroupItem : public TStorageDataGroupItem {
@@ -90,10 +116,11 @@ class TPriceGroupDefinition : public TKeyedGroupDefinition {
   std::optional<int64_t> PriceOf(const TStorageDataItem& item) const;
   // Results without a price gather in one group that comes after every priced one.
   int Compare(const TStorageDataGroupItem& a, const TStorageDataGroupItem& b) const override;
+  bool OrderKey(const TStorageDataGroupItem& group, int64_t& key) const override;
 
  protected:
-  bool ItemKey(const TStorageDataItem& item, std::string& key) override;
-  bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const override;
+  bool ItemKey(const TStorageDataItem& item, TGroupKey& key) override;
+  bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const override;
 
  private:
   mutable int FieldIndex_ = -1;  // position of GroupField in the results' fields, from the first result
@@ -116,8 +143,8 @@ class TPriceDataGroupItem : public TStorageDataGroupItem {
 class TCheckGroupDefinition : public TKeyedGroupDefinition {
   VANDREL_PERSISTENT(TCheckGroupDefinition)
  protected:
-  bool ItemKey(const TStorageDataItem& item, std::string& key) override;
-  bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const override;
+  bool ItemKey(const TStorageDataItem& item, TGroupKey& key) override;
+  bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const override;
 };
 
 class TCheckGroupItem : public TStorageDataGroupItem {
@@ -144,8 +171,8 @@ class TRangeGroupDefinition : public TKeyedGroupDefinition {
   int64_t ValueOf(const TStorageDataItem& item) const;
 
  protected:
-  bool ItemKey(const TStorageDataItem& item, std::string& key) override;
-  bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const override;
+  bool ItemKey(const TStorageDataItem& item, TGroupKey& key) override;
+  bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const override;
 
  private:
   mutable int FieldIndex_ = -1;
@@ -178,8 +205,8 @@ class TSimilarGroupDefinition : public TKeyedGroupDefinition {
   std::string TextOf(const TStorageDataItem& item) const;
 
  protected:
-  bool ItemKey(const TStorageDataItem& item, std::string& key) override;
-  bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const override;
+  bool ItemKey(const TStorageDataItem& item, TGroupKey& key) override;
+  bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const override;
 
  private:
   mutable int FieldIndex_ = -1;
@@ -208,8 +235,8 @@ std::string ResultAddress(const TResultStorageItem& result);
 class TUrlGroupDefinition : public TKeyedGroupDefinition {
   VANDREL_PERSISTENT(TUrlGroupDefinition)
  protected:
-  bool ItemKey(const TStorageDataItem& item, std::string& key) override;
-  bool GroupKey(const TStorageDataGroupItem& group, std::string& key) const override;
+  bool ItemKey(const TStorageDataItem& item, TGroupKey& key) override;
+  bool GroupKey(const TStorageDataGroupItem& group, TGroupKey& key) const override;
 };
 
 class TUrlGroupItem : public TStorageDataGroupItem {

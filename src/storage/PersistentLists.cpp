@@ -1,6 +1,7 @@
 #include "storage/PersistentLists.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace vandrel {
 
@@ -71,6 +72,14 @@ int TPersistentList::IndexOf(const TPersistent* object) const {
 void TPersistentList::Sort(const std::function<bool(TPersistent*, TPersistent*)>& less) {
   std::stable_sort(Entries_.begin(), Entries_.end(),
                    [&less](const TEntry& a, const TEntry& b) { return less(a.Object, b.Object); });
+}
+
+void TPersistentList::Reorder(const std::vector<size_t>& order) {
+  if (order.size() != Entries_.size()) throw std::logic_error("Reorder: not a permutation");
+  std::vector<TEntry> entries;
+  entries.reserve(Entries_.size());
+  for (size_t from : order) entries.push_back(std::move(Entries_.at(from)));
+  Entries_ = std::move(entries);
 }
 
 size_t TPersistentList::EstimateSize() const {

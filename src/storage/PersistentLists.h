@@ -45,6 +45,8 @@ class TPersistentList : public TPersistentEx {
   void Clear();
   int IndexOf(const TPersistent* object) const;
   void Sort(const std::function<bool(TPersistent*, TPersistent*)>& less);
+  // Entry i becomes the former entry order[i]; `order` must be a permutation of the positions.
+  void Reorder(const std::vector<size_t>& order);
   // Bytes the whole list would take in a stream, extrapolated from the first SampleCount objects.
   size_t EstimateSize() const;
 

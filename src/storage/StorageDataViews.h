@@ -107,6 +107,10 @@ class TStorageDataGroupDefinition : public TPersistentEx {
   // `item` (-1: none does), the same answer asking each group would give, or kAskEveryGroup.
   static constexpr int kAskEveryGroup = -2;
   virtual int FindAcceptingGroup(const TStorageDataItem& item) { return kAskEveryGroup; }
+  // A number whose order is the order Compare gives (after PrepareCompare), so that a thousand groups
+  // sort on plain numbers; false: the groups are compared pair by pair. Overriding Compare means
+  // overriding this too.
+  virtual bool OrderKey(const TStorageDataGroupItem& group, int64_t& key) const { return false; }
   // Groups were removed, reordered or replaced: positions remembered by FindAcceptingGroup are stale.
   virtual void GroupsInvalidated() {}
   // A group was appended at the end of the manager.
@@ -268,6 +272,8 @@ class TStorageDataListView : public TStorageNotifier {
   void GroupExpanded();
   void GroupExpanding(TStorageDataGroupItem* group, bool expanded);
   void StoreGroups();
+  // The rows are no longer what the row map says.
+  void RowsChanged() { RowsValid_ = false; }
 
  private:
   void StoreFilters();
@@ -279,6 +285,15 @@ class TStorageDataListView : public TStorageNotifier {
   void SortGroups();
   template <class F>
   void Notify(F&& call);
+  // The groups in order, each cast once, with the first row of each (and the row count last): a list
+  // widget asks for rows cell by cell, and walking a thousand groups each time costs more than the paint.
+  struct TRowMap {
+    std::vector<TStorageDataGroupItem*> Groups;
+    std::vector<size_t> Starts;  // Groups.size() + 1 entries
+  };
+  const TRowMap& Rows() const;
+  // The position of the group holding `row`; Groups.size() when none does.
+  size_t GroupAtRow(size_t row) const;
 
   TStorageDataList& List_;
   std::string Name_;
@@ -289,6 +304,8 @@ class TStorageDataListView : public TStorageNotifier {
   std::vector<IStorageDataListViewObserver*> Observers_;  // not owned, registration order
   bool Grouped_ = false;
   bool Refilling_ = false;  // groups are rebuilt once at the end of a refill
+  mutable TRowMap Rows_;
+  mutable bool RowsValid_ = false;
 };
 
 }  // namespace vandrel

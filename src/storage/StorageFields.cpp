@@ -103,6 +103,11 @@ int TStorageDataFieldGroupDefinition::Compare(const TStorageDataGroupItem& a,
   return pa < pb ? -1 : (pa > pb ? 1 : 0);
 }
 
+bool TStorageDataFieldGroupDefinition::OrderKey(const TStorageDataGroupItem& group, int64_t& key) const {
+  key = FirstPosition(group);
+  return true;
+}
+
 namespace {
 
 // The index key of a value that groups compare by value equality; false when equality cannot be keyed.

@@ -83,6 +83,7 @@ class TStorageDataFieldGroupDefinition : public TStorageDataGroupDefinition {
   // Groups follow the view order of their first items: after a sort, the best-placed member leads.
   int Compare(const TStorageDataGroupItem& a, const TStorageDataGroupItem& b) const override;
   void PrepareCompare() override;
+  bool OrderKey(const TStorageDataGroupItem& group, int64_t& key) const override;
 
   int FindAcceptingGroup(const TStorageDataItem& item) override;
   void GroupsInvalidated() override { Index_.Valid = false; }

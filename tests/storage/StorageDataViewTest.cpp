@@ -252,6 +252,71 @@ TEST_F(StorageDataView, RowsOfAGroupedView) {
   EXPECT_EQ(view->GroupRow(view->Group(1)), 1);
 }
 
+// The rows as a walk over the groups gives them, for checking the view's remembered rows.
+Strings WalkedRows(const TStorageDataListView& view) {
+  Strings rows;
+  for (size_t g = 0; g < view.GroupCount(); ++g) {
+    const TStorageDataGroupItem* group = view.Group(g);
+    rows.push_back("[" + group->GetCaption() + "]");
+    if (group->Expanded())
+      for (auto* item : group->Items) rows.push_back(static_cast<TTestItem*>(item)->Title());
+  }
+  return rows;
+}
+
+Strings ViewRows(const TStorageDataListView& view) {
+  Strings rows;
+  for (size_t r = 0; r < view.RowCount(); ++r) {
+    const TStorageDataItem* item = view.RowItem(r);
+    const TStorageDataGroupItem* group = view.RowGroup(r);
+    if (!group) return {"no group for row " + std::to_string(r)};
+    if (item && view.ItemRow(item) != static_cast<int>(r))
+      return {"ItemRow disagrees at " + std::to_string(r)};
+    if (!item && view.GroupRow(group) != static_cast<int>(r))
+      return {"GroupRow disagrees at " + std::to_string(r)};
+    rows.push_back(item ? static_cast<const TTestItem*>(item)->Title() : "[" + group->GetCaption() + "]");
+  }
+  if (view.RowItem(view.RowCount()) || view.RowGroup(view.RowCount())) rows.push_back("a row past the end");
+  return rows;
+}
+
+TEST_F(StorageDataView, RowsFollowEveryChangeOfTheGroups) {
+  Fill({{"a1", 1}, {"b1", 2}, {"a2", 3}, {"c1", 4}});
+  auto* view = Watched("main");
+  Group(view);
+  // Each step reads the rows first, so that a remembered row map would be stale after it.
+  auto check = [&](const char* step) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(ViewRows(*view), WalkedRows(*view));
+  };
+  check("grouped");
+  view->Group(0)->SetExpanded(true);
+  check("expanded");
+  Fill({{"a3", 5}});  // joins an expanded group
+  check("item added to a group");
+  Fill({{"d1", 6}});  // a new group at the end
+  check("group appended");
+  view->Group(3)->SetExpanded(true);
+  view->Sort([](TStorageDataItem* a, TStorageDataItem* b) { return -ByTitle(a, b); });
+  check("sorted");
+  Find("a1")->SetTitle("b0");  // moves between groups
+  check("item moved");
+  Find("c1")->SetTitle("a9");  // its group goes
+  check("group removed");
+  auto* filter = static_cast<TMinPriceFilter*>(view->AddFilter(std::make_unique<TMinPriceFilter>()));
+  filter->SetMinPrice(3);
+  check("refiltered");
+  view->Group(0)->SetExpanded(false);
+  check("collapsed");
+  auto wildcard = std::make_unique<TLetterGroup>();
+  wildcard->Key = "*";
+  view->GroupManager().Add(std::move(wildcard));  // past the view
+  check("group added to the manager directly");
+  view->SetGrouped(false);
+  EXPECT_EQ(view->RowCount(), view->Count());
+  EXPECT_EQ(view->RowGroup(0), nullptr);
+}
+
 TEST_F(StorageDataView, SortingAndRepositioning) {
   Fill({{"c", 2}, {"a", 1}, {"b", 2}, {"d", 2}, {"e", 3}});
   auto* view = Watched("main");
