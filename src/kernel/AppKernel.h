@@ -242,8 +242,9 @@ class TAppKernel {
   std::vector<std::pair<std::string, std::string>> defines_;  // the start's --define constants
   std::string refusal_;
   bool debugMode_ = false;
-  bool mainFormShown_ = false;  // decides between exiting at once and quitting in order
-  bool freshInstall_ = false;   // InstallMode was set at this start (and is cleared now)
+  bool mainFormShown_ = false;          // decides between exiting at once and quitting in order
+  bool freshInstall_ = false;           // InstallMode was set at this start (and is cleared now)
+  bool installedFilesChanged_ = false;  // this start copied files from the installation into the root
 
   TQuorinApplication* runner_ = nullptr;
   TAppConfig* config_ = nullptr;

@@ -58,7 +58,8 @@ void TAppKernel::OpenCatalogueAndHistories() {
   parts.History->SetFolder(folders_.UserFolder());
 
   const bool shift = !hooks_.Headless && hooks_.ShiftHeld && hooks_.ShiftHeld();
-  const bool refresh = hooks_.RefreshCatalogue || debugMode_ || freshInstall_ || shift || storage.ReadOnly();
+  const bool refresh = hooks_.RefreshCatalogue || debugMode_ || freshInstall_ || installedFilesChanged_ ||
+                       shift || storage.ReadOnly();
   bool refreshShown = false;
   repository->Start(folders_.Data(), debugMode_, refresh, [this, &refreshShown](int) {
     if (refreshShown) return;

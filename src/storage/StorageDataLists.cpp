@@ -261,6 +261,7 @@ void TStorageDataList::Init() {
 TStorageDataList::~TStorageDataList() {
   // Views refer to items; they go first. Nobody is notified while the list dies.
   Views_.clear();
+  DetachStorage();
   Transaction_->Clear();
   Items_.clear();
 }
@@ -279,6 +280,8 @@ void TStorageDataList::AttachStorage(std::shared_ptr<IStorageManager> storage) {
 }
 
 void TStorageDataList::DetachStorage() {
+  // The back end may be shared and outlive this list: it must not keep reporting into our sink.
+  if (Storage_ && Storage_->GetProgress() == &ProgressSink_) Storage_->SetProgress(nullptr);
   Storage_.reset();
   LoggedIn_ = false;
 }

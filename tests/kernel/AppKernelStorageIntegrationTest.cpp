@@ -136,5 +136,31 @@ TEST_F(AppKernelStorageIntegration, CompactionIsRecordedAndWaitsForItsDelay) {
   EXPECT_TRUE(shown_.empty()) << shown_.front();
 }
 
+TEST_F(AppKernelStorageIntegration, FilesAnUpgradedInstallationBringsAreReadIntoTheCatalogue) {
+  TAppConfig config(std::make_shared<TRegistryFileStore>((dir_ / "registry").string()));
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+  }
+  {
+    TProgram program(dispatcher_);
+    ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+    EXPECT_EQ(program.Progress, (std::vector<int>{5, 20, 50, 60})) << "nothing new: no refresh";
+  }
+  // A newer package's definition, with compaction due at the same start.
+  fs::create_directories(dir_ / "install/Data");
+  const fs::path brought = dir_ / "install/Data/buytoys.cca";
+  fs::copy_file(fs::path(test::CompiledDataDir()) / "buytoys.cca", brought);
+  fs::last_write_time(brought, fs::file_time_type::clock::now() + std::chrono::hours(1));
+  config.GlobalSystem().SetLastCompactDatabase(Now() - 14);
+  TProgram program(dispatcher_);
+  ASSERT_EQ(Start(program, &config), TStartResult::srRun);
+  EXPECT_EQ(program.Progress, (std::vector<int>{5, 20, 30, 50, 60}));
+  EXPECT_EQ(fs::last_write_time(dir_ / "root/Data/buytoys.cca"), fs::last_write_time(brought));
+  ASSERT_NE(program.Runner.Repository(), nullptr);
+  EXPECT_NE(program.Runner.Repository()->Categories().FindByName("buytoys"), nullptr);
+  EXPECT_TRUE(shown_.empty()) << shown_.front();
+}
+
 }  // namespace
 }  // namespace vandrel

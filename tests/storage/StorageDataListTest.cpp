@@ -275,6 +275,23 @@ TEST_F(StorageDataList, ProgressIsMappedToTheRange) {
   EXPECT_THAT(observer.Take(), ElementsAre("L:progress 40", "L:progress 2", "L:progress 2"));
 }
 
+TEST_F(StorageDataList, ASharedBackEndForgetsTheProgressOfAListThatIsGone) {
+  Attach();
+  auto other = storagetest::MakeTestList();
+  other->AttachStorage(backend);
+  list->Compact();
+  other->Compact();
+  list.reset();  // not the one the back end reports to: the other keeps its progress
+  EXPECT_NE(backend->ProgressSink, nullptr);
+  other.reset();
+  EXPECT_EQ(backend->ProgressSink, nullptr);
+  auto again = storagetest::MakeTestList();
+  again->AttachStorage(backend);
+  again->Compact();
+  again->DetachStorage();
+  EXPECT_EQ(backend->ProgressSink, nullptr);
+}
+
 TEST_F(StorageDataList, LockingSuppressesNotifications) {
   Fill();
   list->BeginUpdate();
