@@ -53,7 +53,7 @@ bool CopyFile(const fs::path& from, const fs::path& to) {
   return true;
 }
 
-int SyncTree(const fs::path& from, const fs::path& to) {
+int SyncTree(const fs::path& from, const fs::path& to, int& replaced) {
   std::error_code ec;
   if (!fs::is_directory(from, ec)) return 0;
   int copied = 0;
@@ -71,7 +71,8 @@ int SyncTree(const fs::path& from, const fs::path& to) {
     auto source = fs::last_write_time(it->path(), e);
     if (e) continue;
     auto status = fs::symlink_status(target, e);
-    if (fs::exists(status)) {
+    const bool present = fs::exists(status);
+    if (present) {
       if (!fs::is_regular_file(status)) continue;  // never replace a folder or follow a link
       auto current = fs::last_write_time(target, e);
       if (!e && current >= source) continue;
@@ -79,6 +80,7 @@ int SyncTree(const fs::path& from, const fs::path& to) {
     fs::create_directories(target.parent_path(), e);
     if (CopyFile(it->path(), target)) {
       ++copied;
+      if (present) ++replaced;
     } else {
       failed = true;
     }
@@ -122,8 +124,9 @@ std::string FindInstallationFolder(const std::string& executablePath) {
   return WithSlash(VANDREL_SOURCE_DIR);
 }
 
-int SyncInstalledFiles(const std::string& installation, const std::string& root,
-                       const std::string& builtData) {
+int SyncInstalledFiles(const std::string& installation, const std::string& root, const std::string& builtData,
+                       int* replaced) {
+  int older = 0;
   int total = 0;
   bool failed = false;
   auto add = [&](int copied) {
@@ -134,8 +137,9 @@ int SyncInstalledFiles(const std::string& installation, const std::string& root,
     }
   };
   for (const char* folder : {"Data", "Web"})
-    add(SyncTree(fs::path(installation) / folder, fs::path(root) / folder));
-  if (!builtData.empty()) add(SyncTree(fs::path(builtData), fs::path(root) / "Data"));
+    add(SyncTree(fs::path(installation) / folder, fs::path(root) / folder, older));
+  if (!builtData.empty()) add(SyncTree(fs::path(builtData), fs::path(root) / "Data", older));
+  if (replaced) *replaced = older;
   return failed ? -1 : total;
 }
 

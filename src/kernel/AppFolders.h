@@ -47,9 +47,10 @@ std::string FindInstallationFolder(const std::string& executablePath);
 // installed one; a newer file (an update delivered it) is kept. Copies keep the installed file's time.
 // Returns how many files were copied, or -1 when one could not be written.
 // `builtData`, when given, is a build tree's Data/ with the compiled definitions; it is copied after the
-// installation's Data/ by the same rule.
+// installation's Data/ by the same rule. `replaced`, when given, counts the copies that replaced an older
+// file (an upgraded installation), as opposed to filling in a missing one.
 int SyncInstalledFiles(const std::string& installation, const std::string& root,
-                       const std::string& builtData = {});
+                       const std::string& builtData = {}, int* replaced = nullptr);
 
 // The Data/ beside an executable run from its build tree (it holds the compiled definitions the build
 // made); empty when the executable is installed or has none.

@@ -154,15 +154,14 @@ TStartResult TAppKernel::Start(const TStartOptions& options, THooks hooks) {
   StartupMark("splash shown");
   TakeInstallMode();
 
-  const int copied =
-      hooks_.InstallationFolder.empty()
-          ? 0
-          : SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root(), hooks_.BuiltDataFolder);
-  if (copied < 0)
+  int replaced = 0;
+  if (!hooks_.InstallationFolder.empty() &&
+      SyncInstalledFiles(hooks_.InstallationFolder, folders_.Root(), hooks_.BuiltDataFolder, &replaced) < 0)
     std::fprintf(stderr, "Vandrel Shopper: some installed files could not be copied to %s\n",
                  folders_.Root().c_str());
-  // A package upgrade brings its definitions this way; no installer sets the install mode for it.
-  installedFilesChanged_ = copied != 0;
+  // A package upgrade brings newer definitions this way; no installer sets the install mode for it. A file
+  // only filled in where it was missing (an update may have removed it) does not make the catalogue reread.
+  installedFilesChanged_ = replaced > 0;
   StartupMark("installed files synced");
   if (TAppError folders = folders_.Prepare(!hooks_.Headless); folders != aeNoError) {
     ShowAppError(folders);

@@ -244,7 +244,7 @@ class TAppKernel {
   bool debugMode_ = false;
   bool mainFormShown_ = false;          // decides between exiting at once and quitting in order
   bool freshInstall_ = false;           // InstallMode was set at this start (and is cleared now)
-  bool installedFilesChanged_ = false;  // this start copied files from the installation into the root
+  bool installedFilesChanged_ = false;  // this start replaced older root files with installed ones
 
   TQuorinApplication* runner_ = nullptr;
   TAppConfig* config_ = nullptr;

@@ -142,11 +142,14 @@ TEST_F(AppKernelStorageIntegration, FilesAnUpgradedInstallationBringsAreReadInto
     TProgram program(dispatcher_);
     ASSERT_EQ(Start(program, &config), TStartResult::srRun);
   }
+  // A file missing from the root (an update may have removed it) is filled in without a refresh.
+  fs::remove(dir_ / "root/Data/buytoys.cca");
   {
     TProgram program(dispatcher_);
     ASSERT_EQ(Start(program, &config), TStartResult::srRun);
-    EXPECT_EQ(program.Progress, (std::vector<int>{5, 20, 50, 60})) << "nothing new: no refresh";
+    EXPECT_EQ(program.Progress, (std::vector<int>{5, 20, 50, 60})) << "nothing newer: no refresh";
   }
+  EXPECT_TRUE(fs::exists(dir_ / "root/Data/buytoys.cca"));
   // A newer package's definition, with compaction due at the same start.
   fs::create_directories(dir_ / "install/Data");
   const fs::path brought = dir_ / "install/Data/buytoys.cca";
